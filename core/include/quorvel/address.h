@@ -1,0 +1,53 @@
+// Parsing an address, preparing single parts, and building values from
+// parts that were already prepared.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "quorvel/jid_error.h"
+#include "quorvel/jid_value.h"
+#include "quorvel/prepared_text.h"
+#include "quorvel/result.h"
+
+namespace quorvel {
+
+// The longest localpart or resourcepart, in UTF-8 bytes after preparation.
+inline constexpr std::size_t kMaxPartBytes = 1023;
+
+Result<JidValue> parse_address(std::string_view text);
+Result<JidValue> parse_bare_address(std::string_view text);
+
+Result<PreparedText> prepare_node(std::string_view text);
+Result<PreparedText> prepare_resource(std::string_view text);
+// prepare_domain lives in profiles.h with the rest of the domain rules.
+
+// A prepared part handed to the builders: a prepared text, or a view into an
+// existing value (already prepared when that value was made).
+class Part {
+ public:
+  Part(const PreparedText& p) noexcept : prepared_(&p) {}  // NOLINT: implicit
+  Part(std::string_view v) noexcept : view_(v) {}          // NOLINT: implicit
+  std::size_t size() const noexcept { return prepared_ ? prepared_->size() : view_.size(); }
+  void copy_to(char* dst) const noexcept {
+    if (prepared_) {
+      prepared_->copy_to(dst);
+    } else if (!view_.empty()) {
+      std::memcpy(dst, view_.data(), view_.size());
+    }
+  }
+
+ private:
+  const PreparedText* prepared_ = nullptr;
+  std::string_view view_;
+};
+
+// Building. No checks beyond the internal invariants: every part must come
+// from the preparing operations above or from an existing value.
+JidValue join_parts(std::optional<Part> localpart, Part domain,
+                    std::optional<Part> resource);
+JidValue attach_resource(const JidValue& bare, Part resource);
+JidValue bare_copy(const JidValue& value);
+void strip_resource(JidValue& value) noexcept;
+
+}  // namespace quorvel

@@ -1,0 +1,10 @@
+// The address core in one include.
+#pragma once
+
+#include "quorvel/address.h"
+#include "quorvel/jid_error.h"
+#include "quorvel/jid_value.h"
+#include "quorvel/prepared_text.h"
+#include "quorvel/profiles.h"
+#include "quorvel/result.h"
+#include "quorvel/unescape.h"

@@ -1,0 +1,92 @@
+// JidValue: one prepared address, stored as a single owned buffer plus the
+// byte positions of its two separators.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace quorvel {
+
+class JidValue {
+ public:
+  // An empty shell; only meaningful as the target of an assignment.
+  JidValue() noexcept = default;
+
+  // Copies `text`; the positions must describe it (see the readers below).
+  JidValue(std::string_view text, std::uint16_t localpart_end,
+           std::uint16_t slash_position);
+
+  // Takes ownership of `size` bytes allocated with allocate().
+  static JidValue adopt(std::unique_ptr<char[]> data, std::uint32_t size,
+                        std::uint16_t localpart_end,
+                        std::uint16_t slash_position) noexcept {
+    JidValue v;
+    v.data_ = std::move(data);
+    v.size_ = size;
+    v.localpart_end_ = localpart_end;
+    v.slash_position_ = slash_position;
+    return v;
+  }
+  static std::unique_ptr<char[]> allocate(std::size_t size) {
+    return std::unique_ptr<char[]>(new char[size == 0 ? 1 : size]);
+  }
+
+  JidValue(const JidValue& other);
+  JidValue& operator=(const JidValue& other);
+  JidValue(JidValue&&) noexcept = default;
+  JidValue& operator=(JidValue&&) noexcept = default;
+  ~JidValue() = default;
+
+  std::string_view text() const noexcept { return {data_.get(), size_}; }
+  std::uint16_t localpart_end() const noexcept { return localpart_end_; }
+  std::uint16_t slash_position() const noexcept { return slash_position_; }
+  bool is_bare() const noexcept { return slash_position_ == 0; }
+
+  // Drops "/" and the resource; the buffer keeps its capacity.
+  void truncate_to_bare() noexcept {
+    if (slash_position_ != 0) {
+      size_ = slash_position_;
+      slash_position_ = 0;
+    }
+  }
+
+  friend bool operator==(const JidValue& a, const JidValue& b) noexcept {
+    return a.size_ == b.size_ &&
+           (a.size_ == 0 || std::memcmp(a.data_.get(), b.data_.get(), a.size_) == 0);
+  }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  std::uint32_t size_ = 0;
+  std::uint16_t localpart_end_ = 0;
+  std::uint16_t slash_position_ = 0;
+};
+
+// Reading. Views into the value's text; none allocates.
+inline std::string_view text(const JidValue& v) noexcept { return v.text(); }
+
+inline std::optional<std::string_view> node_part(const JidValue& v) noexcept {
+  if (v.localpart_end() == 0) return std::nullopt;
+  return v.text().substr(0, v.localpart_end());
+}
+
+inline std::string_view domain_part(const JidValue& v) noexcept {
+  const std::size_t start = v.localpart_end() == 0 ? 0 : v.localpart_end() + 1u;
+  const std::size_t end = v.slash_position() == 0 ? v.text().size() : v.slash_position();
+  return v.text().substr(start, end - start);
+}
+
+inline std::optional<std::string_view> resource_part(const JidValue& v) noexcept {
+  if (v.slash_position() == 0) return std::nullopt;
+  return v.text().substr(v.slash_position() + 1u);
+}
+
+// The bare form (localpart, "@", domain) of any value, as a view.
+inline std::string_view bare_text(const JidValue& v) noexcept {
+  return v.slash_position() == 0 ? v.text() : v.text().substr(0, v.slash_position());
+}
+
+}  // namespace quorvel
