@@ -1,0 +1,133 @@
+#include "quorvel/address.h"
+
+#include <cassert>
+
+#include "domain_limits.h"
+#include "quorvel/profiles.h"
+#include "scan.h"
+
+namespace quorvel {
+namespace {
+
+// Writes the parts into one new buffer: [localpart "@"] domain ["/" resource].
+JidValue build(const std::optional<Part>& localpart, const Part& domain,
+               const std::optional<Part>& resource) {
+  const std::size_t node_size = localpart ? localpart->size() : 0;
+  const std::size_t domain_start = localpart ? node_size + 1 : 0;
+  const std::size_t domain_end = domain_start + domain.size();
+  const std::size_t total = domain_end + (resource ? resource->size() + 1 : 0);
+  // Guaranteed by the preparing operations (see domain_limits.h).
+  assert(node_size <= kMaxPartBytes && domain_end <= 0xFFFF);
+
+  auto buffer = JidValue::allocate(total);
+  char* p = buffer.get();
+  if (localpart) {
+    localpart->copy_to(p);
+    p[node_size] = '@';
+  }
+  domain.copy_to(p + domain_start);
+  if (resource) {
+    p[domain_end] = '/';
+    resource->copy_to(p + domain_end + 1);
+  }
+  return JidValue::adopt(std::move(buffer), static_cast<std::uint32_t>(total),
+                         static_cast<std::uint16_t>(node_size),
+                         resource ? static_cast<std::uint16_t>(domain_end) : 0);
+}
+
+}  // namespace
+
+Result<PreparedText> prepare_node(std::string_view text) {
+  ProfileResult r = nodeprep(text);
+  if (!r) return JidError::NodePrep;
+  if (r->empty()) return JidError::NodeEmpty;
+  if (r->size() > kMaxPartBytes) return JidError::NodeTooLong;
+  return std::move(r).value();
+}
+
+Result<PreparedText> prepare_resource(std::string_view text) {
+  ProfileResult r = resourceprep(text);
+  if (!r) return JidError::ResourcePrep;
+  if (r->empty()) return JidError::ResourceEmpty;
+  if (r->size() > kMaxPartBytes) return JidError::ResourceTooLong;
+  return std::move(r).value();
+}
+
+Result<JidValue> parse_address(std::string_view text) {
+  constexpr auto npos = std::string_view::npos;
+  const std::size_t first = scan::find_separator(text, 0);
+
+  std::size_t at = npos;
+  std::size_t slash = npos;
+  if (first != npos && text[first] == '@') {
+    at = first;
+    const std::size_t next = scan::find_separator(text, at + 1);
+    if (next != npos) {
+      if (text[next] == '@') return JidError::TooManyAts;
+      slash = next;
+    }
+  } else {
+    slash = first;
+  }
+
+  std::optional<PreparedText> node;
+  if (at != npos) {
+    Result<PreparedText> r = prepare_node(text.substr(0, at));
+    if (!r) return r.error();
+    node.emplace(std::move(r).value());
+  }
+  const std::size_t domain_start = at == npos ? 0 : at + 1;
+  const std::size_t domain_end = slash == npos ? text.size() : slash;
+  Result<PreparedText> domain = prepare_domain(text.substr(domain_start, domain_end - domain_start));
+  if (!domain) return domain.error();
+  std::optional<PreparedText> resource;
+  if (slash != npos) {
+    Result<PreparedText> r = prepare_resource(text.substr(slash + 1));
+    if (!r) return r.error();
+    resource.emplace(std::move(r).value());
+  }
+
+  const bool unchanged = (!node || node->unchanged()) && domain->unchanged() &&
+                         (!resource || resource->unchanged());
+  if (unchanged) {
+    // The normalised text is the input: one copy, positions from the split.
+    return JidValue(text, static_cast<std::uint16_t>(at == npos ? 0 : at),
+                    static_cast<std::uint16_t>(slash == npos ? 0 : slash));
+  }
+  std::optional<Part> node_part_ref;
+  if (node) node_part_ref.emplace(*node);
+  std::optional<Part> resource_part_ref;
+  if (resource) resource_part_ref.emplace(*resource);
+  return build(node_part_ref, Part(*domain), resource_part_ref);
+}
+
+Result<JidValue> parse_bare_address(std::string_view text) {
+  Result<JidValue> r = parse_address(text);
+  if (!r) return r;
+  if (!r->is_bare()) return JidError::ResourceInBareJid;
+  return r;
+}
+
+JidValue join_parts(std::optional<Part> localpart, Part domain, std::optional<Part> resource) {
+  return build(localpart, domain, resource);
+}
+
+JidValue attach_resource(const JidValue& bare, Part resource) {
+  assert(bare.is_bare());
+  const std::string_view base = bare.text();
+  const std::size_t total = base.size() + 1 + resource.size();
+  auto buffer = JidValue::allocate(total);
+  std::memcpy(buffer.get(), base.data(), base.size());
+  buffer[base.size()] = '/';
+  resource.copy_to(buffer.get() + base.size() + 1);
+  return JidValue::adopt(std::move(buffer), static_cast<std::uint32_t>(total),
+                         bare.localpart_end(), static_cast<std::uint16_t>(base.size()));
+}
+
+JidValue bare_copy(const JidValue& value) {
+  return JidValue(bare_text(value), value.localpart_end(), 0);
+}
+
+void strip_resource(JidValue& value) noexcept { value.truncate_to_bare(); }
+
+}  // namespace quorvel

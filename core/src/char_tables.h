@@ -1,0 +1,51 @@
+// Per-code-point properties from the RFC 3454 tables, in a compact two-level
+// table built once from libidn's exported tables.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace quorvel::tables {
+
+enum Flag : std::uint8_t {
+  kMapToNothing = 1 << 0,  // B.1
+  kCaseFold = 1 << 1,      // has an entry in B.2
+  kAsciiSpace = 1 << 2,    // C.1.1
+  kAsciiControl = 1 << 3,  // C.2.1
+  kProhibited = 1 << 4,    // C.1.2, C.2.2, C.3 ... C.9 (prohibited by every profile)
+  kUnassigned = 1 << 5,    // A.1
+  kNodeExtra = 1 << 6,     // the eight ASCII characters only a localpart refuses
+};
+
+class CharTables {
+ public:
+  static const CharTables& get();
+
+  std::uint8_t flags(char32_t c) const noexcept {
+    if (c > 0x10FFFF) return 0;
+    return blocks_[(static_cast<std::size_t>(index_[c >> kShift]) << kShift) | (c & kMask)];
+  }
+
+  // The B.2 mapping of c; empty when c has none.
+  std::span<const char32_t> case_fold(char32_t c) const noexcept;
+
+ private:
+  CharTables();
+
+  static constexpr unsigned kShift = 8;
+  static constexpr char32_t kMask = (1u << kShift) - 1;
+
+  std::vector<std::uint16_t> index_;
+  std::vector<std::uint8_t> blocks_;
+
+  struct Fold {
+    char32_t from;
+    std::uint32_t offset;
+    std::uint32_t length;
+  };
+  std::vector<Fold> folds_;        // sorted by `from`
+  std::vector<char32_t> fold_pool_;
+};
+
+}  // namespace quorvel::tables

@@ -1,0 +1,39 @@
+#include "quorvel/jid_error.h"
+
+#include <array>
+
+namespace quorvel {
+namespace {
+
+// Indexed by the enumeration's order. The apostrophes are U+2019.
+constexpr std::array<std::string_view, kJidErrorCount> kMessages = {
+    "nodepart empty despite the presence of a @",
+    "resource empty despite the presence of a /",
+    "localpart longer than 1023 bytes",
+    "resource longer than 1023 bytes",
+    "localpart doesn\u2019t pass nodeprep validation",
+    "domain doesn\u2019t pass nameprep validation",
+    "resource doesn\u2019t pass resourceprep validation",
+    "no resource found in this full JID",
+    "resource found while parsing a bare JID",
+    "second @ found before parsing the resource",
+    "domain doesn\u2019t pass idna validation",
+};
+
+constexpr std::array<std::string_view, kJidErrorCount> kNames = {
+    "NodeEmpty",  "ResourceEmpty", "NodeTooLong",  "ResourceTooLong",
+    "NodePrep",   "NamePrep",      "ResourcePrep", "ResourceMissingInFullJid",
+    "ResourceInBareJid", "TooManyAts", "Idna",
+};
+
+}  // namespace
+
+std::string_view message(JidError kind) noexcept {
+  return kMessages[static_cast<std::size_t>(kind)];
+}
+
+std::string_view name(JidError kind) noexcept {
+  return kNames[static_cast<std::size_t>(kind)];
+}
+
+}  // namespace quorvel

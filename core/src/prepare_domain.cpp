@@ -1,0 +1,67 @@
+// The preparation of a domainpart: IP literals, one trailing dot, the UTS #46
+// check, then nameprep of the same text.
+//
+// The stored domain is the nameprep form of what was written, not the ASCII
+// form the IDNA check computes: a Unicode label stays Unicode and a Punycode
+// label stays Punycode, so two spellings of one name are two domains here.
+// Interoperating servers compare the same way.
+#include "domain_limits.h"
+#include "idna_check.h"
+#include "ip_literal.h"
+#include "quorvel/profiles.h"
+#include "scan.h"
+
+namespace quorvel {
+namespace {
+
+// Both passes at once for plain ASCII (the usual domain): the IDNA check, and
+// nameprep, which on ASCII only folds capitals.
+enum class AsciiOutcome { Unchanged, Lowered, Fail, NeedsIcu };
+
+AsciiOutcome prepare_ascii(std::string_view domain) noexcept {
+  switch (idna::check_ascii(domain)) {
+    case idna::Verdict::Fail:
+      return AsciiOutcome::Fail;
+    case idna::Verdict::NeedsIcu:
+      return AsciiOutcome::NeedsIcu;
+    case idna::Verdict::Pass:
+      break;
+  }
+  for (char c : domain) {
+    if (c >= 'A' && c <= 'Z') return AsciiOutcome::Lowered;
+  }
+  return AsciiOutcome::Unchanged;
+}
+
+}  // namespace
+
+Result<PreparedText> prepare_domain(std::string_view text) {
+  if (ip::is_ipv4(text) || ip::is_bracketed_ipv6(text)) return PreparedText::unchanged(text);
+
+  const bool dot_dropped = !text.empty() && text.back() == '.';
+  const std::string_view domain = dot_dropped ? text.substr(0, text.size() - 1) : text;
+
+  if (scan::is_ascii(domain)) {
+    switch (prepare_ascii(domain)) {
+      case AsciiOutcome::Fail:
+        return JidError::Idna;
+      case AsciiOutcome::Unchanged:
+        return dot_dropped ? PreparedText::slice(domain) : PreparedText::unchanged(text);
+      case AsciiOutcome::Lowered:
+        return PreparedText::ascii_lowered(domain);
+      case AsciiOutcome::NeedsIcu:
+        break;
+    }
+  }
+
+  if (!idna::check_icu(domain)) return JidError::Idna;
+  ProfileResult prepared = nameprep(domain);
+  if (!prepared) return JidError::NamePrep;
+  if (!domain_fits_positions(prepared->size())) return JidError::Idna;
+  if (prepared->unchanged()) {
+    return dot_dropped ? PreparedText::slice(domain) : PreparedText::unchanged(text);
+  }
+  return std::move(prepared).value();
+}
+
+}  // namespace quorvel

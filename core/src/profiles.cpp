@@ -1,0 +1,125 @@
+// Nodeprep, Nameprep and Resourceprep, composed from the RFC 3454 tables.
+//
+// The published profiles normalise with Unicode 3.2 data and take their bidi
+// classes from the RFC's own tables. Here NFKC and the bidi classes come from
+// current Unicode data (through ICU), and Table A.1 is consulted only after
+// normalisation, so a character unassigned in 3.2 whose normal form is made of
+// 3.2 characters is accepted. Addresses prepared elsewhere with the same rules
+// compare equal to ours; that, not fidelity to 3.2, is the point.
+#include <array>
+#include <string>
+
+#include "char_tables.h"
+#include "profile_ascii.h"
+#include "quorvel/profiles.h"
+#include "unicode_support.h"
+#include "utf8.h"
+#include "scan.h"
+
+namespace quorvel {
+namespace {
+
+using tables::CharTables;
+
+struct Profile {
+  bool case_fold;
+  std::uint8_t prohibited;  // flags of CharTables that the profile refuses
+  const ascii::ClassTable& ascii_classes;
+};
+
+constexpr std::uint8_t kAlwaysProhibited = tables::kProhibited;
+
+const Profile kNodeprep{true,
+                        kAlwaysProhibited | tables::kAsciiSpace | tables::kAsciiControl |
+                            tables::kNodeExtra,
+                        ascii::kNodeClasses};
+const Profile kNameprep{true, kAlwaysProhibited, ascii::kNameClasses};
+const Profile kResourceprep{false, kAlwaysProhibited | tables::kAsciiControl,
+                            ascii::kResourceClasses};
+
+// Steps 2 to 7 of the profile procedure for a text that is not plain ASCII.
+ProfileResult prepare_general(std::string_view input, const Profile& profile) {
+  const CharTables& t = CharTables::get();
+
+  // Mapping. The mapped text is only materialised once something changes.
+  std::string mapped;
+  bool mapping_changed = false;
+  for (std::size_t i = 0; i < input.size();) {
+    const std::size_t start = i;
+    const char32_t c = utf8::decode(input, i);
+    if (c == utf8::kInvalid) return ProfileFailure::InvalidUtf8;
+    const std::uint8_t f = t.flags(c);
+    const bool drop = (f & tables::kMapToNothing) != 0;
+    const bool fold = profile.case_fold && (f & tables::kCaseFold) != 0;
+    if (!drop && !fold) {
+      if (mapping_changed) mapped.append(input.substr(start, i - start));
+      continue;
+    }
+    if (!mapping_changed) {
+      mapping_changed = true;
+      mapped.reserve(input.size() + 8);
+      mapped.append(input.substr(0, start));
+    }
+    if (fold) {
+      for (char32_t m : t.case_fold(c)) utf8::append(mapped, m);
+    }
+  }
+  const std::string_view mapped_view = mapping_changed ? std::string_view(mapped) : input;
+
+  // Normalisation.
+  std::string normalized;
+  bool normalization_changed = false;
+  if (!unicode::is_nfkc(mapped_view)) {
+    unicode::append_nfkc(mapped_view, normalized);
+    normalization_changed = normalized != mapped_view;
+  }
+  const std::string_view out = normalization_changed ? std::string_view(normalized) : mapped_view;
+
+  // Prohibited output, the bidirectional rule and unassigned code points.
+  bool any_randal = false;
+  bool any_l = false;
+  bool first_randal = false;
+  bool last_randal = false;
+  bool unassigned = false;
+  for (std::size_t i = 0; i < out.size();) {
+    const bool first = i == 0;
+    const char32_t c = utf8::decode(out, i);
+    const std::uint8_t f = t.flags(c);
+    if (f & profile.prohibited) return ProfileFailure::Prohibited;
+    unassigned |= (f & tables::kUnassigned) != 0;
+    const auto bidi = unicode::bidi_category(c);
+    const bool randal = bidi == unicode::BidiCategory::RandAL;
+    any_randal |= randal;
+    any_l |= bidi == unicode::BidiCategory::L;
+    if (first) first_randal = randal;
+    last_randal = randal;
+  }
+  if (any_randal && (any_l || !first_randal || !last_randal)) return ProfileFailure::Bidi;
+  if (unassigned) return ProfileFailure::Unassigned;
+
+  if (!mapping_changed && !normalization_changed) return PreparedText::unchanged(input);
+  if (normalization_changed) return PreparedText::owned(std::move(normalized));
+  return PreparedText::owned(std::move(mapped));
+}
+
+ProfileResult run_profile(std::string_view input, const Profile& profile) {
+  switch (ascii::classify(input, profile.ascii_classes)) {
+    case ascii::Outcome::Unchanged:
+      return PreparedText::unchanged(input);
+    case ascii::Outcome::Lowered:
+      return PreparedText::ascii_lowered(input);
+    case ascii::Outcome::Prohibited:
+      return ProfileFailure::Prohibited;
+    case ascii::Outcome::NotAscii:
+      break;
+  }
+  return prepare_general(input, profile);
+}
+
+}  // namespace
+
+ProfileResult nodeprep(std::string_view text) { return run_profile(text, kNodeprep); }
+ProfileResult nameprep(std::string_view text) { return run_profile(text, kNameprep); }
+ProfileResult resourceprep(std::string_view text) { return run_profile(text, kResourceprep); }
+
+}  // namespace quorvel

@@ -1,0 +1,94 @@
+// Byte scans on the hot path: finding the separators of an address and
+// telling whether a text is plain ASCII. SSE2 where the target has it (every
+// x86-64), a word-at-a-time fallback elsewhere.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace quorvel::scan {
+
+namespace detail {
+inline constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+inline constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+
+// Non-zero in the high bit of every byte of w equal to b (exact, no false
+// positives: the classic has-zero-byte test made carry-free).
+inline std::uint64_t bytes_equal(std::uint64_t w, unsigned char b) noexcept {
+  const std::uint64_t x = w ^ (kOnes * b);
+  return ~(((x & ~kHighs) + ~kHighs) | x) & kHighs;
+}
+}  // namespace detail
+
+// Index of the first "@" or "/" at or after `from`, or npos.
+inline std::size_t find_separator(std::string_view s, std::size_t from) noexcept {
+  const char* p = s.data();
+  const std::size_t n = s.size();
+  std::size_t i = from;
+#if defined(__SSE2__)
+  const __m128i at = _mm_set1_epi8('@');
+  const __m128i slash = _mm_set1_epi8('/');
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const int mask =
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, at), _mm_cmpeq_epi8(v, slash)));
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+  }
+#else
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    const std::uint64_t m = detail::bytes_equal(w, '@') | detail::bytes_equal(w, '/');
+    if (m != 0) {
+      for (std::size_t k = 0; k < 8; ++k) {
+        if (p[i + k] == '@' || p[i + k] == '/') return i + k;
+      }
+    }
+  }
+#endif
+  for (; i < n; ++i) {
+    if (p[i] == '@' || p[i] == '/') return i;
+  }
+  return std::string_view::npos;
+}
+
+// True when every byte is below 0x80.
+inline bool is_ascii(std::string_view s) noexcept {
+  const char* p = s.data();
+  const std::size_t n = s.size();
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  __m128i acc = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    acc = _mm_or_si128(acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+  }
+  if (_mm_movemask_epi8(acc) != 0) return false;
+#endif
+  std::uint64_t acc64 = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    acc64 |= w;
+  }
+  if (acc64 & detail::kHighs) return false;
+  for (; i < n; ++i) {
+    if (static_cast<unsigned char>(p[i]) >= 0x80) return false;
+  }
+  return true;
+}
+
+// Index of the first backslash at or after `from`, or npos.
+inline std::size_t find_backslash(std::string_view s, std::size_t from) noexcept {
+  if (from >= s.size()) return std::string_view::npos;
+  const void* hit = std::memchr(s.data() + from, '\\', s.size() - from);
+  return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - s.data())
+             : std::string_view::npos;
+}
+
+}  // namespace quorvel::scan

@@ -1,0 +1,81 @@
+// Strict UTF-8 decoding and encoding for the preparation code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quorvel::utf8 {
+
+inline constexpr char32_t kInvalid = 0xFFFFFFFF;
+
+// Decodes one code point at s[i] and advances i. Returns kInvalid for any
+// ill-formed sequence (overlong forms, surrogates, values past U+10FFFF,
+// truncation); i then advances by one byte so that callers never loop.
+inline char32_t decode(std::string_view s, std::size_t& i) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const std::size_t n = s.size();
+  const unsigned char b0 = p[i];
+  if (b0 < 0x80) {
+    ++i;
+    return b0;
+  }
+  auto cont = [&](std::size_t k) { return i + k < n && (p[i + k] & 0xC0) == 0x80; };
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    if (cont(1)) {
+      char32_t c = (char32_t(b0 & 0x1F) << 6) | (p[i + 1] & 0x3F);
+      i += 2;
+      return c;
+    }
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    if (cont(1) && cont(2)) {
+      char32_t c = (char32_t(b0 & 0x0F) << 12) | (char32_t(p[i + 1] & 0x3F) << 6) |
+                   (p[i + 2] & 0x3F);
+      if (c >= 0x800 && (c < 0xD800 || c > 0xDFFF)) {
+        i += 3;
+        return c;
+      }
+    }
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    if (cont(1) && cont(2) && cont(3)) {
+      char32_t c = (char32_t(b0 & 0x07) << 18) | (char32_t(p[i + 1] & 0x3F) << 12) |
+                   (char32_t(p[i + 2] & 0x3F) << 6) | (p[i + 3] & 0x3F);
+      if (c >= 0x10000 && c <= 0x10FFFF) {
+        i += 4;
+        return c;
+      }
+    }
+  }
+  ++i;
+  return kInvalid;
+}
+
+inline void append(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    const char b[2] = {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+    out.append(b, 2);
+  } else if (c < 0x10000) {
+    const char b[3] = {static_cast<char>(0xE0 | (c >> 12)),
+                       static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                       static_cast<char>(0x80 | (c & 0x3F))};
+    out.append(b, 3);
+  } else {
+    const char b[4] = {static_cast<char>(0xF0 | (c >> 18)),
+                       static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
+                       static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                       static_cast<char>(0x80 | (c & 0x3F))};
+    out.append(b, 4);
+  }
+}
+
+inline bool is_valid(std::string_view s) noexcept {
+  for (std::size_t i = 0; i < s.size();) {
+    if (decode(s, i) == kInvalid) return false;
+  }
+  return true;
+}
+
+}  // namespace quorvel::utf8
