@@ -1,0 +1,104 @@
+// The record behind a JID instance, the borrow discipline that guards it,
+// and the conversions between Python objects and address values.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <limits>
+#include <optional>
+#include <utility>
+
+#include "quorvel/jid_value.h"
+#include "support.h"
+
+namespace quorvel::binding {
+
+struct JidObject {
+  PyObject_HEAD
+  // Absent: the empty JID, which has no address at all (not even a domain).
+  std::optional<JidValue> value;
+  // 0: free; 1 .. kWriter-1: that many readers; kWriter: one writer.
+  std::atomic<std::size_t> borrow_flag;
+};
+
+inline JidObject* as_jid(PyObject* obj) noexcept { return reinterpret_cast<JidObject*>(obj); }
+
+inline constexpr std::size_t kWriter = std::numeric_limits<std::size_t>::max();
+
+// A shared (reader) hold on an instance's value for the length of a call.
+class ReadBorrow {
+ public:
+  static std::optional<ReadBorrow> try_acquire(JidObject* obj) noexcept {
+    std::size_t current = obj->borrow_flag.load(std::memory_order_relaxed);
+    do {
+      // A writer holds it, or the reader count would run into the writer mark.
+      if (current >= kWriter - 1) return std::nullopt;
+    } while (!obj->borrow_flag.compare_exchange_weak(current, current + 1, std::memory_order_acquire,
+                                                     std::memory_order_relaxed));
+    return ReadBorrow(obj);
+  }
+  ReadBorrow(ReadBorrow&& other) noexcept : obj_(std::exchange(other.obj_, nullptr)) {}
+  ReadBorrow& operator=(ReadBorrow&&) = delete;
+  ~ReadBorrow() {
+    if (obj_ != nullptr) obj_->borrow_flag.fetch_sub(1, std::memory_order_release);
+  }
+
+ private:
+  explicit ReadBorrow(JidObject* obj) noexcept : obj_(obj) {}
+  JidObject* obj_;
+};
+
+// The exclusive (writer) hold that every change of a value is made under.
+class WriteBorrow {
+ public:
+  static std::optional<WriteBorrow> try_acquire(JidObject* obj) noexcept {
+    std::size_t expected = 0;
+    if (!obj->borrow_flag.compare_exchange_strong(expected, kWriter, std::memory_order_acquire,
+                                                  std::memory_order_relaxed)) {
+      return std::nullopt;
+    }
+    return WriteBorrow(obj);
+  }
+  WriteBorrow(WriteBorrow&& other) noexcept : obj_(std::exchange(other.obj_, nullptr)) {}
+  WriteBorrow& operator=(WriteBorrow&&) = delete;
+  ~WriteBorrow() {
+    if (obj_ != nullptr) obj_->borrow_flag.store(0, std::memory_order_release);
+  }
+
+ private:
+  explicit WriteBorrow(JidObject* obj) noexcept : obj_(obj) {}
+  JidObject* obj_;
+};
+
+// The same, with the RuntimeError that a refusal raises.
+Outcome<ReadBorrow> read_borrow(PyObject* obj);
+Outcome<WriteBorrow> write_borrow(PyObject* obj);
+
+// The JID type. jid_type() reports a creation failure as an error (for
+// module_exec); checked_jid_type() is for every later caller, for which the
+// type already exists, and treats a failure as a fault.
+Outcome<PyTypeObject*> jid_type();
+PyTypeObject* checked_jid_type();
+
+// None/absent, a JID, or address text, as an optional value (absent: the
+// empty JID). With `bare`, the resource is dropped after validation.
+Outcome<std::optional<JidValue>> jid_value_from_object(PyObject* obj, bool bare);
+
+// A new instance of exactly JID holding `value`.
+Outcome<PyRef> new_jid_object(std::optional<JidValue> value);
+
+// Slots of the JID type, by job.
+PyObject* jid_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) noexcept;
+int jid_bool(PyObject* self) noexcept;
+void jid_dealloc(PyObject* self) noexcept;
+
+PyObject* jid_str(PyObject* self) noexcept;
+PyObject* jid_repr(PyObject* self) noexcept;
+PyObject* jid_richcompare(PyObject* self, PyObject* other, int op) noexcept;
+Py_hash_t jid_hash(PyObject* self) noexcept;
+
+extern PyGetSetDef jid_properties[];
+extern PyMethodDef jid_methods[];
+extern PyMethodDef unescape_node_def;
+
+}  // namespace quorvel::binding

@@ -1,0 +1,153 @@
+// Comparison, hashing, repr and the pickle state of a JID.
+#include <cstring>
+#include <string>
+
+#include "arguments.h"
+#include "jid_object.h"
+#include "quorvel/address.h"
+#include "quorvel/jid_error.h"
+
+namespace quorvel::binding {
+namespace {
+
+bool same_address(const std::optional<JidValue>& a, const std::optional<JidValue>& b) {
+  if (!a || !b) return !a && !b;
+  // JidValue's equality compares the lengths before any byte.
+  return *a == *b;
+}
+
+PyRef new_bool(bool value) { return PyRef::steal(PyBool_FromLong(value ? 1 : 0)); }
+
+}  // namespace
+
+PyObject* jid_richcompare(PyObject* self, PyObject* other, int op) noexcept {
+  return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
+    if (op < Py_LT || op > Py_GE) return PyRef::borrow(Py_NotImplemented);
+
+    // The other operand is turned into an address before the operator is
+    // looked at: an operand that is no address at all is simply unequal,
+    // even for the ordering operators.
+    PyRef temporary;
+    PyObject* rhs = other;
+    if (!PyObject_TypeCheck(other, checked_jid_type())) {
+      std::optional<JidValue> value;
+      if (other != Py_None) {
+        auto converted = jid_value_from_object(other, false);
+        if (!converted) return new_bool(false);  // the conversion error is dropped
+        value = std::move(converted).value();
+      }
+      auto made = new_jid_object(std::move(value));
+      if (!made) return std::move(made).error();
+      temporary = std::move(made).value();
+      rhs = temporary.get();
+    }
+
+    auto mine = read_borrow(self);
+    if (!mine) return std::move(mine).error();
+    auto theirs = read_borrow(rhs);
+    if (!theirs) return std::move(theirs).error();
+
+    if (op != Py_EQ && op != Py_NE) {
+      return PyError::with_text(PyExc_NotImplementedError, "Only == and != are implemented");
+    }
+    const bool equal = same_address(as_jid(self)->value, as_jid(rhs)->value);
+    return new_bool(op == Py_EQ ? equal : !equal);
+  });
+}
+
+Py_hash_t jid_hash(PyObject* self) noexcept {
+  return entry_guard<Py_hash_t>(-1, [&]() -> Outcome<Py_hash_t> {
+    auto borrow = read_borrow(self);
+    if (!borrow) return std::move(borrow).error();
+    const std::optional<JidValue>& value = as_jid(self)->value;
+    // 0 is also the hash of "", which an empty JID is equal to.
+    if (!value) return Py_hash_t{0};
+    auto text = make_str(value->text());
+    if (!text) return std::move(text).error();
+    const Py_hash_t hash = PyObject_Hash(text.value().get());
+    if (hash == -1) return PyError::fetch();
+    return hash;
+  });
+}
+
+PyObject* jid_repr(PyObject* self) noexcept {
+  return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
+    auto borrow = read_borrow(self);
+    if (!borrow) return std::move(borrow).error();
+    const std::optional<JidValue>& value = as_jid(self)->value;
+    if (!value) return make_str("JID()");
+    // The text goes between the quotes as it is, without escaping.
+    std::string repr;
+    repr.reserve(value->text().size() + 7);
+    repr += "JID('";
+    repr += value->text();
+    repr += "')";
+    return make_str(repr);
+  });
+}
+
+namespace {
+
+PyObject* jid_getstate(PyObject* self, PyObject*) noexcept {
+  return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
+    auto borrow = read_borrow(self);
+    if (!borrow) return std::move(borrow).error();
+    const std::optional<JidValue>& value = as_jid(self)->value;
+    if (!value) return PyRef::borrow(Py_None);
+    return make_str(value->text());
+  });
+}
+
+constexpr const char* kSetstateNames[] = {"state"};
+constexpr Signature kSetstateSignature{"JID.__setstate__()", kSetstateNames, 1, 1};
+
+PyObject* jid_setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
+    PyObject* state = nullptr;
+    if (auto bound = bind_vectorcall(kSetstateSignature, args, nargs, kwnames, &state); !bound) {
+      return std::move(bound).error();
+    }
+    if (state == Py_None) {
+      auto borrow = write_borrow(self);
+      if (!borrow) return std::move(borrow).error();
+      as_jid(self)->value.reset();
+      return PyRef::borrow(Py_None);
+    }
+
+    // No note here: the state is not something a user names.
+    auto text = text_from(state);
+    if (!text) return std::move(text).error();
+
+    std::optional<JidError> refused;
+    {
+      auto borrow = write_borrow(self);
+      if (!borrow) return std::move(borrow).error();
+      auto parsed = parse_address(text.value());
+      if (parsed.ok()) {
+        as_jid(self)->value = std::move(parsed).value();
+      } else {
+        refused = parsed.error();
+      }
+    }
+    // __getstate__ never produces text that does not parse; such a state is
+    // refused like any other invalid address, and the object keeps its value.
+    if (refused) return raise_invalid_jid(message(*refused));
+    return PyRef::borrow(Py_None);
+  });
+}
+
+template <class Fn>
+PyCFunction as_cfunction(Fn fn) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
+}
+
+}  // namespace
+
+PyMethodDef jid_methods[] = {
+    {"__getstate__", jid_getstate, METH_NOARGS, "__getstate__($self)\n--\n\n"},
+    {"__setstate__", as_cfunction(jid_setstate), METH_FASTCALL | METH_KEYWORDS,
+     "__setstate__($self, state)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace quorvel::binding
