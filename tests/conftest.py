@@ -1,0 +1,55 @@
+"""Shared set-up for the quorvel test suite.
+
+The suite runs against an installed package or against a CMake build tree
+(``PYTHONPATH=<build>/python``). When neither is importable, the default
+developer build directory is tried before giving up.
+"""
+
+import importlib.util
+import pathlib
+import sys
+
+import pytest
+
+if importlib.util.find_spec("quorvel") is None or importlib.util.find_spec("quorvel.jid") is None:
+    _build = pathlib.Path(__file__).resolve().parent.parent / "build" / "dev" / "python"
+    if (_build / "quorvel").is_dir():
+        sys.path.insert(0, str(_build))
+        sys.modules.pop("quorvel", None)
+
+from quorvel.jid import JID, InvalidJID  # noqa: E402
+
+# The core's messages, as the binding raises them.
+NODE_EMPTY = "nodepart empty despite the presence of a @"
+RESOURCE_EMPTY = "resource empty despite the presence of a /"
+NODE_TOO_LONG = "localpart longer than 1023 bytes"
+RESOURCE_TOO_LONG = "resource longer than 1023 bytes"
+NODE_PREP = "localpart doesn\u2019t pass nodeprep validation"
+NAME_PREP = "domain doesn\u2019t pass nameprep validation"
+RESOURCE_PREP = "resource doesn\u2019t pass resourceprep validation"
+TOO_MANY_ATS = "second @ found before parsing the resource"
+IDNA = "domain doesn\u2019t pass idna validation"
+
+
+def _has_unicode_16() -> bool:
+    # U+1CCD6 OUTLINED LATIN CAPITAL LETTER A is new in Unicode 16.0; with
+    # older normalisation data it is unassigned and the localpart is refused.
+    try:
+        JID("\U0001ccd6@example.com")
+    except InvalidJID:
+        return False
+    return True
+
+
+HAS_UNICODE_16 = _has_unicode_16()
+
+
+@pytest.fixture
+def unicode_16():
+    if not HAS_UNICODE_16:
+        pytest.skip("the Unicode library predates Unicode 16.0 (U+1CCD6 is unassigned)")
+
+
+def snapshot(jid):
+    """Everything observable about a JID's value, for before/after checks."""
+    return (bool(jid), str(jid), jid.bare, jid.node, jid.domain, jid.resource, hash(jid))

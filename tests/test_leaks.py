@@ -1,0 +1,129 @@
+"""Every path, successful or not, must give back what it took.
+
+Python objects are counted with sys.getallocatedblocks(); the address
+values live in C++ heap memory, which glibc's mallinfo2() accounts for.
+"""
+
+import copy
+import ctypes
+import gc
+import pickle
+import sys
+
+import pytest
+
+from quorvel.jid import JID, InvalidJID, unescape_node
+
+ROUNDS = 20000
+NAMES = ["full", "jid", "bare", "node", "user", "local", "username", "domain", "server", "host", "resource"]
+# name -> (accepted value, refused value)
+ASSIGNMENTS = {
+    "full": ("u@Example.org/R", "a@b@c"),
+    "jid": ("u@example.org/R", 5),
+    "bare": ("V@example.org", "v@example.org/r"),
+    "node": ("N\u00e4", "a b"),
+    "user": (None, "\udc80"),
+    "local": ("x", ""),
+    "username": ("y", 5),
+    "domain": ("Example.NET.", ""),
+    "server": ("[::1]", None),
+    "host": ("example.org", "a..b"),
+    "resource": ("Res", ""),
+}
+ERRORS = (InvalidJID, TypeError, UnicodeEncodeError, AttributeError, NotImplementedError)
+
+
+def attempt(fn, *args, **kwargs):
+    try:
+        fn(*args, **kwargs)
+    except ERRORS:
+        pass
+
+
+def workload():
+    jid = JID("User@Example.COM./Home")
+    JID(jid)
+    JID(jid, bare=True)
+    JID("\u00c4@b\u00fccher.example/\u00fc", True)
+    attempt(JID, "a@b@c")
+    attempt(JID, "x" * 1100 + "@b")
+    attempt(JID, 5)
+    attempt(JID, "a@b", bare=1)
+    attempt(JID, "\ud800@b")
+    attempt(JID, 1, 2, 3)
+    attempt(JID, jid="a", nope=1)
+    for name in NAMES:
+        getattr(jid, name)
+        getattr(JID(), name)
+    for name, (good, bad) in ASSIGNMENTS.items():
+        setattr(jid, name, good)
+        attempt(setattr, jid, name, bad)
+        attempt(setattr, JID(), name, "x")
+        attempt(delattr, jid, name)
+    jid.node = None
+    jid.resource = None
+    jid == "a@b"
+    jid == "a@@b"
+    jid != 5
+    jid == JID()
+    jid == None  # noqa: E711
+    attempt(operator_lt, jid, "a@b")
+    hash(jid)
+    hash(JID())
+    str(jid)
+    repr(jid)
+    repr(JID())
+    pickle.loads(pickle.dumps(jid, 4))
+    copy.copy(JID())
+    copy.deepcopy(jid)
+    jid.__setstate__("x@y/z")
+    jid.__setstate__(None)
+    attempt(jid.__setstate__, "a@@b")
+    attempt(jid.__setstate__, 5)
+    attempt(jid.__setstate__)
+    unescape_node("Foo\\20Bar")
+    unescape_node("\u00e4\\40b")
+    unescape_node("plain")
+    attempt(unescape_node, "\\20a")
+    attempt(unescape_node, 5)
+    attempt(unescape_node, nod="a")
+
+
+def operator_lt(a, b):
+    return a < b
+
+
+class _MallInfo2(ctypes.Structure):
+    _fields_ = [
+        (name, ctypes.c_size_t)
+        for name in ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks", "keepcost")
+    ]
+
+
+def _heap_in_use():
+    try:
+        mallinfo2 = ctypes.CDLL(None).mallinfo2
+    except (AttributeError, OSError):
+        return None
+    mallinfo2.restype = _MallInfo2
+    info = mallinfo2()
+    return info.uordblks + info.hblkhd
+
+
+def _measure():
+    gc.collect()
+    return sys.getallocatedblocks(), _heap_in_use()
+
+
+def test_no_leaks():
+    for _ in range(500):
+        workload()
+    blocks_before, heap_before = _measure()
+    for _ in range(ROUNDS):
+        workload()
+    blocks_after, heap_after = _measure()
+    # One leaked object or buffer per round would show as >= ROUNDS.
+    assert blocks_after - blocks_before < ROUNDS // 4
+    if heap_before is None:
+        pytest.skip("mallinfo2 is not available; only Python objects were checked")
+    assert heap_after - heap_before < 16 * ROUNDS // 4
