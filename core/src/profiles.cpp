@@ -68,11 +68,7 @@ ProfileResult prepare_general(std::string_view input, const Profile& profile) {
 
   // Normalisation.
   std::string normalized;
-  bool normalization_changed = false;
-  if (!unicode::is_nfkc(mapped_view)) {
-    unicode::append_nfkc(mapped_view, normalized);
-    normalization_changed = normalized != mapped_view;
-  }
+  const bool normalization_changed = unicode::to_nfkc(mapped_view, normalized);
   const std::string_view out = normalization_changed ? std::string_view(normalized) : mapped_view;
 
   // Prohibited output, the bidirectional rule and unassigned code points.

@@ -110,27 +110,28 @@ std::string decompose_and_order(std::string_view s, const icu::Normalizer2& n) {
 
 }  // namespace
 
-bool is_nfkc(std::string_view s) {
-  UErrorCode status = U_ZERO_ERROR;
-  const UBool yes = Nfkc::get().normalizer().isNormalizedUTF8(
-      icu::StringPiece(s.data(), static_cast<int32_t>(s.size())), status);
-  check(status);
-  return U_SUCCESS(status) && yes;
-}
-
-void append_nfkc(std::string_view s, std::string& out) {
+bool to_nfkc(std::string_view s, std::string& out) {
   const icu::Normalizer2& n = Nfkc::get().normalizer();
   std::string ordered;
   if (s.size() > kLongText) {
+    // Even the normaliser's own "is it normalised?" test reorders marks the
+    // slow way, so long texts always take the linear route.
     ordered = decompose_and_order(s, n);
-    s = ordered;
+  } else {
+    UErrorCode status = U_ZERO_ERROR;
+    const UBool yes =
+        n.isNormalizedUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())), status);
+    check(status);
+    if (U_SUCCESS(status) && yes) return false;
   }
-  icu::StringByteSink<std::string> sink(&out, static_cast<int32_t>(s.size()));
+  const std::string_view src = ordered.empty() ? s : std::string_view(ordered);
+  icu::StringByteSink<std::string> sink(&out, static_cast<int32_t>(src.size()));
   UErrorCode status = U_ZERO_ERROR;
-  n.normalizeUTF8(0, icu::StringPiece(s.data(), static_cast<int32_t>(s.size())), sink, nullptr,
-                  status);
+  n.normalizeUTF8(0, icu::StringPiece(src.data(), static_cast<int32_t>(src.size())), sink,
+                  nullptr, status);
   check(status);
   if (U_FAILURE(status)) throw std::bad_alloc();  // only a resource failure is possible here
+  return out != s;
 }
 
 BidiCategory bidi_category(char32_t c) noexcept {
