@@ -50,9 +50,9 @@ PyObject* unescape_node(PyObject* /*module*/, PyObject* const* args, Py_ssize_t 
 PyMethodDef unescape_node_def = {
     "unescape_node",
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(unescape_node)),
-    // METH_STATIC has no effect on a module function; it is part of the
-    // definition all the same.
-    METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+    // No METH_STATIC: on a built-in function it would hide the bound module
+    // from __self__, which callers use to find where the function lives.
+    METH_FASTCALL | METH_KEYWORDS,
     "unescape_node(node)\n--\n\n",
 };
 

@@ -67,6 +67,10 @@ def test_introspection(obj, attr, expected):
     assert getattr(obj, attr) == expected
 
 
+def test_unescape_node_is_bound_to_its_module():
+    assert unescape_node.__self__ is sys.modules["quorvel.jid"]
+
+
 def test_type_flags_and_class_dictionary():
     flags = JID.__flags__
     assert not flags & (TPFLAGS_BASETYPE | TPFLAGS_HAVE_GC | TPFLAGS_IMMUTABLETYPE)

@@ -1,0 +1,94 @@
+# Shared shell helpers for the make targets. Source it; don't run it.
+# shellcheck shell=bash
+
+QUORVEL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+VENV="${VENV:-$QUORVEL_ROOT/.venv}"
+JOBS="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
+
+log() { printf '==> %s\n' "$*" >&2; }
+die() { printf 'error: %s\n' "$*" >&2; exit 1; }
+
+# Installs the Debian packages that are missing, or names them and stops
+# when that is not possible. Arguments: package names.
+ensure_packages() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    die "missing system packages: ${missing[*]} (install them with: sudo apt-get install ${missing[*]})"
+  fi
+  command -v apt-get >/dev/null || die "missing system packages: ${missing[*]}, and no apt-get here"
+  log "installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq >/dev/null
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# What building and testing the core needs.
+ensure_build_packages() {
+  ensure_packages pkg-config cmake make g++ libicu-dev libidn-dev libgtest-dev
+}
+
+python_ok() {
+  "$1" -c 'import sys, venv; sys.exit(0 if sys.version_info >= (3, 12) else 1)' >/dev/null 2>&1
+}
+
+# Prints the path of a Python >= 3.12: $PYTHON if set, then the newest on
+# PATH, then pyenv's versions, then the system's.
+find_python() {
+  local c
+  if [ -n "${PYTHON:-}" ]; then
+    python_ok "$PYTHON" || die "PYTHON=$PYTHON is not a Python >= 3.12 with venv"
+    echo "$PYTHON"
+    return
+  fi
+  local candidates=()
+  for c in python3.14 python3.13 python3.12 python3; do
+    command -v "$c" >/dev/null 2>&1 && candidates+=("$(command -v "$c")")
+  done
+  local pyenv_root="${PYENV_ROOT:-$HOME/.pyenv}"
+  if command -v pyenv >/dev/null 2>&1; then pyenv_root="$(pyenv root)"; fi
+  if [ -d "$pyenv_root/versions" ]; then
+    while IFS= read -r c; do candidates+=("$c"); done < <(
+      ls -d "$pyenv_root"/versions/3.1[2-9]*/bin/python3 2>/dev/null | sort -rV)
+  fi
+  for c in /usr/bin/python3.14 /usr/bin/python3.13 /usr/bin/python3.12; do
+    [ -x "$c" ] && candidates+=("$c")
+  done
+  for c in "${candidates[@]}"; do
+    # A pyenv shim may point at a version without the command; skip it.
+    if python_ok "$c"; then
+      echo "$c"
+      return
+    fi
+  done
+  # Debian's own interpreter may lack venv until its package is installed.
+  for c in /usr/bin/python3.13 /usr/bin/python3.12; do
+    if [ -x "$c" ]; then
+      local v="${c##*/}"
+      ensure_packages "$v-venv" "$v-dev"
+      python_ok "$c" && { echo "$c"; return; }
+    fi
+  done
+  die "no Python >= 3.12 found (looked at PATH, pyenv's versions and /usr/bin); set PYTHON=/path/to/python3.12"
+}
+
+# Creates the virtual environment when missing. Prints its python.
+ensure_venv() {
+  if [ ! -x "$VENV/bin/python" ] || ! python_ok "$VENV/bin/python"; then
+    local py
+    py="$(find_python)"
+    log "creating $VENV with $py ($("$py" -c 'import sys; print(sys.version.split()[0])'))"
+    rm -rf "$VENV"
+    "$py" -m venv "$VENV"
+    "$VENV/bin/python" -m pip install -q --upgrade pip >/dev/null
+  fi
+  # Debian's system Python needs its headers for the build.
+  case "$(readlink -f "$VENV/bin/python")" in
+    /usr/bin/python3.*) local v; v="$(basename "$(readlink -f "$VENV/bin/python")")"; ensure_packages "$v-dev" ;;
+  esac
+  echo "$VENV/bin/python"
+}

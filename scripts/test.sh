@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds everything from nothing and runs every test suite: the core's C++
+# tests through ctest, then the Python package's tests with pytest against
+# the package installed in a virtual environment.
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+cd "$QUORVEL_ROOT"
+
+ensure_build_packages
+
+log "building the core and its tests"
+cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_BUILD_TESTS=ON \
+  -DQUORVEL_WERROR=ON >/dev/null
+cmake --build build/test -j "$JOBS"
+log "C++ tests"
+ctest --test-dir build/test --output-on-failure
+
+PY="$(ensure_venv)"
+log "installing the package with its test extras into $VENV"
+"$PY" -m pip install -q ".[test]"
+log "Python tests"
+(cd "$QUORVEL_ROOT" && "$PY" -m pytest -q -p no:cacheprovider tests)
