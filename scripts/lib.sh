@@ -33,7 +33,7 @@ ensure_build_packages() {
 }
 
 python_ok() {
-  "$1" -c 'import sys, venv; sys.exit(0 if sys.version_info >= (3, 12) else 1)' >/dev/null 2>&1
+  "$1" -c 'import sys, venv, ensurepip; sys.exit(0 if sys.version_info >= (3, 12) else 1)' >/dev/null 2>&1
 }
 
 # Prints the path of a Python >= 3.12: $PYTHON if set, then the newest on
@@ -41,7 +41,7 @@ python_ok() {
 find_python() {
   local c
   if [ -n "${PYTHON:-}" ]; then
-    python_ok "$PYTHON" || die "PYTHON=$PYTHON is not a Python >= 3.12 with venv"
+    python_ok "$PYTHON" || die "PYTHON=$PYTHON is not a Python >= 3.12 with venv and ensurepip"
     echo "$PYTHON"
     return
   fi
