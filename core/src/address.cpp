@@ -35,22 +35,26 @@ JidValue build(const std::optional<Part>& localpart, const Part& domain,
                          resource ? static_cast<std::uint16_t>(domain_end) : 0);
 }
 
-}  // namespace
-
-Result<PreparedText> prepare_node(std::string_view text) {
-  ProfileResult r = nodeprep(text);
-  if (!r) return JidError::NodePrep;
-  if (r->empty()) return JidError::NodeEmpty;
-  if (r->size() > kMaxPartBytes) return JidError::NodeTooLong;
+// A localpart or resourcepart: the profile's verdict, then emptiness, then
+// length, each judged on the prepared text.
+Result<PreparedText> checked_part(ProfileResult r, JidError prep, JidError empty,
+                                  JidError too_long) {
+  if (!r) return prep;
+  if (r->empty()) return empty;
+  if (r->size() > kMaxPartBytes) return too_long;
   return std::move(r).value();
 }
 
+}  // namespace
+
+Result<PreparedText> prepare_node(std::string_view text) {
+  return checked_part(nodeprep(text), JidError::NodePrep, JidError::NodeEmpty,
+                      JidError::NodeTooLong);
+}
+
 Result<PreparedText> prepare_resource(std::string_view text) {
-  ProfileResult r = resourceprep(text);
-  if (!r) return JidError::ResourcePrep;
-  if (r->empty()) return JidError::ResourceEmpty;
-  if (r->size() > kMaxPartBytes) return JidError::ResourceTooLong;
-  return std::move(r).value();
+  return checked_part(resourceprep(text), JidError::ResourcePrep, JidError::ResourceEmpty,
+                      JidError::ResourceTooLong);
 }
 
 Result<JidValue> parse_address(std::string_view text) {
