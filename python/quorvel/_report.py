@@ -102,8 +102,9 @@ class Report:
         invalid = sum(self.invalid.values())
         line = f"{prog}: {self.valid + invalid} inputs, {self.valid} valid, {invalid} invalid"
         if dedupe:
+            groups = self.duplicate_groups()
             line += (f", {len(self.groups)} distinct, "
-                     f"{self.duplicate_groups()} duplicate groups")
+                     f"{groups} duplicate group{'' if groups == 1 else 's'}")
         err.write(line + "\n")
         for message, count in self.invalid.most_common():
             err.write(f"{count:>8}  {message}\n")
