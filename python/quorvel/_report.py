@@ -100,7 +100,8 @@ class Report:
 
     def write_summary(self, err: TextIO, prog: str, dedupe: bool) -> None:
         invalid = sum(self.invalid.values())
-        line = f"{prog}: {self.valid + invalid} inputs, {self.valid} valid, {invalid} invalid"
+        total = self.valid + invalid
+        line = f"{prog}: {total} input{'' if total == 1 else 's'}, {self.valid} valid, {invalid} invalid"
         if dedupe:
             groups = self.duplicate_groups()
             line += (f", {len(self.groups)} distinct, "
