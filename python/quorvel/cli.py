@@ -72,17 +72,11 @@ def _evaluator(part: str, unescape: bool,
         return run_unescape
 
     def run_jid(text: str) -> tuple[str, dict[str, str | None]]:
-        # The constructor takes empty text as "no address", but an empty
-        # input is an address without a domain: assigning it makes the
-        # module refuse it with its own message.
+        j = JID()
         if bare_only:
-            j = JID()
-            j.bare = text  # parses as a bare address: a resource is an error
-        elif not text:
-            JID().full = text
-            raise AssertionError("unreachable: the empty address is refused")
+            j.bare = text  # parsed as a bare address: a resource is an error
         else:
-            j = JID(text)
+            j.full = text  # unlike JID(text), refuses the empty text as no address
         parts: dict[str, str | None] = {
             "full": j.full, "bare": j.bare, "node": j.node or None,
             "domain": j.domain, "resource": j.resource or None,
