@@ -20,3 +20,12 @@ log "installing the package with its test extras into $VENV"
 "$PY" -m pip install -q ".[test]"
 log "Python tests"
 (cd "$QUORVEL_ROOT" && "$PY" -m pytest -q -p no:cacheprovider tests)
+
+# The stubs must describe the module that was just built, and typed code
+# written against them must check cleanly.
+log "type stubs against the built module (stubtest)"
+export MYPY_CACHE_DIR="$QUORVEL_ROOT/build/mypy-cache"
+"$PY" -m mypy.stubtest quorvel.jid
+log "mypy --strict over the typed example and the package"
+"$PY" -m mypy --strict examples/typed_usage.py
+"$PY" -m mypy --strict -p quorvel

@@ -1,0 +1,52 @@
+"""A small, fully typed use of quorvel.jid; `mypy --strict` checks it in `make test`.
+
+Run it with the package installed: python examples/typed_usage.py
+"""
+
+from __future__ import annotations
+
+import pickle
+
+from quorvel.jid import JID, InvalidJID, unescape_node
+
+
+def normalise_roster(entries: list[str]) -> dict[str, list[str]]:
+    """Group roster entries by the bare address they normalise to."""
+    groups: dict[str, list[str]] = {}
+    for entry in entries:
+        try:
+            address = JID(entry)
+        except InvalidJID as error:
+            print(f"skipping {entry!r}: {error}")
+            continue
+        groups.setdefault(address.bare, []).append(entry)
+    return groups
+
+
+def move_to_resource(address: JID, resource: str | None) -> JID:
+    moved = JID(address)
+    moved.resource = resource
+    return moved
+
+
+def main() -> None:
+    jid = JID("Juliet@Capulet.Example/Balcony")
+    node: str = jid.node
+    assert node == "juliet" and jid.resource == "Balcony"
+    assert jid == "juliet@capulet.example/Balcony"
+
+    bare = JID(jid, bare=True)
+    assert not bare.resource and str(bare) == "juliet@capulet.example"
+    assert move_to_resource(bare, "Garden").full == "juliet@capulet.example/Garden"
+
+    state: str | None = jid.__getstate__()
+    assert state == str(jid)
+    assert pickle.loads(pickle.dumps(jid)) == jid
+    assert hash(jid) == hash(str(jid))
+
+    print(normalise_roster(["Romeo@Montague.Example", "romeo@montague.example/phone", "a@b@c"]))
+    print(unescape_node(r"d\27artagnan"))
+
+
+if __name__ == "__main__":
+    main()

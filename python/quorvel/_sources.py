@@ -1,0 +1,127 @@
+"""Where the command-line tool's addresses come from, one record at a time.
+
+Files are read as bytes and decoded line by line, so one undecodable line
+is reported on its own instead of ending the run, and memory stays flat
+however long the input is.
+"""
+
+from __future__ import annotations
+
+import os
+import sys
+import time
+from dataclasses import dataclass
+from typing import BinaryIO, Iterator, TextIO
+
+NOT_UTF8 = "not valid UTF-8"
+SHOWN_MAX = 60  # characters of an input quoted in a text-mode message
+
+# Below this size a file is read before a progress line would be useful.
+PROGRESS_MIN_BYTES = 16 * 1024 * 1024
+_PROGRESS_EVERY_LINES = 8192
+_PROGRESS_EVERY_SECONDS = 0.5
+
+
+@dataclass(slots=True)
+class Record:
+    """One input: its text, or why it has none (``error``)."""
+
+    source: str  # a file name, "-" for standard input, or "arg"
+    line: int  # line number in the file, or position among the arguments
+    text: str  # the input; undecodable bytes appear as \xNN escapes
+    error: str | None = None
+    raw: bytes | None = None  # the bytes of an input that is not UTF-8
+
+    @property
+    def shown(self) -> str:
+        """The input quoted so that spaces and undecodable bytes are visible.
+
+        Very long inputs are cut: the point is to find the line, and the
+        line number is given beside it.
+        """
+        if self.raw is not None:
+            return repr(self.raw[:SHOWN_MAX]) + ("\u2026" if len(self.raw) > SHOWN_MAX else "")
+        if len(self.text) > SHOWN_MAX:
+            return f"{self.text[:SHOWN_MAX]!r}\u2026 ({len(self.text)} characters)"
+        return repr(self.text)
+
+    @property
+    def where(self) -> str:
+        if self.source == "arg":
+            return f"arg {self.line}"
+        name = "<stdin>" if self.source == "-" else self.source
+        return f"{name}:{self.line}"
+
+
+def from_arguments(args: list[str]) -> Iterator[Record]:
+    for n, arg in enumerate(args, 1):
+        try:
+            arg.encode("utf-8")
+        except UnicodeEncodeError:
+            # The interpreter smuggles undecodable argument bytes in as
+            # lone surrogates; give them back as bytes to show them.
+            raw = os.fsencode(arg)
+            yield Record("arg", n, raw.decode("utf-8", "backslashreplace"), NOT_UTF8, raw)
+        else:
+            yield Record("arg", n, arg)
+
+
+def skipped(line: bytes) -> bool:
+    """Blank lines and "# " comments; neither can be an address."""
+    return not line or line == b"#" or line.startswith(b"# ")
+
+
+def from_stream(name: str, stream: BinaryIO, progress: Progress | None = None) -> Iterator[Record]:
+    done = 0
+    for n, raw in enumerate(stream, 1):
+        done += len(raw)
+        if progress is not None and n % _PROGRESS_EVERY_LINES == 0:
+            progress.update(done, n)
+        # Only the line ending goes: spaces may belong to a resource.
+        if raw.endswith(b"\n"):
+            raw = raw[:-2] if raw.endswith(b"\r\n") else raw[:-1]
+        if skipped(raw):
+            continue
+        try:
+            yield Record(name, n, raw.decode("utf-8"))
+        except UnicodeDecodeError:
+            yield Record(name, n, raw.decode("utf-8", "backslashreplace"), NOT_UTF8, raw)
+
+
+class Progress:
+    """A self-overwriting progress line on a terminal."""
+
+    def __init__(self, name: str, total: int, out: TextIO) -> None:
+        self._name = name
+        self._total = total
+        self._out = out
+        self._last = time.monotonic()
+        self._shown = False
+
+    def update(self, done: int, lines: int) -> None:
+        now = time.monotonic()
+        if now - self._last < _PROGRESS_EVERY_SECONDS and self._shown:
+            return
+        self._last = now
+        percent = 100.0 * done / self._total if self._total else 100.0
+        self._out.write(f"\r{self._name}: {percent:5.1f}% ({lines:,} lines)")
+        self._out.flush()
+        self._shown = True
+
+    def close(self) -> None:
+        if self._shown:
+            self._out.write("\r\x1b[K")
+            self._out.flush()
+
+
+def progress_for(name: str, stream: BinaryIO, mode: str) -> Progress | None:
+    """A progress line when asked for, or by default for a large file on a terminal."""
+    if mode == "never":
+        return None
+    try:
+        size = os.fstat(stream.fileno()).st_size
+    except (OSError, ValueError):
+        size = 0
+    if mode == "auto" and (size < PROGRESS_MIN_BYTES or not sys.stderr.isatty()):
+        return None
+    return Progress(name, size, sys.stderr)

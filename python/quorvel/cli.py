@@ -1,0 +1,177 @@
+"""``quorvel-jid``: normalise, check and de-duplicate lists of XMPP addresses.
+
+Exit status: 0 when every input is valid, 1 when some are not, 2 for a usage
+or I/O error, 141 when the reader of standard output went away (as for a
+process ended by SIGPIPE).
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+from typing import Callable, Iterator, Sequence
+
+from quorvel import _sources
+from quorvel._report import Outcome, Report
+from quorvel._sources import Record
+
+PARTS = ("full", "bare", "node", "domain", "resource")
+EXIT_OK, EXIT_INVALID, EXIT_USAGE, EXIT_PIPE = 0, 1, 2, 141
+
+
+def _version() -> str:
+    from quorvel import __version__
+
+    try:
+        from quorvel import _build
+    except ImportError:
+        return f"{__version__} (build information unavailable)"
+    return (f"{__version__} (ICU {_build.ICU_VERSION}, Unicode {_build.UNICODE_VERSION}, "
+            f"libidn {_build.LIBIDN_VERSION})")
+
+
+def _parser(prog: str) -> argparse.ArgumentParser:
+    p = argparse.ArgumentParser(
+        prog=prog,
+        description="Normalise and check XMPP addresses (JIDs), one per argument or per line.",
+        epilog="Blank lines and lines starting with '# ' are skipped. Without addresses or "
+               "files, standard input is read when it is not a terminal.",
+    )
+    p.add_argument("addresses", nargs="*", metavar="ADDRESS", help="addresses to check")
+    p.add_argument("-f", "--file", action="append", default=[], metavar="FILE",
+                   help="read addresses from FILE, one per line ('-' for standard input); "
+                        "may be repeated")
+    what = p.add_mutually_exclusive_group()
+    what.add_argument("--part", choices=PARTS, default="full",
+                      help="print this part of each address (default: full)")
+    what.add_argument("--unescape", action="store_true",
+                      help="treat inputs as escaped localparts and print them unescaped")
+    p.add_argument("--bare-only", action="store_true",
+                   help="refuse addresses that carry a resource (as roster entries must)")
+    p.add_argument("--json", action="store_true",
+                   help="write one JSON object per input (or per group with --dedupe)")
+    p.add_argument("--dedupe", action="store_true",
+                   help="group inputs that normalise to the same value and print each group once")
+    p.add_argument("-q", "--quiet", action="store_true", help="no summary on standard error")
+    p.add_argument("--progress", choices=("auto", "always", "never"), default="auto",
+                   help="progress on standard error (auto: for large files on a terminal)")
+    p.add_argument("--version", action="version", version=f"%(prog)s {_version()}")
+    return p
+
+
+def _evaluator(part: str, unescape: bool,
+               bare_only: bool) -> Callable[[str], tuple[str, dict[str, str | None]]]:
+    """The function that turns one input into its printed value and its parts."""
+    from quorvel.jid import JID, unescape_node
+
+    if unescape:
+        def run_unescape(text: str) -> tuple[str, dict[str, str | None]]:
+            value = unescape_node(text)
+            return value, {"unescaped": value}
+        return run_unescape
+
+    def run_jid(text: str) -> tuple[str, dict[str, str | None]]:
+        j = JID()
+        if bare_only:
+            j.bare = text  # parsed as a bare address: a resource is an error
+        else:
+            j.full = text  # unlike JID(text), refuses the empty text as no address
+        parts: dict[str, str | None] = {
+            "full": j.full, "bare": j.bare, "node": j.node or None,
+            "domain": j.domain, "resource": j.resource or None,
+        }
+        return parts[part] or "", parts
+    return run_jid
+
+
+def _stdin_usable() -> bool:
+    return sys.stdin is not None and not sys.stdin.isatty()
+
+
+def _records(args: argparse.Namespace, report_io_error: Callable[[str], None]) -> Iterator[Record]:
+    yield from _sources.from_arguments(args.addresses)
+    files = list(args.file) or ([] if args.addresses else ["-"])
+    for name in files:
+        try:
+            if name == "-" and sys.stdin is None:
+                raise OSError("standard input is closed")
+            stream = sys.stdin.buffer if name == "-" else open(name, "rb")
+        except OSError as e:
+            report_io_error(f"{name}: {e.strerror or e}")
+            continue
+        progress = _sources.progress_for(name, stream, args.progress)
+        try:
+            yield from _sources.from_stream(name, stream, progress)
+        except OSError as e:
+            report_io_error(f"{name}: {e.strerror or e}")
+        finally:
+            if progress is not None:
+                progress.close()
+            if name != "-":
+                stream.close()
+
+
+def _run(args: argparse.Namespace, prog: str) -> int:
+    from quorvel.jid import InvalidJID
+
+    evaluate = _evaluator(args.part, args.unescape, args.bare_only)
+    report = Report(sys.stdout, args.json)
+    io_errors = 0
+
+    def report_io_error(message: str) -> None:
+        nonlocal io_errors
+        io_errors += 1
+        sys.stdout.flush()
+        print(f"{prog}: {message}", file=sys.stderr)
+
+    for record in _records(args, report_io_error):
+        if record.error is not None:
+            report.failure(record, record.error)
+            continue
+        try:
+            value, parts = evaluate(record.text)
+        except InvalidJID as e:
+            report.failure(record, str(e))
+            continue
+        outcome = Outcome(record, value, parts)
+        if args.dedupe:
+            report.collect(outcome)
+        else:
+            report.success(outcome)
+    if args.dedupe:
+        report.write_groups()
+    sys.stdout.flush()
+    if not args.quiet:
+        report.write_summary(sys.stderr, prog, args.dedupe)
+    if io_errors:
+        return EXIT_USAGE
+    return EXIT_INVALID if report.invalid else EXIT_OK
+
+
+def _utf8(stream: object) -> None:
+    # Addresses are Unicode; print them as UTF-8 whatever the locale says.
+    reconfigure = getattr(stream, "reconfigure", None)
+    if reconfigure is not None:
+        reconfigure(encoding="utf-8", errors="backslashreplace")
+
+
+def main(argv: Sequence[str] | None = None, prog: str = "quorvel-jid") -> int:
+    _utf8(sys.stdout)
+    _utf8(sys.stderr)
+    parser = _parser(prog)
+    args = parser.parse_args(argv)
+    if args.unescape and args.bare_only:
+        parser.error("--bare-only does not apply to --unescape")
+    if not args.addresses and not args.file and not _stdin_usable():
+        parser.error("give addresses, or -f FILE ('-' for standard input)")
+    try:
+        return _run(args, prog)
+    except BrokenPipeError:
+        # The reader stopped (`| head`): say nothing, and keep the
+        # interpreter's final flush from failing on the closed pipe too.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        return EXIT_PIPE
+    except KeyboardInterrupt:
+        return 130

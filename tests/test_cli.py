@@ -1,0 +1,238 @@
+"""The quorvel-jid command-line tool, run as a separate process."""
+
+import json
+import os
+import pty
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+from cli_support import SAMPLE, command, env, lines, run
+from conftest import (IDNA, NAME_PREP, NODE_EMPTY, NODE_PREP, NODE_TOO_LONG, RESOURCE_EMPTY,
+                      RESOURCE_PREP, RESOURCE_TOO_LONG, TOO_MANY_ATS)
+from quorvel.jid import JID
+
+IN_BARE = "resource found while parsing a bare JID"
+NOT_UTF8 = "not valid UTF-8"
+
+
+@pytest.mark.parametrize("args, out, status", [
+    (["User@Example.COM./Home"], ["user@example.com/Home"], 0),
+    (["--part", "bare", "A@B/C"], ["a@b"], 0),
+    (["--part", "node", "A@B/C", "b/c"], ["a", ""], 0),
+    (["--part", "domain", "a@Straße.Example./r"], ["strasse.example"], 0),
+    (["--part", "resource", "a@b/Home Office", "a@b"], ["Home Office", ""], 0),
+    (["--unescape", "D\\27Artagnan", "c\\3a\\5cnet"], ["d'artagnan", "c:\\net"], 0),
+    (["--unescape", "\\20foo"], [f"arg 1: invalid '\\\\20foo': {NODE_PREP}"], 1),
+    (["--bare-only", "A@B", "a@b/c"], ["a@b", f"arg 2: invalid 'a@b/c': {IN_BARE}"], 1),
+    (["a@b@c", "ok@b"], [f"arg 1: invalid 'a@b@c': {TOO_MANY_ATS}", "ok@b"], 1),
+    ([""], [f"arg 1: invalid '': {IDNA}"], 1),
+    (["a@b", "--", "-x"], ["a@b", f"arg 2: invalid '-x': {IDNA}"], 1),
+])
+def test_arguments(args, out, status):
+    result = run(*args)
+    assert lines(result.stdout) == out
+    assert result.returncode == status
+
+
+@pytest.mark.parametrize("args", [
+    ["--part", "nope", "a@b"],
+    ["--unescape", "--part", "bare", "a"],
+    ["--unescape", "--bare-only", "a"],
+    ["--no-such-option"],
+])
+def test_usage_errors_exit_2(args):
+    result = run(*args)
+    assert result.returncode == 2
+    assert b"usage:" in result.stderr and result.stdout == b""
+
+
+def test_missing_file_is_an_io_error_and_the_rest_still_runs(tmp_path):
+    result = run("a@@b", "-f", str(tmp_path / "absent.txt"), "-f", "-", stdin=b"c@d\n")
+    assert result.returncode == 2
+    assert "absent.txt" in result.stderr.decode()
+    assert lines(result.stdout)[1:] == ["c@d"]
+
+
+def test_version_names_the_libraries_of_the_build():
+    from quorvel import __version__, _build
+
+    out = run("--version").stdout.decode()
+    assert out.startswith(f"python -m quorvel {__version__} (")
+    assert f"ICU {_build.ICU_VERSION}, Unicode {_build.UNICODE_VERSION}" in out
+
+
+def test_build_record_matches_the_unicode_data_in_use():
+    from quorvel import _build
+
+    # Outlined Latin letters are new in 16.0: only a build on 16.0 data or
+    # later accepts one in a localpart.
+    major, minor = (int(x) for x in _build.UNICODE_VERSION.split(".")[:2])
+    from conftest import HAS_UNICODE_16
+    assert HAS_UNICODE_16 == ((major, minor) >= (16, 0))
+
+
+@pytest.mark.parametrize("stdin, args, out, status", [
+    (b"A@B\r\nc@d\n", ["-f", "-"], ["a@b", "c@d"], 0),
+    (b"A@B\nc@d", [], ["a@b", "c@d"], 0),  # no arguments: standard input
+    (b"", ["-f", "-"], [], 0),
+    (b"\n\n# a comment\n#\n", ["-f", "-"], [], 0),
+    (b"# x\n\na@@b\n", ["-f", "-"], [f"<stdin>:3: invalid 'a@@b': {TOO_MANY_ATS}"], 1),
+    (b"#chan@irc.example\n", ["-f", "-"], ["#chan@irc.example"], 0),
+    (b"a@b/trailing space \n", ["-f", "-"], ["a@b/trailing space "], 0),
+    (b"a@b\n\xff\xfe@x\nc@d\n", ["-f", "-"], ["a@b", f"<stdin>:2: invalid b'\\xff\\xfe@x': {NOT_UTF8}", "c@d"], 1),
+])
+def test_standard_input(stdin, args, out, status):
+    result = run(*args, stdin=stdin)
+    assert lines(result.stdout) == out
+    assert result.returncode == status
+
+
+def test_undecodable_argument_is_reported_not_fatal():
+    result = run(b"\xffx@y", "a@b")
+    assert lines(result.stdout) == [f"arg 1: invalid b'\\xffx@y': {NOT_UTF8}", "a@b"]
+    assert result.returncode == 1
+
+
+def test_long_inputs_are_cut_in_messages():
+    result = run("x" * 5000 + "@b")
+    message = lines(result.stdout)[0]
+    assert message.endswith(f"(5002 characters): {NODE_TOO_LONG}") and len(message) < 200
+
+
+def test_sample_covers_every_error_and_summarises():
+    result = run("-f", str(SAMPLE))
+    assert result.returncode == 1
+    out = result.stdout.decode()
+    for message in (NODE_EMPTY, RESOURCE_EMPTY, NODE_TOO_LONG, RESOURCE_TOO_LONG, NODE_PREP,
+                    NAME_PREP, RESOURCE_PREP, TOO_MANY_ATS, IDNA):
+        assert message in out
+    entries = [ln for ln in SAMPLE.read_text("utf-8").splitlines() if ln and not ln.startswith("# ")]
+    assert len(lines(result.stdout)) == len(entries)
+    summary = lines(result.stderr)
+    valid = sum(1 for ln in lines(result.stdout) if ": invalid " not in ln)
+    assert summary[0] == (f"python -m quorvel: {len(entries)} inputs, {valid} valid, "
+                          f"{len(entries) - valid} invalid")
+    assert sum(int(ln.split()[0]) for ln in summary[1:]) == len(entries) - valid
+
+
+def test_json_parses_back_and_agrees_with_the_module(tmp_path):
+    sample = tmp_path / "mixed.txt"
+    sample.write_bytes(SAMPLE.read_bytes() + b"\xc3(\n")
+    result = run("--json", "-f", str(sample))
+    records = [json.loads(ln) for ln in lines(result.stdout)]
+    assert records and all(r["source"] == str(sample) for r in records)
+    for r in records:
+        if r["ok"]:
+            j = JID(r["input"])
+            assert (r["full"], r["bare"], r["domain"]) == (j.full, j.bare, j.domain)
+            assert r["node"] == (j.node or None) and r["resource"] == (j.resource or None)
+        else:
+            assert set(r) == {"input", "source", "line", "ok", "error"}
+    assert records[-1]["error"] == NOT_UTF8 and records[-1]["input"] == "\\xc3("
+
+
+DEDUPE_INPUT = "a@b\nA@B\na@b.\n\uff41@b\na@b\nc@d/R\nC@D/r\nbad@@x\nc@d/R\n".encode()
+
+
+def test_dedupe_groups_in_first_seen_order():
+    result = run("--dedupe", "-f", "-", stdin=DEDUPE_INPUT)
+    assert lines(result.stdout) == [
+        f"<stdin>:8: invalid 'bad@@x': {TOO_MANY_ATS}",
+        "a@b (5 inputs)",
+        "    <stdin>:1: 'a@b'",
+        "    <stdin>:2: 'A@B'",
+        "    <stdin>:3: 'a@b.'",
+        "    <stdin>:4: '\uff41@b'",
+        "c@d/R (2 inputs)",
+        "    <stdin>:6: 'c@d/R'",
+        "c@d/r",
+    ]
+    assert lines(result.stderr)[0].endswith(
+        "9 inputs, 8 valid, 1 invalid, 3 distinct, 2 duplicate groups")
+
+
+def test_dedupe_by_part_and_as_json():
+    result = run("--dedupe", "--part", "bare", "--json", "-f", "-", stdin=DEDUPE_INPUT)
+    groups = [json.loads(ln) for ln in lines(result.stdout) if '"address"' in ln]
+    assert [(g["address"], g["count"]) for g in groups] == [("a@b", 5), ("c@d", 3)]
+    assert [i["line"] for i in groups[1]["inputs"]] == [6, 7]
+
+
+def test_dedupe_keeps_a_bounded_sample_of_spellings():
+    spellings = ["".join(c.upper() if m >> k & 1 else c for k, c in enumerate("abcd")) + "@x"
+                 for m in range(16)]
+    result = run("--dedupe", *spellings)
+    out = lines(result.stdout)
+    assert out[0] == "abcd@x (16 inputs)"
+    assert len(out) == 1 + 8 + 1 and out[-1] == "    ... and 8 more inputs spelled otherwise"
+
+
+def test_quiet_drops_the_summary():
+    assert run("-q", "a@@b").stderr == b""
+
+
+def _big_input(tmp_path, count=30000):
+    path = tmp_path / "big.txt"
+    path.write_bytes(b"".join(b"user%d@Example.COM\n" % i for i in range(count)))
+    return path
+
+
+def test_progress_on_request_and_not_on_a_pipe(tmp_path):
+    path = _big_input(tmp_path)
+    forced = run("--progress", "always", "-q", "-f", str(path))
+    assert b"%" in forced.stderr and forced.stderr.endswith(b"\r\x1b[K")
+    assert len(lines(forced.stdout)) == 30000
+    auto = run("-q", "-f", str(path))
+    assert auto.stderr == b""
+
+
+def test_progress_stays_off_for_a_small_file_on_a_terminal(tmp_path):
+    path = _big_input(tmp_path, 100)
+    main, secondary = pty.openpty()
+    try:
+        result = subprocess.run(command("-q", "-f", str(path)), stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=secondary, env=env(), timeout=60)
+        os.close(secondary)
+        secondary = -1
+        os.set_blocking(main, False)
+        try:
+            seen = os.read(main, 4096)
+        except (BlockingIOError, OSError):
+            seen = b""
+    finally:
+        if secondary >= 0:
+            os.close(secondary)
+        os.close(main)
+    assert result.returncode == 0 and seen == b""
+
+
+def test_broken_pipe_is_quiet(tmp_path):
+    path = _big_input(tmp_path, 200000)
+    proc = subprocess.Popen(command("-f", str(path)), stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, env=env())
+    assert proc.stdout.readline() == b"user0@example.com\n"
+    proc.stdout.close()
+    err = proc.stderr.read()
+    proc.stderr.close()
+    assert proc.wait(timeout=120) == 141
+    assert err == b""
+
+
+@pytest.mark.skipif(shutil.which("head") is None, reason="needs head(1)")
+def test_works_in_front_of_head(tmp_path):
+    path = _big_input(tmp_path, 100000)
+    cmd = " ".join(f"'{c}'" for c in command("-f", str(path))) + " | head -n 2"
+    result = subprocess.run(["sh", "-c", cmd], capture_output=True, env=env(), timeout=120)
+    assert lines(result.stdout) == ["user0@example.com", "user1@example.com"]
+    assert b"Traceback" not in result.stderr and b"Error" not in result.stderr
+
+
+def test_console_script_is_installed_with_the_package():
+    script = os.path.join(os.path.dirname(sys.executable), "quorvel-jid")
+    if not os.path.exists(script):
+        pytest.skip("the package is not installed in this interpreter's environment")
+    result = subprocess.run([script, "A@B"], capture_output=True, timeout=60)
+    assert result.stdout == b"a@b\n" and result.returncode == 0

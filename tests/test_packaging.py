@@ -1,0 +1,48 @@
+"""The package around the module: version, light import, stubs and metadata."""
+
+import importlib.metadata
+import pathlib
+import re
+import subprocess
+import sys
+import tomllib
+
+import pytest
+
+import quorvel
+from cli_support import ROOT, env
+
+
+def test_one_version_everywhere():
+    cmake = (ROOT / "CMakeLists.txt").read_text()
+    assert re.search(r"project\(quorvel VERSION ([0-9.]+)", cmake).group(1) == quorvel.__version__
+    try:
+        installed = importlib.metadata.version("quorvel")
+    except importlib.metadata.PackageNotFoundError:
+        pytest.skip("the package is not installed")
+    if "site-packages" not in pathlib.Path(quorvel.__file__).resolve().parts:
+        pytest.skip("running against a build tree; the installed metadata may be another build")
+    assert installed == quorvel.__version__
+
+
+def test_importing_the_package_loads_nothing_else():
+    code = ("import sys, quorvel; "
+            "print(sorted(m for m in sys.modules if m.startswith('quorvel')))")
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, env=env(),
+                         check=True, timeout=60).stdout
+    assert out.decode().strip() == "['quorvel']"
+
+
+def test_stubs_and_marker_ship_beside_the_module():
+    package = pathlib.Path(quorvel.__file__).parent
+    assert (package / "py.typed").is_file()
+    stub = (package / "jid.pyi").read_text()
+    assert '__all__ = ["JID", "unescape_node", "InvalidJID"]' in stub
+
+
+def test_metadata_states_python_and_licence():
+    project = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]
+    assert project["requires-python"] == ">=3.12"
+    assert "Programming Language :: Python :: 3.12" in project["classifiers"]
+    assert project["scripts"] == {"quorvel-jid": "quorvel.cli:main"}
+    assert (ROOT / "LICENSE").read_text().startswith("MIT License")
