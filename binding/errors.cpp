@@ -10,7 +10,7 @@
 
 namespace quorvel::binding {
 
-thread_local int LockDepth::depth_ = 0;
+__attribute__((tls_model("initial-exec"))) thread_local int LockDepth::depth_ = 0;
 
 // ---- PyError ---------------------------------------------------------------
 
