@@ -53,7 +53,9 @@ PyObject* jid_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     // even for the ordering operators.
     PyRef temporary;
     PyObject* rhs = other;
-    if (!PyObject_TypeCheck(other, checked_jid_type())) {
+    // The exact type first: JID cannot be subclassed, so that is the usual
+    // way for the other operand to be one.
+    if (Py_TYPE(other) != Py_TYPE(self) && !PyObject_TypeCheck(other, checked_jid_type())) {
       std::optional<JidValue> value;
       if (other != Py_None) {
         auto converted = jid_value_from_object(other, false);
