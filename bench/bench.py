@@ -394,7 +394,7 @@ def main():
         lines.append(
             f"{w.name:<24}{r['jid']:>9.1f}{r['floor']:>9.1f}{fmt(r.get('floor_new')):>9}"
             f"{fmt(ratio, '{:.2f}'):>8}{fmt(w.target, '{:.1f}'):>8}  "
-            f"{'' if met is None else ('yes' if met else 'NO'):<4}{fmt(peer, '{:.0f}x'):>9}"
+            f"{'' if met is None else ('yes' if met else 'NO'):<4}{fmt(peer, '{:.0f}x' if peer and peer >= 10 else '{:.2f}x'):>9}"
             + (f"  ({w.target_note})" if w.target_note else ""))
     if PEER is None:
         lines.append(f"peer: n/a ({PEER_ERROR})")

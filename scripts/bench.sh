@@ -39,7 +39,8 @@ if ! "$PY" -c 'import aioxmpp' >/dev/null 2>&1; then
   "$PY" -m pip install -q aioxmpp pytz >/dev/null 2>&1 || log "aioxmpp could not be installed; peer column will be n/a"
 fi
 
-BUILD="$QUORVEL_ROOT/build/bench"
+# One build tree per interpreter: CMake keeps the Python it found first.
+BUILD="$QUORVEL_ROOT/build/bench-$("$PY" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
 log "building the benchmark programs and the floor module"
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BUILD_BENCHMARKS=ON \
   -DQUORVEL_BUILD_PYTHON=ON -DPython_EXECUTABLE="$PY" >/dev/null
