@@ -1,5 +1,5 @@
 # Everything starts from a clean clone: each target installs what it needs.
-.PHONY: all build run test test-cpp test-python clean
+.PHONY: all run test bench clean
 
 all: test
 
@@ -10,5 +10,10 @@ run:
 test:
 	@bash scripts/test.sh
 
+# Benchmarks against the measured floor; prints one table and writes
+# bench/results.json.
+bench:
+	@bash scripts/bench.sh
+
 clean:
-	rm -rf build .venv
+	rm -rf build .venv .venv-bench

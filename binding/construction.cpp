@@ -22,7 +22,8 @@ Outcome<WriteBorrow> write_borrow(PyObject* obj) {
 Outcome<std::optional<JidValue>> jid_value_from_object(PyObject* obj, bool bare) {
   if (obj == nullptr || obj == Py_None) return std::optional<JidValue>();
 
-  if (PyType_IsSubtype(Py_TYPE(obj), checked_jid_type())) {
+  // A str is never a JID, so text, the usual argument, is tested first.
+  if (!PyUnicode_Check(obj) && PyType_IsSubtype(Py_TYPE(obj), checked_jid_type())) {
     // A JID is already prepared: copy it rather than parse its text again.
     if (auto borrow = ReadBorrow::try_acquire(as_jid(obj))) {
       const std::optional<JidValue>& source = as_jid(obj)->value;
@@ -64,22 +65,75 @@ Outcome<PyRef> new_jid_object(std::optional<JidValue> value) {
   return instantiate(checked_jid_type(), std::move(value));
 }
 
+namespace {
+
+// Everything after binding, shared by both ways of calling the type.
+Outcome<PyRef> construct(PyTypeObject* cls, PyObject* const* slots) {
+  // `bare` is converted first, so a bad flag is reported before a bad jid.
+  bool bare = false;
+  if (slots[1] != nullptr) {
+    auto flag = bool_from(slots[1]);
+    if (!flag) return with_note(std::move(flag).error(), "bare");
+    bare = flag.value();
+  }
+  auto value = jid_value_from_object(slots[0], bare);
+  if (!value) return std::move(value).error();
+  return instantiate(cls, std::move(value).value());
+}
+
+// The generic type call with the arguments packed as it wants them.
+Outcome<PyRef> call_through_type(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+  PyRef tuple = PyRef::steal(PyTuple_New(nargs));
+  if (!tuple) return PyError::fetch();
+  for (Py_ssize_t i = 0; i < nargs; ++i) PyTuple_SET_ITEM(tuple.get(), i, Py_NewRef(args[i]));
+  PyRef kwargs;
+  if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) != 0) {
+    kwargs = PyRef::steal(PyDict_New());
+    if (!kwargs) return PyError::fetch();
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(kwnames); ++i) {
+      if (PyDict_SetItem(kwargs.get(), PyTuple_GET_ITEM(kwnames, i), args[nargs + i]) < 0) {
+        return PyError::fetch();
+      }
+    }
+  }
+  PyRef result = PyRef::steal(PyType_Type.tp_call(cls, tuple.get(), kwargs.get()));
+  if (!result) return PyError::fetch();
+  return result;
+}
+
+}  // namespace
+
 PyObject* jid_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) noexcept {
   return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
     PyObject* slots[2] = {nullptr, nullptr};
     if (auto bound = bind_call(kNewSignature, args, kwargs, slots); !bound) {
       return std::move(bound).error();
     }
-    // `bare` is converted first, so a bad flag is reported before a bad jid.
-    bool bare = false;
-    if (slots[1] != nullptr) {
-      auto flag = bool_from(slots[1]);
-      if (!flag) return with_note(std::move(flag).error(), "bare");
-      bare = flag.value();
+    return construct(cls, slots);
+  });
+}
+
+// The type's vectorcall entry point: JID(...) comes here instead of going
+// through the interpreter's type call, which packs the arguments into a
+// tuple and a dict, calls tp_new, then the inherited object.__init__ (which
+// does nothing for a type with its own __new__). The result, the errors and
+// their order are those of that route: the same binding, the same
+// conversions. Should __new__ or __init__ ever be replaced on the type, the
+// call goes the generic way so that the replacement runs.
+PyObject* jid_vectorcall(PyObject* cls, PyObject* const* args, std::size_t nargsf,
+                         PyObject* kwnames) noexcept {
+  return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
+    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(cls);
+    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (type->tp_new != jid_new || type->tp_init != PyBaseObject_Type.tp_init) {
+      return call_through_type(cls, args, nargs, kwnames);
     }
-    auto value = jid_value_from_object(slots[0], bare);
-    if (!value) return std::move(value).error();
-    return instantiate(cls, std::move(value).value());
+    PyObject* slots[2] = {nullptr, nullptr};
+    if (auto bound = bind_vectorcall(kNewSignature, args, nargs, kwnames, slots); !bound) {
+      return std::move(bound).error();
+    }
+    return construct(type, slots);
   });
 }
 

@@ -1,5 +1,6 @@
 // Errors on their way to the interpreter, the fault path of the entry guard,
 // and the process-wide objects the error paths need.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,7 +11,7 @@
 
 namespace quorvel::binding {
 
-thread_local int LockDepth::depth_ = 0;
+__attribute__((tls_model("initial-exec"))) thread_local int LockDepth::depth_ = 0;
 
 // ---- PyError ---------------------------------------------------------------
 
@@ -225,14 +226,26 @@ PyError raise_invalid_jid(std::string_view text) {
   return PyError::with_text(invalid_jid_type(), text);
 }
 
-Outcome<PyRef> make_str(std::string_view text) {
-  bool ascii = true;
-  for (const char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) {
-      ascii = false;
-      break;
-    }
+namespace {
+
+// Eight bytes at a time: the texts are short, and a byte loop was a fifth
+// of the cost of a getter.
+bool is_ascii(std::string_view text) noexcept {
+  std::uint64_t high = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, text.data() + i, 8);
+    high |= w;
   }
+  for (; i < text.size(); ++i) high |= static_cast<unsigned char>(text[i]);
+  return (high & 0x8080808080808080ULL) == 0;
+}
+
+}  // namespace
+
+Outcome<PyRef> make_str(std::string_view text) {
+  const bool ascii = is_ascii(text);
   const auto size = static_cast<Py_ssize_t>(text.size());
   PyObject* str;
   if (ascii) {

@@ -73,6 +73,8 @@ Outcome<PyTypeObject*> jid_type() {
   // gives the lock up, so two builds cannot overlap.
   PyObject* made = PyType_FromSpec(&jid_spec);
   if (made == nullptr) return type_creation_failed();
+  // Type specs have no slot for it before Python 3.14.
+  reinterpret_cast<PyTypeObject*>(made)->tp_vectorcall = jid_vectorcall;
   PyTypeObject* expected = nullptr;
   if (!jid_type_cell.compare_exchange_strong(expected, reinterpret_cast<PyTypeObject*>(made),
                                              std::memory_order_acq_rel)) {

@@ -30,17 +30,31 @@ class ReadBorrow {
  public:
   static std::optional<ReadBorrow> try_acquire(JidObject* obj) noexcept {
     std::size_t current = obj->borrow_flag.load(std::memory_order_relaxed);
+#if defined(Py_GIL_DISABLED)
     do {
       // A writer holds it, or the reader count would run into the writer mark.
       if (current >= kWriter - 1) return std::nullopt;
     } while (!obj->borrow_flag.compare_exchange_weak(current, current + 1, std::memory_order_acquire,
                                                      std::memory_order_relaxed));
+#else
+    if (current >= kWriter - 1) return std::nullopt;
+    // With the interpreter lock held no other thread runs between the load
+    // and this store, so a plain store is the atomic update, without the
+    // locked read-modify-write that costs more than the rest of a getter.
+    obj->borrow_flag.store(current + 1, std::memory_order_relaxed);
+#endif
     return ReadBorrow(obj);
   }
   ReadBorrow(ReadBorrow&& other) noexcept : obj_(std::exchange(other.obj_, nullptr)) {}
   ReadBorrow& operator=(ReadBorrow&&) = delete;
   ~ReadBorrow() {
-    if (obj_ != nullptr) obj_->borrow_flag.fetch_sub(1, std::memory_order_release);
+    if (obj_ == nullptr) return;
+#if defined(Py_GIL_DISABLED)
+    obj_->borrow_flag.fetch_sub(1, std::memory_order_release);
+#else
+    obj_->borrow_flag.store(obj_->borrow_flag.load(std::memory_order_relaxed) - 1,
+                            std::memory_order_relaxed);
+#endif
   }
 
  private:
@@ -52,11 +66,17 @@ class ReadBorrow {
 class WriteBorrow {
  public:
   static std::optional<WriteBorrow> try_acquire(JidObject* obj) noexcept {
+#if defined(Py_GIL_DISABLED)
     std::size_t expected = 0;
     if (!obj->borrow_flag.compare_exchange_strong(expected, kWriter, std::memory_order_acquire,
                                                   std::memory_order_relaxed)) {
       return std::nullopt;
     }
+#else
+    // See ReadBorrow: the interpreter lock makes load-then-store atomic.
+    if (obj->borrow_flag.load(std::memory_order_relaxed) != 0) return std::nullopt;
+    obj->borrow_flag.store(kWriter, std::memory_order_relaxed);
+#endif
     return WriteBorrow(obj);
   }
   WriteBorrow(WriteBorrow&& other) noexcept : obj_(std::exchange(other.obj_, nullptr)) {}
@@ -89,6 +109,9 @@ Outcome<PyRef> new_jid_object(std::optional<JidValue> value);
 
 // Slots of the JID type, by job.
 PyObject* jid_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) noexcept;
+// JID(...) without the interpreter's generic type call; see construction.cpp.
+PyObject* jid_vectorcall(PyObject* cls, PyObject* const* args, std::size_t nargsf,
+                         PyObject* kwnames) noexcept;
 int jid_bool(PyObject* self) noexcept;
 void jid_dealloc(PyObject* self) noexcept;
 

@@ -18,18 +18,44 @@ bool same_address(const std::optional<JidValue>& a, const std::optional<JidValue
 
 PyRef new_bool(bool value) { return PyRef::steal(PyBool_FromLong(value ? 1 : 0)); }
 
+// True when `text` (a str) is byte for byte the ASCII text of `self`;
+// absent when only the full conversion can tell.
+std::optional<bool> equals_own_ascii_text(PyObject* self, PyObject* text) {
+  if (!PyUnicode_IS_ASCII(text)) return std::nullopt;
+  auto borrow = ReadBorrow::try_acquire(as_jid(self));
+  if (!borrow) return std::nullopt;
+  const std::optional<JidValue>& value = as_jid(self)->value;
+  if (!value) return std::nullopt;
+  const std::string_view own = value->text();
+  const auto size = static_cast<std::size_t>(PyUnicode_GET_LENGTH(text));
+  if (size != own.size() || std::memcmp(PyUnicode_DATA(text), own.data(), size) != 0) {
+    return std::nullopt;
+  }
+  return true;
+}
+
 }  // namespace
 
 PyObject* jid_richcompare(PyObject* self, PyObject* other, int op) noexcept {
   return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
     if (op < Py_LT || op > Py_GE) return PyRef::borrow(Py_NotImplemented);
 
+    // Comparing with the very text of this address (the usual case for a
+    // str operand) needs no parse when that text is ASCII: preparation maps
+    // a prepared ASCII address to itself, so the parse below could only
+    // give back this value.
+    if ((op == Py_EQ || op == Py_NE) && PyUnicode_Check(other)) {
+      if (auto equal = equals_own_ascii_text(self, other)) return new_bool(op == Py_EQ ? *equal : !*equal);
+    }
+
     // The other operand is turned into an address before the operator is
     // looked at: an operand that is no address at all is simply unequal,
     // even for the ordering operators.
     PyRef temporary;
     PyObject* rhs = other;
-    if (!PyObject_TypeCheck(other, checked_jid_type())) {
+    // The exact type first: JID cannot be subclassed, so that is the usual
+    // way for the other operand to be one.
+    if (Py_TYPE(other) != Py_TYPE(self) && !PyObject_TypeCheck(other, checked_jid_type())) {
       std::optional<JidValue> value;
       if (other != Py_None) {
         auto converted = jid_value_from_object(other, false);

@@ -2,6 +2,7 @@
 
 #include <cassert>
 
+#include "ascii_address.h"
 #include "domain_limits.h"
 #include "quorvel/profiles.h"
 #include "scan.h"
@@ -57,7 +58,7 @@ Result<PreparedText> prepare_resource(std::string_view text) {
                       JidError::ResourceTooLong);
 }
 
-Result<JidValue> parse_address(std::string_view text) {
+Result<JidValue> parse_address_general(std::string_view text) {
   constexpr auto npos = std::string_view::npos;
   const std::size_t first = scan::find_separator(text, 0);
 
@@ -103,6 +104,13 @@ Result<JidValue> parse_address(std::string_view text) {
   std::optional<Part> resource_part_ref;
   if (resource) resource_part_ref.emplace(*resource);
   return build(node_part_ref, Part(*domain), resource_part_ref);
+}
+
+Result<JidValue> parse_address(std::string_view text) {
+  // Nearly every address met in practice is plain ASCII that is valid as
+  // written; that case skips the per-part machinery of the general path.
+  if (std::optional<JidValue> plain = parse_plain_ascii(text)) return std::move(*plain);
+  return parse_address_general(text);
 }
 
 Result<JidValue> parse_bare_address(std::string_view text) {

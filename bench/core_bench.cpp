@@ -1,0 +1,215 @@
+// The address core against two floors measured in the same binary: copying
+// the input into a new std::string (what storing any text costs), and for
+// non-ASCII inputs the raw ICU calls the core cannot avoid (NFKC of the
+// parts, UTS #46 nameToASCII_UTF8 of the domain). A scaling series over long
+// inputs shows that the cost grows linearly with the text.
+#include <benchmark/benchmark.h>
+#include <unicode/bytestream.h>
+#include <unicode/idna.h>
+#include <unicode/normalizer2.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quorvel/address.h"
+
+namespace {
+
+using Corpus = std::vector<std::string>;
+
+// 1000 distinct inputs per corpus, so branch predictors and caches see a
+// realistic mix rather than one text over and over.
+constexpr int kInputs = 1000;
+
+std::string num(int i) { return std::to_string(i); }
+
+Corpus make_corpus(const char* name) {
+  const std::string which = name;
+  Corpus c;
+  c.reserve(kInputs);
+  for (int i = 0; i < kInputs; ++i) {
+    const std::string n = num(i);
+    if (which == "ascii") {
+      c.push_back("user" + n + "@example.com/res-" + num(i % 10));
+    } else if (which == "mixed") {
+      c.push_back("User" + n + "@Example.COM/Res");
+    } else if (which == "domain") {
+      c.push_back("host" + n + ".example.org");
+    } else if (which == "latin1") {
+      c.push_back("j\xc3\xbcrgen" + n + "@m\xc3\xbcnchen.example/r");
+    } else if (which == "greek") {
+      c.push_back("\xce\xb1\xce\xbb\xcf\x86\xce\xb1" + n + "@\xce\xb5\xce\xbb.example/r");
+    } else if (which == "cyrillic") {
+      c.push_back("\xd0\xbf\xd0\xbe\xd1\x87\xd1\x82\xd0\xb0" + n + "@\xd0\xbf\xd1\x80\xd0\xb8\xd0\xbc\xd0\xb5\xd1\x80.\xd1\x80\xd1\x84/r");
+    } else if (which == "cjk") {
+      c.push_back("\xe7\x94\xa8\xe6\x88\xb7" + n + "@\xe4\xbe\x8b\xe5\xad\x90.\xe4\xb8\xad\xe5\x9b\xbd/r");
+    } else if (which == "arabic") {
+      // Right-to-left throughout: nameprep's bidi rule covers the whole
+      // domain, so a Latin top-level label would refuse it.
+      c.push_back("\xd9\x85\xd8\xb3\xd8\xaa\xd8\xae\xd8\xaf\xd9\x85@\xd9\x85\xd8\xab\xd8\xa7\xd9\x84" +
+                  n + "\xd9\x85.\xd9\x85\xd9\x88\xd9\x82\xd8\xb9/r");
+    } else if (which == "strasse") {
+      c.push_back("user" + n + "@stra\xc3\x9f" "e.example/r");
+    }
+  }
+  return c;
+}
+
+const char* const kCorpora[] = {"ascii", "mixed", "domain", "latin1", "greek",
+                                "cyrillic", "cjk", "arabic", "strasse"};
+
+void BM_parse(benchmark::State& state, const char* name) {
+  const Corpus corpus = make_corpus(name);
+  std::size_t bytes = 0;
+  for (const auto& s : corpus) bytes += s.size();
+  for (auto _ : state) {
+    for (const auto& s : corpus) {
+      auto r = quorvel::parse_address(s);
+      if (!r.ok()) state.SkipWithError("refused an input of the corpus");
+      benchmark::DoNotOptimize(r);
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kInputs);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+
+void BM_copy_floor(benchmark::State& state, const char* name) {
+  const Corpus corpus = make_corpus(name);
+  std::size_t bytes = 0;
+  for (const auto& s : corpus) bytes += s.size();
+  for (auto _ : state) {
+    for (const auto& s : corpus) {
+      std::string copy(s);
+      benchmark::DoNotOptimize(copy.data());
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kInputs);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+
+// The raw ICU work of a non-ASCII address: NFKC of localpart and resource
+// into new strings, and UTS #46 to ASCII of the domain. Instances are made
+// once, as the core makes them.
+struct Icu {
+  const icu::Normalizer2* nfkc;
+  std::unique_ptr<icu::IDNA> uts46;
+  Icu() {
+    UErrorCode status = U_ZERO_ERROR;
+    nfkc = icu::Normalizer2::getNFKCInstance(status);
+    uts46.reset(icu::IDNA::createUTS46Instance(
+        UIDNA_NONTRANSITIONAL_TO_ASCII | UIDNA_NONTRANSITIONAL_TO_UNICODE | UIDNA_CHECK_BIDI |
+            UIDNA_CHECK_CONTEXTJ,
+        status));
+  }
+};
+
+void normalize(const Icu& icu, std::string_view s) {
+  std::string out;
+  icu::StringByteSink<std::string> sink(&out, static_cast<int32_t>(s.size()));
+  UErrorCode status = U_ZERO_ERROR;
+  icu.nfkc->normalizeUTF8(0, icu::StringPiece(s.data(), static_cast<int32_t>(s.size())), sink,
+                          nullptr, status);
+  benchmark::DoNotOptimize(out.data());
+}
+
+void BM_icu_floor(benchmark::State& state, const char* name) {
+  const Corpus corpus = make_corpus(name);
+  const Icu icu;
+  std::size_t bytes = 0;
+  for (const auto& s : corpus) bytes += s.size();
+  for (auto _ : state) {
+    for (const std::string_view s : corpus) {
+      const std::size_t at = s.find('@');
+      const std::size_t slash = s.find('/', at == s.npos ? 0 : at);
+      const std::size_t domain_start = at == s.npos ? 0 : at + 1;
+      const std::size_t domain_end = slash == s.npos ? s.size() : slash;
+      if (at != s.npos) normalize(icu, s.substr(0, at));
+      if (slash != s.npos) normalize(icu, s.substr(slash + 1));
+      const std::string_view domain = s.substr(domain_start, domain_end - domain_start);
+      char buffer[256];
+      icu::CheckedArrayByteSink sink(buffer, sizeof buffer);
+      icu::IDNAInfo info;
+      UErrorCode status = U_ZERO_ERROR;
+      icu.uts46->nameToASCII_UTF8(
+          icu::StringPiece(domain.data(), static_cast<int32_t>(domain.size())), sink, info, status);
+      benchmark::DoNotOptimize(sink.NumberOfBytesWritten());
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kInputs);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+
+// ---- long inputs -------------------------------------------------------------
+
+// U+00AD SOFT HYPHEN maps to nothing in every profile and in UTS #46, so a
+// text of any length prepares to a short one.
+std::string soft_hyphens(std::size_t bytes) {
+  std::string s;
+  s.reserve(bytes + 1);
+  while (s.size() + 2 <= bytes) s += "\xc2\xad";
+  return s;
+}
+
+void BM_long_resource(benchmark::State& state) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  const std::string text = "user@example.com/r" + soft_hyphens(n);
+  for (auto _ : state) {
+    auto r = quorvel::parse_address(text);
+    if (!r.ok()) state.SkipWithError("refused");
+    benchmark::DoNotOptimize(r);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+void BM_long_domain(benchmark::State& state) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  const std::string text = "user@exa" + soft_hyphens(n) + "mple.com/r";
+  for (auto _ : state) {
+    auto r = quorvel::parse_address(text);
+    if (!r.ok()) state.SkipWithError("refused");
+    benchmark::DoNotOptimize(r);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+// An ASCII resource at the length limit: the separator scan, the profile's
+// byte classes and one copy.
+void BM_ascii_resource(benchmark::State& state) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  std::string resource;
+  for (std::size_t i = 0; i < n; ++i) resource += static_cast<char>('a' + i % 26);
+  const std::string text = "user@example.com/" + resource;
+  for (auto _ : state) {
+    auto r = quorvel::parse_address(text);
+    if (!r.ok()) state.SkipWithError("refused");
+    benchmark::DoNotOptimize(r);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+void register_all() {
+  for (const char* name : kCorpora) {
+    benchmark::RegisterBenchmark((std::string("parse/") + name).c_str(), BM_parse, name);
+    benchmark::RegisterBenchmark((std::string("copy_floor/") + name).c_str(), BM_copy_floor, name);
+    const std::string n = name;
+    if (n != "ascii" && n != "mixed" && n != "domain") {
+      benchmark::RegisterBenchmark((std::string("icu_floor/") + name).c_str(), BM_icu_floor, name);
+    }
+  }
+  benchmark::RegisterBenchmark("long_resource", BM_long_resource)->RangeMultiplier(32)->Range(1, 1 << 20);
+  benchmark::RegisterBenchmark("long_domain", BM_long_domain)->RangeMultiplier(32)->Range(1, 1 << 20);
+  benchmark::RegisterBenchmark("ascii_resource", BM_ascii_resource)->Arg(1000);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  register_all();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

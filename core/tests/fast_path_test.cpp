@@ -1,0 +1,91 @@
+// The fast paths against the general path they stand in for: every input
+// must give the same value (text and positions) or the same error kind.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "ascii_address.h"
+#include "test_support.h"
+
+namespace quorvel {
+namespace {
+
+using testing::describe;
+using testing::repeat;
+
+std::string positions(const Result<JidValue>& r) {
+  if (!r) return "-";
+  return std::to_string(r->localpart_end()) + "," + std::to_string(r->slash_position());
+}
+
+void expect_same(const std::string& input) {
+  const Result<JidValue> fast = parse_address(input);
+  const Result<JidValue> general = parse_address_general(input);
+  ASSERT_EQ(describe(fast), describe(general)) << "input: " << input;
+  ASSERT_EQ(positions(fast), positions(general)) << "input: " << input;
+}
+
+class FastPathEdges : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(FastPathEdges, AgreesWithGeneralPath) { expect_same(GetParam()); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FastPathEdges,
+    ::testing::Values(
+        // Plain, folded, and each part missing or empty.
+        "user@example.com/res", "User@Example.COM/Res", "example.com", "EXAMPLE.com",
+        "a@b", "b/c", "@b", "a@", "a@b/", "/", "", "@", "a@/c", "b/c/d", "a@b/c@d",
+        // Separators in odd places.
+        "a@b@c", "a@b@c/d", "a/b@c", "@@", "a@b/@", "a@@b",
+        // Domains the general path has to see: IP literals, trailing and
+        // doubled dots, hyphens, Punycode, denied bytes.
+        "a@192.168.0.1", "a@192.168.0.1/r", "a@256.1.1.1", "a@01.2.3.4", "a@[::1]/r", "a@[::1",
+        "a@example.com./r", "a@example..com", "a@.example.com", "a@-a.com", "a@a-.com",
+        "a@ab--c.com", "a@xn--mnchen-3ya.de", "a@XN--MNCHEN-3YA.de", "a@xn--a.com",
+        "a@exa mple.com", "a@exa_mple.com", "a@exa%mple", "a@exa:mple", "a@ex\\ample",
+        std::string("a@ex\x7f" "ample"), std::string("a@ex\x01" "ample"),
+        // Localparts nodeprep refuses or folds.
+        "a b@c", "a\"b@c", "a&b@c", "a'b@c", "a:b@c", "a<b@c", "a>b@c", std::string("a\x7f@c"),
+        std::string("a\tb@c"), "AbC@c", "a~!#$%^*()_+=@c",
+        // Resources: spaces kept, controls refused, case kept.
+        "a@b/ spaced out ", "a@b/Tab\there", std::string("a@b/del\x7f"), "a@b/CaSe",
+        "a@b/0123456789abcdef0123456789abcdef-longer-than-sixteen",
+        std::string("a@b/0123456789abcdef\x1f"), std::string("a@b/0123456789abcdef0123\x7f"),
+        // Length limits of each part.
+        repeat("n", 1023) + "@b", repeat("n", 1024) + "@b", "a@b/" + repeat("r", 1023),
+        "a@b/" + repeat("r", 1024), repeat("d", 63) + ".com", repeat("d", 64) + ".com",
+        repeat("abcdefghi.", 25) + "com", repeat("abcdefghi.", 26) + "com",
+        // Non-ASCII anywhere sends the text down the general path.
+        "j\xc3\xbcrgen@example.com", "a@m\xc3\xbcnchen.de", "a@b/r\xc3\xa9sum\xc3\xa9",
+        "a@example.com/0123456789abcdef\xc3\xa9", "A@B/\xc2\xad"));
+
+// Random texts over the bytes that matter to the fast path's decisions.
+TEST(FastPath, AgreesOnRandomAsciiTexts) {
+  const std::string alphabet = "aZ0-.@/ \t\x7f" "[]:xn_%'\"&<>\\\xc3\xa9" "A";
+  std::mt19937 rng(20240607);
+  std::uniform_int_distribution<std::size_t> length(0, 24);
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+  for (int i = 0; i < 200000; ++i) {
+    std::string s;
+    const std::size_t n = length(rng);
+    for (std::size_t k = 0; k < n; ++k) s += alphabet[pick(rng)];
+    expect_same(s);
+    if (HasFatalFailure()) return;
+  }
+}
+
+// The fast path answers only for valid plain ASCII, and then it answers
+// for most real addresses.
+TEST(FastPath, TakesTheCommonCases) {
+  for (const char* s : {"user@example.com/res", "User@Example.COM/Res", "example.com",
+                        "a@b/ x ", "host-1.example.org"}) {
+    EXPECT_TRUE(parse_plain_ascii(s).has_value()) << s;
+  }
+  for (const char* s : {"a@b@c", "a@192.168.0.1", "a@b.", "a@xn--mnchen-3ya.de", "a b@c", "@b",
+                        "a@b/", "j\xc3\xbcrgen@example.com"}) {
+    EXPECT_FALSE(parse_plain_ascii(s).has_value()) << s;
+  }
+}
+
+}  // namespace
+}  // namespace quorvel

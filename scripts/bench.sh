@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Builds and runs every benchmark from nothing: the core's Google Benchmark
+# program and the Python-level suite against the floor module, in a venv of
+# its own (.venv-bench) that also holds the aioxmpp peer. Prints one table
+# and writes bench/results.json.
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+cd "$QUORVEL_ROOT"
+
+ensure_build_packages
+ensure_packages libbenchmark-dev
+
+# The peer pins an lxml that has wheels up to Python 3.12 only, so 3.12 is
+# preferred when it is there; any Python >= 3.12 does for everything else.
+python_312() {
+  local c pyenv_root="${PYENV_ROOT:-$HOME/.pyenv}"
+  command -v pyenv >/dev/null 2>&1 && pyenv_root="$(pyenv root)"
+  for c in "$(command -v python3.12 2>/dev/null)" $(ls -d "$pyenv_root"/versions/3.12*/bin/python3 2>/dev/null | sort -rV); do
+    [ -n "$c" ] && python_ok "$c" && { echo "$c"; return 0; }
+  done
+  return 1
+}
+if [ -z "${PYTHON:-}" ]; then
+  PYTHON="$(python_312 || true)"
+  [ -n "$PYTHON" ] || unset PYTHON
+fi
+
+# A venv of its own: the peer must never leak into the test environment.
+VENV="$QUORVEL_ROOT/.venv-bench"
+PY="$(ensure_venv)"
+
+log "installing the package into $VENV"
+"$PY" -m pip install -q .
+# The peer is a black box for comparison only; without it the peer column
+# reads n/a instead of failing the run.
+if ! "$PY" -c 'import aioxmpp' >/dev/null 2>&1; then
+  log "installing the aioxmpp peer"
+  # pytz is imported by aioxmpp without being declared.
+  "$PY" -m pip install -q aioxmpp pytz >/dev/null 2>&1 || log "aioxmpp could not be installed; peer column will be n/a"
+fi
+
+# One build tree per interpreter: CMake keeps the Python it found first.
+BUILD="$QUORVEL_ROOT/build/bench-$("$PY" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
+log "building the benchmark programs and the floor module"
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BUILD_BENCHMARKS=ON \
+  -DQUORVEL_BUILD_PYTHON=ON -DPython_EXECUTABLE="$PY" >/dev/null
+cmake --build "$BUILD" -j "$JOBS" --target quorvel_core_bench quorvel_bench_floor
+
+log "core benchmarks"
+"$BUILD/bench/quorvel_core_bench" --benchmark_min_time=0.2 --benchmark_repetitions=3 \
+  --benchmark_report_aggregates_only=true --benchmark_format=json \
+  --benchmark_out="$BUILD/core.json" >/dev/null
+
+log "Python benchmarks"
+# The floor module comes from the build tree; quorvel.jid from the installed
+# package, as users get it.
+PYTHONPATH="$BUILD/bench" "$PY" bench/bench.py --core-json "$BUILD/core.json" \
+  --json "$QUORVEL_ROOT/bench/results.json" "$@"
