@@ -82,57 +82,6 @@ bool too_many_kept_code_points(std::string_view domain) noexcept {
 }
 
 
-// Decodes a Punycode label (RFC 3492, the part after "xn--") and reports
-// whether every code point it inserts is allowed by the deny set. ICU has
-// already accepted the label, so a decoding failure is not expected; it is
-// treated as a refusal all the same.
-bool punycode_inserts_only_allowed(std::string_view label) noexcept {
-  constexpr std::uint32_t kBase = 36, kTMin = 1, kTMax = 26, kSkew = 38, kDamp = 700;
-  constexpr std::uint32_t kMaxInt = 0x7FFFFFFF;
-  const std::size_t delimiter = label.rfind('-');
-  std::size_t in = delimiter == std::string_view::npos ? 0 : delimiter + 1;
-  std::uint32_t out_length = delimiter == std::string_view::npos
-                                 ? 0
-                                 : static_cast<std::uint32_t>(delimiter);
-  std::uint32_t n = 128, i = 0, bias = 72;
-  auto digit_value = [](char c) -> std::uint32_t {
-    if (c >= '0' && c <= '9') return static_cast<std::uint32_t>(c - '0' + 26);
-    if (c >= 'a' && c <= 'z') return static_cast<std::uint32_t>(c - 'a');
-    if (c >= 'A' && c <= 'Z') return static_cast<std::uint32_t>(c - 'A');
-    return kBase;
-  };
-  while (in < label.size()) {
-    const std::uint32_t old_i = i;
-    std::uint32_t w = 1;
-    for (std::uint32_t k = kBase;; k += kBase) {
-      if (in >= label.size()) return false;
-      const std::uint32_t digit = digit_value(label[in++]);
-      if (digit >= kBase || digit > (kMaxInt - i) / w) return false;
-      i += digit * w;
-      const std::uint32_t t = k <= bias ? kTMin : (k >= bias + kTMax ? kTMax : k - bias);
-      if (digit < t) break;
-      if (w > kMaxInt / (kBase - t)) return false;
-      w *= kBase - t;
-    }
-    ++out_length;
-    // Bias adaptation (RFC 3492 section 6.1).
-    std::uint32_t delta = old_i == 0 ? (i - old_i) / kDamp : (i - old_i) / 2;
-    delta += delta / out_length;
-    std::uint32_t k = 0;
-    while (delta > ((kBase - kTMin) * kTMax) / 2) {
-      delta /= kBase - kTMin;
-      k += kBase;
-    }
-    bias = k + (kBase - kTMin + 1) * delta / (delta + kSkew);
-    if (i / out_length > kMaxInt - n) return false;
-    n += i / out_length;
-    i %= out_length;
-    if (n < 0x80 && kDenied[n]) return false;
-    ++i;
-  }
-  return true;
-}
-
 }  // namespace
 
 bool is_denied(unsigned char b) noexcept { return kDenied[b]; }
@@ -175,17 +124,10 @@ bool check_icu(std::string_view domain) {
   const std::string_view ascii(buffer.data(), static_cast<std::size_t>(sink.NumberOfBytesWritten()));
   if (!mapped_ascii_ok(ascii)) return false;
 
-  // A Punycode label is checked against the deny set in its decoded form
-  // too: its basic code points were seen above, the inserted ones are here.
-  for (std::size_t start = 0; start < ascii.size();) {
-    std::size_t end = ascii.find('.', start);
-    if (end == std::string_view::npos) end = ascii.size();
-    const std::string_view label = ascii.substr(start, end - start);
-    if (starts_with_ace_prefix(label) && !punycode_inserts_only_allowed(label.substr(4))) {
-      return false;
-    }
-    start = end + 1;
-  }
+  // A Punycode label needs no decoding for the deny set: its basic code
+  // points stand in the ASCII form checked above, and every code point it
+  // inserts is at least U+0080 (RFC 3492 starts insertions at 128 and only
+  // counts upwards), so none of them can be a denied ASCII character.
   return true;
 }
 
