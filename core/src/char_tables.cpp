@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <string>
 
 namespace quorvel::tables {
 namespace {
@@ -56,11 +57,11 @@ CharTables::CharTables() {
   }
 
   // Fold identical blocks together: most of the code space shares a handful.
-  std::map<std::vector<std::uint8_t>, std::uint16_t> seen;
+  std::map<std::string, std::uint16_t> seen;
   index_.resize(kCodePoints >> kShift);
   for (char32_t block = 0; block < (kCodePoints >> kShift); ++block) {
-    std::vector<std::uint8_t> bytes(flat.begin() + (block << kShift),
-                                    flat.begin() + ((block + 1) << kShift));
+    const std::string bytes(reinterpret_cast<const char*>(flat.data()) + (block << kShift),
+                            std::size_t{1} << kShift);
     auto [it, inserted] = seen.try_emplace(bytes, static_cast<std::uint16_t>(seen.size()));
     if (inserted) blocks_.insert(blocks_.end(), bytes.begin(), bytes.end());
     index_[block] = it->second;
