@@ -1,13 +1,85 @@
 #include "ascii_address.h"
 
+#include <array>
+#include <cstdint>
+#include <cstring>
+
 #include "idna_check.h"
-#include "ip_literal.h"
 #include "profile_ascii.h"
 #include "quorvel/address.h"
 #include "scan.h"
 
 namespace quorvel {
 namespace {
+
+// Byte classes for the one-pass check. Anything that is not printable ASCII
+// (controls, DEL, bytes of multi-byte characters) is "other": those texts
+// belong to the general path, which also owns every error message.
+enum ByteClass : std::uint8_t {
+  kSeparator = 1 << 0,   // "@" or "/"
+  kDot = 1 << 1,         // a label boundary inside the domain
+  kOther = 1 << 2,       // not printable ASCII
+  kCapital = 1 << 3,     // A-Z, folded in the localpart and the domain
+  kNodeRefused = 1 << 4, // the space and the eight characters nodeprep refuses
+  kDenied = 1 << 5,      // refused in a domain label
+};
+
+constexpr std::array<std::uint8_t, 256> kClasses = [] {
+  std::array<std::uint8_t, 256> t{};
+  for (int b = 0; b < 256; ++b) {
+    std::uint8_t c = 0;
+    if (b < 0x20 || b >= 0x7F) c |= kOther;
+    if (b >= 'A' && b <= 'Z') c |= kCapital;
+    if (b == '@' || b == '/') c |= kSeparator;
+    if (b == '.') c |= kDot;
+    t[static_cast<std::size_t>(b)] = c;
+  }
+  // The domain deny set; its controls and DEL are "other" already.
+  for (unsigned char b : {' ', '#', '%', '/', ':', '<', '>', '?', '@', '[', '\\', ']', '^', '|'}) {
+    t[b] |= kDenied;
+  }
+  for (unsigned char b : {' ', '"', '&', '\'', '/', ':', '<', '>', '@'}) t[b] |= kNodeRefused;
+  return t;
+}();
+
+// What one scan up to the next separator found.
+struct Segment {
+  std::size_t end;         // index of the separator, or the text's size
+  std::uint8_t classes;    // union of the classes of its bytes
+  bool labels_ok;          // every label valid for a domain (when it is one)
+};
+
+// Scans text[from, ...) up to the next "@" or "/", checking the domain label
+// rules on the way; whether the segment is a localpart or a domain is only
+// known at its end.
+Segment scan_segment(std::string_view text, std::size_t from) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::uint8_t classes = 0;
+  bool labels_ok = true;
+  std::size_t label_start = from;
+  auto close_label = [&](std::size_t end) {
+    const std::size_t length = end - label_start;
+    if (length == 0 || length > 63 || p[label_start] == '-' || p[end - 1] == '-' ||
+        (length >= 4 && p[label_start + 2] == '-' && p[label_start + 3] == '-')) {
+      // An empty or long label, a hyphen at either end, or "--" in the
+      // third and fourth places (Punycode labels included: those need ICU).
+      labels_ok = false;
+    }
+  };
+  std::size_t i = from;
+  for (; i < n; ++i) {
+    const std::uint8_t c = kClasses[p[i]];
+    if (c & (kSeparator | kDot)) {
+      if (c & kSeparator) break;
+      close_label(i);
+      label_start = i + 1;
+    }
+    classes |= c;
+  }
+  close_label(i);
+  return {i, classes, labels_ok};
+}
 
 // True when every byte is printable ASCII (0x20 to 0x7E): exactly the bytes
 // that resourceprep keeps as they are on ASCII text.
@@ -32,74 +104,56 @@ bool all_printable(std::string_view s) noexcept {
   return true;
 }
 
-bool has_capitals(std::string_view s) noexcept {
-  for (char c : s) {
-    if (c >= 'A' && c <= 'Z') return true;
+void lower_in_place(char* p, std::size_t n) noexcept {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] + ('a' - 'A'));
   }
-  return false;
-}
-
-void copy_lowered(char* dst, std::string_view src) noexcept {
-  for (char c : src) *dst++ = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
 }
 
 }  // namespace
 
 std::optional<JidValue> parse_plain_ascii(std::string_view text) {
-  constexpr auto npos = std::string_view::npos;
-  const std::size_t first = scan::find_separator(text, 0);
-  std::size_t at = npos;
-  std::size_t slash = npos;
-  if (first != npos && text[first] == '@') {
-    at = first;
-    slash = scan::find_separator(text, at + 1);
-    if (slash != npos && text[slash] == '@') return std::nullopt;
-  } else {
-    slash = first;
-  }
-
-  bool fold_node = false;
-  if (at != npos) {
-    const std::string_view node = text.substr(0, at);
-    if (node.empty() || node.size() > kMaxPartBytes) return std::nullopt;
-    switch (ascii::classify(node, ascii::kNodeClasses)) {
-      case ascii::Outcome::Unchanged:
-        break;
-      case ascii::Outcome::Lowered:
-        fold_node = true;
-        break;
-      default:
-        return std::nullopt;
+  // On plain ASCII the three profiles only fold capitals or refuse, and the
+  // domain check reduces to label rules and the deny set, so the separator
+  // search and every check fit in one pass. IPv4 literals need no special
+  // case: digits and dots pass these rules unchanged, as they pass the
+  // literal test. Bracketed IPv6, trailing dots and Punycode fall through.
+  const Segment first = scan_segment(text, 0);
+  std::size_t at = std::string_view::npos;
+  Segment domain = first;
+  std::size_t domain_start = 0;
+  if (first.end < text.size() && text[first.end] == '@') {
+    at = first.end;
+    if (at == 0 || at > kMaxPartBytes || (first.classes & (kOther | kNodeRefused))) {
+      return std::nullopt;
     }
+    domain_start = at + 1;
+    domain = scan_segment(text, domain_start);
+    if (domain.end < text.size() && text[domain.end] == '@') return std::nullopt;
   }
-
-  const std::size_t domain_start = at == npos ? 0 : at + 1;
-  const std::size_t domain_end = slash == npos ? text.size() : slash;
-  const std::string_view domain = text.substr(domain_start, domain_end - domain_start);
-  // IP literals and a trailing dot are rare; the general path has them.
-  if (domain.empty() || domain.back() == '.' || domain.front() == '[' || ip::is_ipv4(domain)) {
+  const std::size_t domain_size = domain.end - domain_start;
+  if (!domain.labels_ok || domain_size > 253 || (domain.classes & (kOther | kDenied))) {
     return std::nullopt;
   }
-  if (!scan::is_ascii(domain) || idna::check_ascii(domain) != idna::Verdict::Pass) {
-    return std::nullopt;
-  }
-  const bool fold_domain = has_capitals(domain);
 
-  if (slash != npos) {
+  const std::size_t slash = domain.end < text.size() ? domain.end : std::string_view::npos;
+  if (slash != std::string_view::npos) {
     const std::string_view resource = text.substr(slash + 1);
     if (resource.empty() || resource.size() > kMaxPartBytes || !all_printable(resource)) {
       return std::nullopt;
     }
   }
 
-  const auto localpart_end = static_cast<std::uint16_t>(at == npos ? 0 : at);
-  const auto slash_position = static_cast<std::uint16_t>(slash == npos ? 0 : slash);
+  const bool fold_node = at != std::string_view::npos && (first.classes & kCapital);
+  const bool fold_domain = (domain.classes & kCapital) != 0;
+  const auto localpart_end = static_cast<std::uint16_t>(at == std::string_view::npos ? 0 : at);
+  const auto slash_position =
+      static_cast<std::uint16_t>(slash == std::string_view::npos ? 0 : slash);
   if (!fold_node && !fold_domain) return JidValue(text, localpart_end, slash_position);
 
   auto buffer = JidValue::allocate(text.size());
   std::memcpy(buffer.get(), text.data(), text.size());
-  if (fold_node) copy_lowered(buffer.get(), text.substr(0, at));
-  if (fold_domain) copy_lowered(buffer.get() + domain_start, domain);
+  lower_in_place(buffer.get(), domain.end);  // the localpart and the domain; not the resource
   return JidValue::adopt(std::move(buffer), static_cast<std::uint32_t>(text.size()), localpart_end,
                          slash_position);
 }
