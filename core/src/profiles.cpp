@@ -7,6 +7,7 @@
 // 3.2 characters is accepted. Addresses prepared elsewhere with the same rules
 // compare equal to ours; that, not fidelity to 3.2, is the point.
 #include <array>
+#include <optional>
 #include <string>
 
 #include "char_tables.h"
@@ -37,11 +38,59 @@ const Profile kNameprep{true, kAlwaysProhibited, ascii::kNameClasses};
 const Profile kResourceprep{false, kAlwaysProhibited | tables::kAsciiControl,
                             ascii::kResourceClasses};
 
+// Steps 4 to 6 over the normalised text, one code point at a time: the
+// prohibited set, the bidirectional rule and unassigned code points.
+class OutputCheck {
+ public:
+  OutputCheck(const CharTables& t, const Profile& profile) noexcept
+      : tables_(t), prohibited_mask_(profile.prohibited) {}
+
+  void add(char32_t c, std::uint8_t flags) noexcept {
+    prohibited_ |= (flags & prohibited_mask_) != 0;
+    unassigned_ |= (flags & tables::kUnassigned) != 0;
+    const auto bidi = unicode::bidi_category(c);
+    const bool randal = bidi == unicode::BidiCategory::RandAL;
+    any_randal_ |= randal;
+    any_l_ |= bidi == unicode::BidiCategory::L;
+    if (!seen_any_) first_randal_ = randal;
+    seen_any_ = true;
+    last_randal_ = randal;
+  }
+
+  void add_all(std::string_view text) noexcept {
+    for (std::size_t i = 0; i < text.size();) {
+      const char32_t c = utf8::decode(text, i);
+      add(c, tables_.flags(c));
+    }
+  }
+
+  std::optional<ProfileFailure> failure() const noexcept {
+    if (prohibited_) return ProfileFailure::Prohibited;
+    if (any_randal_ && (any_l_ || !first_randal_ || !last_randal_)) return ProfileFailure::Bidi;
+    if (unassigned_) return ProfileFailure::Unassigned;
+    return std::nullopt;
+  }
+
+ private:
+  const CharTables& tables_;
+  std::uint8_t prohibited_mask_;
+  bool prohibited_ = false;
+  bool unassigned_ = false;
+  bool any_randal_ = false;
+  bool any_l_ = false;
+  bool first_randal_ = false;
+  bool last_randal_ = false;
+  bool seen_any_ = false;
+};
+
 // Steps 2 to 7 of the profile procedure for a text that is not plain ASCII.
 ProfileResult prepare_general(std::string_view input, const Profile& profile) {
   const CharTables& t = CharTables::get();
 
   // Mapping. The mapped text is only materialised once something changes.
+  // Until then the input's code points are also checked as output, which
+  // is what they are in the usual case of an already prepared part.
+  OutputCheck input_check(t, profile);
   std::string mapped;
   bool mapping_changed = false;
   for (std::size_t i = 0; i < input.size();) {
@@ -52,7 +101,11 @@ ProfileResult prepare_general(std::string_view input, const Profile& profile) {
     const bool drop = (f & tables::kMapToNothing) != 0;
     const bool fold = profile.case_fold && (f & tables::kCaseFold) != 0;
     if (!drop && !fold) {
-      if (mapping_changed) mapped.append(input.substr(start, i - start));
+      if (mapping_changed) {
+        mapped.append(input.substr(start, i - start));
+      } else {
+        input_check.add(c, f);
+      }
       continue;
     }
     if (!mapping_changed) {
@@ -71,29 +124,13 @@ ProfileResult prepare_general(std::string_view input, const Profile& profile) {
   const bool normalization_changed = unicode::to_nfkc(mapped_view, normalized);
   const std::string_view out = normalization_changed ? std::string_view(normalized) : mapped_view;
 
-  // Prohibited output, the bidirectional rule and unassigned code points.
-  bool any_randal = false;
-  bool any_l = false;
-  bool first_randal = false;
-  bool last_randal = false;
-  bool unassigned = false;
-  for (std::size_t i = 0; i < out.size();) {
-    const bool first = i == 0;
-    const char32_t c = utf8::decode(out, i);
-    const std::uint8_t f = t.flags(c);
-    if (f & profile.prohibited) return ProfileFailure::Prohibited;
-    unassigned |= (f & tables::kUnassigned) != 0;
-    const auto bidi = unicode::bidi_category(c);
-    const bool randal = bidi == unicode::BidiCategory::RandAL;
-    any_randal |= randal;
-    any_l |= bidi == unicode::BidiCategory::L;
-    if (first) first_randal = randal;
-    last_randal = randal;
+  if (!mapping_changed && !normalization_changed) {
+    if (auto failed = input_check.failure()) return *failed;
+    return PreparedText::unchanged(input);
   }
-  if (any_randal && (any_l || !first_randal || !last_randal)) return ProfileFailure::Bidi;
-  if (unassigned) return ProfileFailure::Unassigned;
-
-  if (!mapping_changed && !normalization_changed) return PreparedText::unchanged(input);
+  OutputCheck output_check(t, profile);
+  output_check.add_all(out);
+  if (auto failed = output_check.failure()) return *failed;
   if (normalization_changed) return PreparedText::owned(std::move(normalized));
   return PreparedText::owned(std::move(mapped));
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "test_support.h"
+#include "unicode_support.h"
 
 namespace quorvel {
 namespace {
@@ -150,6 +151,24 @@ TEST(Profiles, InvalidUtf8IsRefusedByEveryProfile) {
     EXPECT_EQ(describe(parse_address(bad + "@b")), "err:NodePrep");
     EXPECT_EQ(describe(parse_address("b/" + bad)), "err:ResourcePrep");
     EXPECT_EQ(describe(parse_address(bad)), "err:Idna");
+  }
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// The ASCII shortcut of the bidi classes must say what ICU says.
+TEST(BidiCategories, AsciiShortcutMatchesIcu) {
+  for (char32_t c = 0; c < 0x80; ++c) {
+    const UCharDirection d = u_charDirection(static_cast<UChar32>(c));
+    const auto expected = (d == U_RIGHT_TO_LEFT || d == U_RIGHT_TO_LEFT_ARABIC)
+                              ? unicode::BidiCategory::RandAL
+                              : d == U_LEFT_TO_RIGHT ? unicode::BidiCategory::L
+                                                     : unicode::BidiCategory::Other;
+    EXPECT_EQ(unicode::bidi_category(c), expected) << static_cast<unsigned>(c);
   }
 }
 
