@@ -1,6 +1,7 @@
 #include "char_tables.h"
 
 #include <stringprep.h>
+#include <unicode/uchar.h>
 
 #include <algorithm>
 #include <cstring>
@@ -24,8 +25,7 @@ void for_each_range(const Stringprep_table_element* table, F&& f) {
   }
 }
 
-void mark(std::vector<std::uint8_t>& flat, const Stringprep_table_element* table,
-          std::uint8_t flag) {
+void mark(std::vector<Flags>& flat, const Stringprep_table_element* table, Flags flag) {
   for_each_range(table, [&](char32_t first, char32_t last, const Stringprep_table_element&) {
     for (char32_t c = first; c <= last && c < kCodePoints; ++c) flat[c] |= flag;
   });
@@ -40,7 +40,7 @@ const CharTables& CharTables::get() {
 }
 
 CharTables::CharTables() {
-  std::vector<std::uint8_t> flat(kCodePoints, 0);
+  std::vector<Flags> flat(kCodePoints, 0);
   mark(flat, stringprep_rfc3454_B_1, kMapToNothing);
   mark(flat, stringprep_rfc3454_B_2, kCaseFold);
   mark(flat, stringprep_rfc3454_C_1_1, kAsciiSpace);
@@ -52,6 +52,13 @@ CharTables::CharTables() {
     mark(flat, t, kProhibited);
   }
   mark(flat, stringprep_rfc3454_A_1, kUnassigned);
+  // The bidirectional categories come from the Unicode library, copied here
+  // once so that checking a text needs no property look-ups at all.
+  for (char32_t c = 0; c < kCodePoints; ++c) {
+    const UCharDirection d = u_charDirection(static_cast<UChar32>(c));
+    if (d == U_RIGHT_TO_LEFT || d == U_RIGHT_TO_LEFT_ARABIC) flat[c] |= kRandAL;
+    if (d == U_LEFT_TO_RIGHT) flat[c] |= kLCat;
+  }
   for (char c : {'"', '&', '\'', '/', ':', '<', '>', '@'}) {
     flat[static_cast<unsigned char>(c)] |= kNodeExtra;
   }
@@ -59,11 +66,12 @@ CharTables::CharTables() {
   // Fold identical blocks together: most of the code space shares a handful.
   std::map<std::string, std::uint16_t> seen;
   index_.resize(kCodePoints >> kShift);
+  constexpr std::size_t kBlockBytes = sizeof(Flags) << kShift;
   for (char32_t block = 0; block < (kCodePoints >> kShift); ++block) {
-    const std::string bytes(reinterpret_cast<const char*>(flat.data()) + (block << kShift),
-                            std::size_t{1} << kShift);
+    const Flags* first = flat.data() + (static_cast<std::size_t>(block) << kShift);
+    const std::string bytes(reinterpret_cast<const char*>(first), kBlockBytes);
     auto [it, inserted] = seen.try_emplace(bytes, static_cast<std::uint16_t>(seen.size()));
-    if (inserted) blocks_.insert(blocks_.end(), bytes.begin(), bytes.end());
+    if (inserted) blocks_.insert(blocks_.end(), first, first + (std::size_t{1} << kShift));
     index_[block] = it->second;
   }
 

@@ -8,7 +8,9 @@
 
 namespace quorvel::tables {
 
-enum Flag : std::uint8_t {
+using Flags = std::uint16_t;
+
+enum Flag : Flags {
   kMapToNothing = 1 << 0,  // B.1
   kCaseFold = 1 << 1,      // has an entry in B.2
   kAsciiSpace = 1 << 2,    // C.1.1
@@ -16,13 +18,15 @@ enum Flag : std::uint8_t {
   kProhibited = 1 << 4,    // C.1.2, C.2.2, C.3 ... C.9 (prohibited by every profile)
   kUnassigned = 1 << 5,    // A.1
   kNodeExtra = 1 << 6,     // the eight ASCII characters only a localpart refuses
+  kRandAL = 1 << 7,        // Bidi_Class R or AL in the Unicode library's data
+  kLCat = 1 << 8,          // Bidi_Class L in the Unicode library's data
 };
 
 class CharTables {
  public:
   static const CharTables& get();
 
-  std::uint8_t flags(char32_t c) const noexcept {
+  Flags flags(char32_t c) const noexcept {
     if (c > 0x10FFFF) return 0;
     return blocks_[(static_cast<std::size_t>(index_[c >> kShift]) << kShift) | (c & kMask)];
   }
@@ -37,7 +41,7 @@ class CharTables {
   static constexpr char32_t kMask = (1u << kShift) - 1;
 
   std::vector<std::uint16_t> index_;
-  std::vector<std::uint8_t> blocks_;
+  std::vector<Flags> blocks_;
 
   struct Fold {
     char32_t from;

@@ -24,11 +24,11 @@ using tables::CharTables;
 
 struct Profile {
   bool case_fold;
-  std::uint8_t prohibited;  // flags of CharTables that the profile refuses
+  tables::Flags prohibited;  // flags of CharTables that the profile refuses
   const ascii::ClassTable& ascii_classes;
 };
 
-constexpr std::uint8_t kAlwaysProhibited = tables::kProhibited;
+constexpr tables::Flags kAlwaysProhibited = tables::kProhibited;
 
 const Profile kNodeprep{true,
                         kAlwaysProhibited | tables::kAsciiSpace | tables::kAsciiControl |
@@ -45,23 +45,19 @@ class OutputCheck {
   OutputCheck(const CharTables& t, const Profile& profile) noexcept
       : tables_(t), prohibited_mask_(profile.prohibited) {}
 
-  void add(char32_t c, std::uint8_t flags) noexcept {
+  void add(tables::Flags flags) noexcept {
     prohibited_ |= (flags & prohibited_mask_) != 0;
     unassigned_ |= (flags & tables::kUnassigned) != 0;
-    const auto bidi = unicode::bidi_category(c);
-    const bool randal = bidi == unicode::BidiCategory::RandAL;
+    const bool randal = (flags & tables::kRandAL) != 0;
     any_randal_ |= randal;
-    any_l_ |= bidi == unicode::BidiCategory::L;
+    any_l_ |= (flags & tables::kLCat) != 0;
     if (!seen_any_) first_randal_ = randal;
     seen_any_ = true;
     last_randal_ = randal;
   }
 
   void add_all(std::string_view text) noexcept {
-    for (std::size_t i = 0; i < text.size();) {
-      const char32_t c = utf8::decode(text, i);
-      add(c, tables_.flags(c));
-    }
+    for (std::size_t i = 0; i < text.size();) add(tables_.flags(utf8::decode(text, i)));
   }
 
   std::optional<ProfileFailure> failure() const noexcept {
@@ -73,7 +69,7 @@ class OutputCheck {
 
  private:
   const CharTables& tables_;
-  std::uint8_t prohibited_mask_;
+  tables::Flags prohibited_mask_;
   bool prohibited_ = false;
   bool unassigned_ = false;
   bool any_randal_ = false;
@@ -97,14 +93,14 @@ ProfileResult prepare_general(std::string_view input, const Profile& profile) {
     const std::size_t start = i;
     const char32_t c = utf8::decode(input, i);
     if (c == utf8::kInvalid) return ProfileFailure::InvalidUtf8;
-    const std::uint8_t f = t.flags(c);
+    const tables::Flags f = t.flags(c);
     const bool drop = (f & tables::kMapToNothing) != 0;
     const bool fold = profile.case_fold && (f & tables::kCaseFold) != 0;
     if (!drop && !fold) {
       if (mapping_changed) {
         mapped.append(input.substr(start, i - start));
       } else {
-        input_check.add(c, f);
+        input_check.add(f);
       }
       continue;
     }

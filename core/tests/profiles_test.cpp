@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "test_support.h"
+#include "char_tables.h"
 #include "unicode_support.h"
 
 namespace quorvel {
@@ -169,6 +170,24 @@ TEST(BidiCategories, AsciiShortcutMatchesIcu) {
                               : d == U_LEFT_TO_RIGHT ? unicode::BidiCategory::L
                                                      : unicode::BidiCategory::Other;
     EXPECT_EQ(unicode::bidi_category(c), expected) << static_cast<unsigned>(c);
+  }
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// The table's RandALCat and LCat flags are what ICU says, for every code point.
+TEST(BidiCategories, TableFlagMatchesIcuEverywhere) {
+  const auto& t = tables::CharTables::get();
+  for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+    const auto category = unicode::bidi_category(c);
+    ASSERT_EQ((t.flags(c) & tables::kRandAL) != 0, category == unicode::BidiCategory::RandAL)
+        << std::hex << static_cast<unsigned>(c);
+    ASSERT_EQ((t.flags(c) & tables::kLCat) != 0, category == unicode::BidiCategory::L)
+        << std::hex << static_cast<unsigned>(c);
   }
 }
 
