@@ -49,44 +49,142 @@ struct Segment {
   bool labels_ok;          // every label valid for a domain (when it is one)
 };
 
-// Scans text[from, ...) up to the next "@" or "/", checking the domain label
-// rules on the way; whether the segment is a localpart or a domain is only
-// known at its end. The byte loop has a single, rarely taken branch: dots
-// are recorded without branching and the labels are judged afterwards.
+// Judges one domain label, text[start, end): not empty, at most 63 bytes,
+// no hyphen at either end, and no "--" in the third and fourth places
+// (Punycode labels included: those need ICU).
+inline bool label_ok(const unsigned char* p, std::size_t start, std::size_t end) noexcept {
+  const std::size_t length = end - start;
+  return length != 0 && length <= 63 && p[start] != '-' && p[end - 1] != '-' &&
+         !(length >= 4 && p[start + 2] == '-' && p[start + 3] == '-');
+}
+
+#if defined(__SSE2__)
+
+// Sixteen bytes classified at once, one bit per byte in each mask.
+struct ChunkMasks {
+  unsigned separator, dot, other, capital, node_refused, denied;
+};
+
+inline unsigned mask_of(__m128i m) noexcept {
+  return static_cast<unsigned>(_mm_movemask_epi8(m));
+}
+
+// A byte repeated sixteen times, loaded from read-only data: building it in
+// registers costs four instructions with SSE2 alone, and this is hot code.
+template <char C>
+struct Splat {
+  alignas(16) static constexpr char bytes[16] = {C, C, C, C, C, C, C, C,
+                                                 C, C, C, C, C, C, C, C};
+};
+template <char C>
+inline __m128i splat() noexcept {
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(Splat<C>::bytes));
+}
+
+inline ChunkMasks classify16(const unsigned char* p) noexcept {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  auto eq = [&](__m128i c) { return _mm_cmpeq_epi8(v, c); };
+  // Signed compares: bytes from 0x80 up are negative, so "below 0x20"
+  // catches them with the controls.
+  const __m128i other = _mm_or_si128(_mm_cmplt_epi8(v, splat<0x20>()), eq(splat<0x7f>()));
+  const __m128i capital =
+      _mm_and_si128(_mm_cmpgt_epi8(v, splat<'A' - 1>()), _mm_cmplt_epi8(v, splat<'Z' + 1>()));
+  // "@" and "/" end a segment, so they never count as refused or denied.
+  const __m128i both = _mm_or_si128(_mm_or_si128(eq(splat<' '>()), eq(splat<':'>())),
+                                    _mm_or_si128(eq(splat<'<'>()), eq(splat<'>'>())));
+  const __m128i node_only =
+      _mm_or_si128(_mm_or_si128(eq(splat<'"'>()), eq(splat<'&'>())), eq(splat<'\''>()));
+  const __m128i domain_only = _mm_or_si128(
+      _mm_or_si128(_mm_or_si128(eq(splat<'#'>()), eq(splat<'%'>())),
+                   _mm_or_si128(eq(splat<'?'>()), eq(splat<'['>()))),
+      _mm_or_si128(_mm_or_si128(eq(splat<'\\'>()), eq(splat<']'>())),
+                   _mm_or_si128(eq(splat<'^'>()), eq(splat<'|'>()))));
+  return ChunkMasks{mask_of(_mm_or_si128(eq(splat<'@'>()), eq(splat<'/'>()))),
+                    mask_of(eq(splat<'.'>())),
+                    mask_of(other),
+                    mask_of(capital),
+                    mask_of(_mm_or_si128(both, node_only)),
+                    mask_of(_mm_or_si128(both, domain_only))};
+}
+
+// Scans text[from, ...) up to the next "@" or "/", sixteen bytes at a time,
+// checking the domain label rules at each dot on the way; whether the
+// segment is a localpart or a domain is only known at its end.
 Segment scan_segment(std::string_view text, std::size_t from) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
-  // A valid domain has at most 126 dots (127 labels in 253 bytes).
-  constexpr std::size_t kMaxDots = 128;
-  std::size_t dots[kMaxDots];
-  std::size_t dot_count = 0;
   std::uint8_t classes = 0;
+  bool labels_ok = true;
+  std::size_t label_start = from;
+  std::size_t i = from;
+  alignas(16) unsigned char tail[16] = {};
+  while (true) {
+    const std::size_t remaining = n - i;
+    unsigned length = 16;
+    ChunkMasks m;
+    if (remaining >= 16) {
+      m = classify16(p + i);
+    } else {
+      // Never read past the text: the last sixteen bytes of a long enough
+      // text are read again and their masks shifted, a short text is copied.
+      length = static_cast<unsigned>(remaining);
+      if (n >= 16) {
+        m = classify16(p + n - 16);
+        const unsigned shift = 16 - length;
+        for (unsigned* mask : {&m.separator, &m.dot, &m.other, &m.capital, &m.node_refused, &m.denied}) {
+          *mask >>= shift;
+        }
+      } else {
+        if (length != 0) std::memcpy(tail, p + i, length);
+        m = classify16(tail);
+      }
+    }
+    const unsigned valid = (1u << length) - 1;
+    const unsigned separators = m.separator & valid;
+    const unsigned stop = separators ? static_cast<unsigned>(__builtin_ctz(separators)) : length;
+    const unsigned keep = (1u << stop) - 1;
+    if (m.other & keep) classes |= kOther;
+    if (m.capital & keep) classes |= kCapital;
+    if (m.node_refused & keep) classes |= kNodeRefused;
+    if (m.denied & keep) classes |= kDenied;
+    for (unsigned dots = m.dot & keep; dots != 0 && labels_ok; dots &= dots - 1) {
+      const std::size_t dot = i + static_cast<unsigned>(__builtin_ctz(dots));
+      labels_ok = label_ok(p, label_start, dot);
+      label_start = dot + 1;
+    }
+    i += stop;
+    if (separators != 0 || length < 16) break;
+  }
+  labels_ok = labels_ok && label_ok(p, label_start, i);
+  return {i, classes, labels_ok};
+}
+
+#else
+
+// Scans text[from, ...) up to the next "@" or "/", checking the domain label
+// rules on the way; whether the segment is a localpart or a domain is only
+// known at its end.
+Segment scan_segment(std::string_view text, std::size_t from) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::uint8_t classes = 0;
+  bool labels_ok = true;
+  std::size_t label_start = from;
   std::size_t i = from;
   for (; i < n; ++i) {
     const std::uint8_t c = kClasses[p[i]];
     if (c & kSeparator) break;
     classes |= c;
-    dots[dot_count & (kMaxDots - 1)] = i;
-    dot_count += (c & kDot) >> 1;
-  }
-  if (dot_count >= kMaxDots) return {i, classes, false};
-
-  bool labels_ok = true;
-  std::size_t label_start = from;
-  for (std::size_t k = 0; k <= dot_count; ++k) {
-    const std::size_t end = k < dot_count ? dots[k] : i;
-    const std::size_t length = end - label_start;
-    // An empty or long label, a hyphen at either end, or "--" in the third
-    // and fourth places (Punycode labels included: those need ICU).
-    if (length == 0 || length > 63 || p[label_start] == '-' || p[end - 1] == '-' ||
-        (length >= 4 && p[label_start + 2] == '-' && p[label_start + 3] == '-')) {
-      labels_ok = false;
-      break;
+    if (c & kDot) {
+      labels_ok = labels_ok && label_ok(p, label_start, i);
+      label_start = i + 1;
     }
-    label_start = end + 1;
   }
+  labels_ok = labels_ok && label_ok(p, label_start, i);
   return {i, classes, labels_ok};
 }
+
+#endif
 
 // True when every byte is printable ASCII (0x20 to 0x7E): exactly the bytes
 // that resourceprep keeps as they are on ASCII text.
