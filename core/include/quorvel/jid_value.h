@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string_view>
 
@@ -12,6 +14,13 @@ namespace quorvel {
 
 class JidValue {
  public:
+  // The text buffer comes from malloc: it skips operator new's extra call
+  // on the hottest path, and a failure still surfaces as std::bad_alloc.
+  struct FreeBuffer {
+    void operator()(char* p) const noexcept { std::free(p); }
+  };
+  using Buffer = std::unique_ptr<char[], FreeBuffer>;
+
   // An empty shell; only meaningful as the target of an assignment.
   JidValue() noexcept = default;
 
@@ -20,7 +29,7 @@ class JidValue {
            std::uint16_t slash_position);
 
   // Takes ownership of `size` bytes allocated with allocate().
-  static JidValue adopt(std::unique_ptr<char[]> data, std::uint32_t size,
+  static JidValue adopt(Buffer data, std::uint32_t size,
                         std::uint16_t localpart_end,
                         std::uint16_t slash_position) noexcept {
     JidValue v;
@@ -30,8 +39,10 @@ class JidValue {
     v.slash_position_ = slash_position;
     return v;
   }
-  static std::unique_ptr<char[]> allocate(std::size_t size) {
-    return std::unique_ptr<char[]>(new char[size == 0 ? 1 : size]);
+  static Buffer allocate(std::size_t size) {
+    char* p = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
+    if (p == nullptr) throw std::bad_alloc();
+    return Buffer(p);
   }
 
   JidValue(const JidValue& other);
@@ -59,7 +70,7 @@ class JidValue {
   }
 
  private:
-  std::unique_ptr<char[]> data_;
+  Buffer data_;
   std::uint32_t size_ = 0;
   std::uint16_t localpart_end_ = 0;
   std::uint16_t slash_position_ = 0;
