@@ -1,6 +1,7 @@
 #include "arguments.h"
 
 #include <string>
+#include <string_view>
 
 namespace quorvel::binding {
 namespace {
@@ -49,9 +50,15 @@ PyError missing_required(const Signature& sig, PyObject* const* slots) {
 // Matches one keyword argument to its parameter.
 Status bind_keyword(const Signature& sig, PyObject* key, PyObject* value, PyObject** slots) {
   if (!PyUnicode_Check(key)) return type_error(std::string(sig.display) + " keywords must be strings");
+  // The names are ASCII, so a key matches only when it is ASCII too, and
+  // then comparing its bytes is comparing code points.
+  const bool ascii = PyUnicode_IS_ASCII(key);
+  const std::string_view key_text =
+      ascii ? std::string_view(reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(key)),
+                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)))
+            : std::string_view();
   for (int i = 0; i < sig.count; ++i) {
-    // The names are ASCII, so comparing code points is comparing bytes.
-    if (PyUnicode_CompareWithASCIIString(key, sig.names[i]) != 0) continue;
+    if (!ascii || key_text != sig.names[i]) continue;
     if (slots[i] != nullptr) {
       return type_error(std::string(sig.display) + " got multiple values for argument '" +
                         sig.names[i] + "'");
