@@ -40,6 +40,18 @@ PyObject* jid_richcompare(PyObject* self, PyObject* other, int op) noexcept {
   return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
     if (op < Py_LT || op > Py_GE) return PyRef::borrow(Py_NotImplemented);
 
+    // JID == JID, the comparison dictionaries and sets make: both values
+    // are read directly. A refused borrow takes the general path below,
+    // which reports it.
+    if (Py_TYPE(other) == Py_TYPE(self) && (op == Py_EQ || op == Py_NE)) {
+      auto mine = ReadBorrow::try_acquire(as_jid(self));
+      auto theirs = mine ? ReadBorrow::try_acquire(as_jid(other)) : std::nullopt;
+      if (mine && theirs) {
+        const bool equal = same_address(as_jid(self)->value, as_jid(other)->value);
+        return PyRef::borrow((op == Py_EQ) == equal ? Py_True : Py_False);
+      }
+    }
+
     // Comparing with the very text of this address (the usual case for a
     // str operand) needs no parse when that text is ASCII: preparation maps
     // a prepared ASCII address to itself, so the parse below could only
