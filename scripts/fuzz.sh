@@ -60,10 +60,11 @@ case " $TARGETS " in
     "$PY" -m pip install -q ".[test,fuzz]"
     log "fuzzing the Python API for ${SECONDS_PER_TARGET}s"
     out="$BUILD/python.log"
+    mkdir -p "$BUILD/corpus/python"  # new inputs land in the first directory
     set +e
     "$PY" fuzz/python/fuzz_jid.py -max_total_time="$SECONDS_PER_TARGET" -timeout=20 \
       -max_len=512 -dict=fuzz/jid.dict -print_final_stats=1 \
-      -artifact_prefix="$ARTIFACTS/python-" "fuzz/corpus/parse_address" >"$out" 2>&1
+      -artifact_prefix="$ARTIFACTS/python-" "$BUILD/corpus/python" "fuzz/corpus/parse_address" >"$out" 2>&1
     rc=$?
     set -e
     execs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$out" | tail -1)"
