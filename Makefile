@@ -1,5 +1,5 @@
 # Everything starts from a clean clone: each target installs what it needs.
-.PHONY: all run test bench clean
+.PHONY: all run test test-sanitize fuzz bench clean
 
 all: test
 
@@ -9,6 +9,14 @@ run:
 
 test:
 	@bash scripts/test.sh
+
+# The C++ and Python suites against an ASan + UBSan build.
+test-sanitize:
+	@bash scripts/test-sanitize.sh
+
+# Every fuzz target for FUZZ_SECONDS (default 60) each.
+fuzz:
+	@bash scripts/fuzz.sh
 
 # Benchmarks against the measured floor; prints one table and writes
 # bench/results.json.

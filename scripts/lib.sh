@@ -92,3 +92,20 @@ ensure_venv() {
   esac
   echo "$VENV/bin/python"
 }
+
+# clang with its libFuzzer and sanitizer runtimes, whatever version the
+# distribution ships (Debian 12 has 14; later releases have newer ones).
+ensure_fuzz_toolchain() {
+  ensure_packages clang
+  local major
+  major="$(clang -dumpversion | cut -d. -f1)"
+  if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' |
+      clang++ -x c++ -fsanitize=fuzzer,address,undefined -o /dev/null - >/dev/null 2>&1; then
+    # The runtimes moved from libclang-common-N-dev to libclang-rt-N-dev in clang 14.
+    if apt-cache show "libclang-rt-$major-dev" >/dev/null 2>&1 || [ "$major" -ge 14 ]; then
+      ensure_packages "libclang-rt-$major-dev"
+    else
+      ensure_packages "libclang-common-$major-dev"
+    fi
+  fi
+}

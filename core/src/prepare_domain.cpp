@@ -33,6 +33,21 @@ AsciiOutcome prepare_ascii(std::string_view domain) noexcept {
   return AsciiOutcome::Unchanged;
 }
 
+// The IDNA check judged the text as written, but the value stores nameprep's
+// output, which can differ in ways the check cares about: "\u00df--c" passes
+// and folds to "ss--c", which breaks the hyphen rule; a label of many "\u00df"
+// passes as Punycode and folds to more than 63 bytes. Such a domain could be
+// stored but never parsed back, so its address could not be copied, pickled
+// or sent and read again. It is refused like any other domain IDNA refuses.
+bool prepared_passes_idna(const PreparedText& prepared, std::string_view checked) {
+  if (prepared.has_view()) {
+    const std::string_view out = prepared.view();
+    return out == checked || idna::check(out);
+  }
+  // Only capitals folded: the check ignores ASCII case, so the verdict stands.
+  return true;
+}
+
 }  // namespace
 
 Result<PreparedText> prepare_domain(std::string_view text) {
@@ -58,6 +73,7 @@ Result<PreparedText> prepare_domain(std::string_view text) {
   ProfileResult prepared = nameprep(domain);
   if (!prepared) return JidError::NamePrep;
   if (!domain_fits_positions(prepared->size())) return JidError::Idna;
+  if (!prepared->unchanged() && !prepared_passes_idna(*prepared, domain)) return JidError::Idna;
   if (prepared->unchanged()) {
     return dot_dropped ? PreparedText::slice(domain) : PreparedText::unchanged(text);
   }

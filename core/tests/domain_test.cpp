@@ -55,6 +55,13 @@ const DomainRow kRows[] = {
     {"[2001:DB8::1]", "ok:[2001:DB8::1]", true},
     {"[::ffff:192.0.2.1]", "ok:[::ffff:192.0.2.1]", true},
     {"[::1].", "err:Idna"},
+    // Nameprep's output must pass the IDNA check too, or the stored domain
+    // could not be parsed back: "\u00df" folds to "ss" and lands the
+    // hyphens in the third and fourth positions, or a label past 63 bytes.
+    {u8(0xDF) + "--c.z", "err:Idna"},
+    {u8(0xDF) + "-c.z", "ok:ss-c.z"},
+    {repeat(u8(0xDF), 40) + ".example", "err:Idna"},
+    {repeat(u8(0xDF), 30) + ".example", "ok:" + repeat("ss", 30) + ".example"},
     {"[fe80::1%eth0]", "err:Idna"},
     {"[::1/128]", "err:Idna"},
     {"[example.com]", "err:Idna"},

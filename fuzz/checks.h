@@ -1,0 +1,199 @@
+// Invariant checks shared by the fuzz targets. A broken invariant prints what
+// was seen and aborts, so that libFuzzer records the input as a crash.
+#pragma once
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "quorvel/jid.h"
+
+namespace quorvel::fuzz {
+
+[[noreturn]] inline void fail(const char* what, std::string_view text) {
+  std::fprintf(stderr, "invariant broken: %s\n  text (%zu bytes): ", what, text.size());
+  for (unsigned char c : text.substr(0, 512)) {
+    if (c >= 0x20 && c < 0x7f && c != '\\') {
+      std::fputc(c, stderr);
+    } else {
+      std::fprintf(stderr, "\\x%02x", c);
+    }
+  }
+  std::fputc('\n', stderr);
+  std::abort();
+}
+
+#define QUORVEL_CHECK(cond, text)                          \
+  do {                                                     \
+    if (!(cond)) ::quorvel::fuzz::fail(#cond, (text));     \
+  } while (0)
+
+inline std::string_view as_text(const std::uint8_t* data, std::size_t size) {
+  return {reinterpret_cast<const char*>(data), size};
+}
+
+inline bool valid_utf8(std::string_view s) {
+  std::int32_t i = 0;
+  const auto n = static_cast<std::int32_t>(s.size());
+  if (static_cast<std::size_t>(n) != s.size()) return false;
+  while (i < n) {
+    UChar32 c;
+    U8_NEXT(reinterpret_cast<const std::uint8_t*>(s.data()), i, n, c);
+    if (c < 0) return false;
+  }
+  return true;
+}
+
+// Preparation folds case with the Unicode 3.2 table before it normalises with
+// current data, so a character encoded later can normalise to a capital that
+// only a second preparation folds. Such outputs are the known unstable ones;
+// anything else must be a fixed point of its preparation.
+inline bool has_foldable(std::string_view s) {
+  std::int32_t i = 0;
+  const auto n = static_cast<std::int32_t>(s.size());
+  while (i < n) {
+    UChar32 c;
+    U8_NEXT(reinterpret_cast<const std::uint8_t*>(s.data()), i, n, c);
+    if (c >= 0 && u_foldCase(c, U_FOLD_CASE_DEFAULT) != c) return true;
+  }
+  return false;
+}
+
+// The prepared output of a part. Checks that `unchanged` means byte-identical
+// and that a successful result is well-formed UTF-8 when the input was.
+inline std::string checked_output(const PreparedText& p, std::string_view input) {
+  std::string out = p.str();
+  QUORVEL_CHECK(p.size() == out.size(), input);
+  if (p.unchanged()) QUORVEL_CHECK(out == input, input);
+  if (valid_utf8(input)) QUORVEL_CHECK(valid_utf8(out), input);
+  return out;
+}
+
+// `prepare` applied to its own output gives the output back unchanged, or,
+// for an output with foldable capitals, settles after one more round.
+template <class Prepare>
+void check_fixed_point(Prepare prepare, const std::string& out, bool may_fold,
+                       std::string_view input) {
+  auto again = prepare(out);
+  if (may_fold && has_foldable(out)) {
+    QUORVEL_CHECK(again.ok(), input);
+    const std::string second = again->str();
+    auto third = prepare(second);
+    QUORVEL_CHECK(third.ok() && third->str() == second, input);
+    return;
+  }
+  // Byte equality, not the unchanged flag: a text can map and normalise
+  // back to itself (U+0390 folds to three characters that NFKC recomposes).
+  QUORVEL_CHECK(again.ok() && again->str() == out, input);
+}
+
+// Whether the address's stored parts could be one of the unstable cases.
+inline bool value_may_fold(const JidValue& v) {
+  return has_foldable(node_part(v).value_or("")) || has_foldable(domain_part(v));
+}
+
+// Everything that must hold for a value made by parse_address, given the
+// text it came from.
+inline void check_value(const JidValue& v, std::string_view input) {
+  const std::string_view t = text(v);
+  QUORVEL_CHECK(v.localpart_end() <= t.size() && v.slash_position() <= t.size(), input);
+  if (v.localpart_end() != 0) QUORVEL_CHECK(t[v.localpart_end()] == '@', input);
+  if (v.slash_position() != 0) {
+    QUORVEL_CHECK(t[v.slash_position()] == '/', input);
+    QUORVEL_CHECK(v.slash_position() > v.localpart_end(), input);
+  }
+
+  // The positions slice the text into the parts, and only into them.
+  const std::optional<std::string_view> node = node_part(v);
+  const std::string_view domain = domain_part(v);
+  const std::optional<std::string_view> resource = resource_part(v);
+  std::string joined;
+  if (node) joined.append(*node).push_back('@');
+  joined.append(domain);
+  if (resource) joined.append("/").append(*resource);
+  QUORVEL_CHECK(joined == t, input);
+
+  // Lengths within limits; no part is empty.
+  QUORVEL_CHECK(!domain.empty(), input);
+  QUORVEL_CHECK(domain.find_first_of("@/") == std::string_view::npos, input);
+  if (node) {
+    QUORVEL_CHECK(!node->empty() && node->size() <= kMaxPartBytes, input);
+    QUORVEL_CHECK(node->find_first_of("@/") == std::string_view::npos, input);
+  }
+  if (resource) QUORVEL_CHECK(!resource->empty() && resource->size() <= kMaxPartBytes, input);
+  if (valid_utf8(input)) QUORVEL_CHECK(valid_utf8(t), input);
+
+  // The builders reproduce the value from its own parts.
+  std::optional<Part> node_ref;
+  if (node) node_ref.emplace(*node);
+  std::optional<Part> resource_ref;
+  if (resource) resource_ref.emplace(*resource);
+  const JidValue rebuilt = join_parts(node_ref, Part(domain), resource_ref);
+  QUORVEL_CHECK(rebuilt == v && rebuilt.localpart_end() == v.localpart_end() &&
+                    rebuilt.slash_position() == v.slash_position(),
+                input);
+  JidValue stripped = v;
+  strip_resource(stripped);
+  const JidValue bare = bare_copy(v);
+  QUORVEL_CHECK(stripped == bare && stripped.is_bare() && text(bare) == bare_text(v), input);
+  if (resource) {
+    const JidValue reattached = attach_resource(bare, Part(*resource));
+    QUORVEL_CHECK(reattached == v && reattached.slash_position() == v.slash_position(), input);
+  }
+
+  // Each prepared part passes its own preparation again, unchanged.
+  if (value_may_fold(v)) return;
+  if (node) {
+    auto p = prepare_node(*node);
+    QUORVEL_CHECK(p.ok() && p->str() == *node, input);
+  }
+  auto d = prepare_domain(domain);
+  QUORVEL_CHECK(d.ok() && d->str() == domain, input);
+  if (resource) {
+    auto p = prepare_resource(*resource);
+    QUORVEL_CHECK(p.ok() && p->str() == *resource, input);
+  }
+  // And the stored text parses back to the same value.
+  auto again = parse_address(t);
+  QUORVEL_CHECK(again.ok() && *again == v && again->localpart_end() == v.localpart_end() &&
+                    again->slash_position() == v.slash_position(),
+                input);
+}
+
+// The outcome parse_address must have, worked out part by part from the raw
+// split: the first separator, then the one after an "@", then each part's own
+// preparation in the order localpart, domain, resource.
+inline std::optional<JidError> expected_parse_error(std::string_view t) {
+  constexpr auto npos = std::string_view::npos;
+  std::size_t at = npos;
+  std::size_t slash = npos;
+  const std::size_t first = t.find_first_of("@/");
+  if (first != npos && t[first] == '@') {
+    at = first;
+    const std::size_t next = t.find_first_of("@/", at + 1);
+    if (next != npos && t[next] == '@') return JidError::TooManyAts;
+    slash = next;
+  } else {
+    slash = first;
+  }
+  if (at != npos) {
+    auto r = prepare_node(t.substr(0, at));
+    if (!r) return r.error();
+  }
+  const std::size_t ds = at == npos ? 0 : at + 1;
+  const std::size_t de = slash == npos ? t.size() : slash;
+  if (auto r = prepare_domain(t.substr(ds, de - ds)); !r) return r.error();
+  if (slash != npos) {
+    auto r = prepare_resource(t.substr(slash + 1));
+    if (!r) return r.error();
+  }
+  return std::nullopt;
+}
+
+}  // namespace quorvel::fuzz

@@ -1,0 +1,48 @@
+// A domainpart: no crash, IP literals untouched, one trailing dot dropped,
+// the ASCII shortcut agreeing with ICU, and a fixed point on its own output.
+#include "checks.h"
+#include "idna_check.h"
+#include "ip_literal.h"
+#include "scan.h"
+
+using namespace quorvel;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input = fuzz::as_text(data, size);
+  const Result<PreparedText> r = prepare_domain(input);
+
+  // The ASCII fast path must reach the verdict ICU reaches.
+  const bool dot = !input.empty() && input.back() == '.';
+  const std::string_view body = dot ? input.substr(0, input.size() - 1) : input;
+  if (scan::is_ascii(body)) {
+    const idna::Verdict fast = idna::check_ascii(body);
+    if (fast != idna::Verdict::NeedsIcu) {
+      QUORVEL_CHECK((fast == idna::Verdict::Pass) == idna::check_icu(body), input);
+    }
+  }
+
+  if (!r) {
+    QUORVEL_CHECK(r.error() == JidError::Idna || r.error() == JidError::NamePrep, input);
+    QUORVEL_CHECK(!ip::is_ipv4(input) && !ip::is_bracketed_ipv6(input), input);
+    return 0;
+  }
+  const std::string out = fuzz::checked_output(*r, input);
+  QUORVEL_CHECK(!out.empty(), input);
+  QUORVEL_CHECK(out.size() <= 65535 - 1024, input);
+  QUORVEL_CHECK(out.find_first_of("@/") == std::string::npos || ip::is_bracketed_ipv6(input) ||
+                    ip::is_ipv4(input),
+                input);
+  if (ip::is_ipv4(input) || ip::is_bracketed_ipv6(input)) {
+    QUORVEL_CHECK(r->unchanged(), input);
+    return 0;
+  }
+  // A dropped dot always counts as a change, and leaves the same result as
+  // preparing the text without it.
+  if (dot) {
+    QUORVEL_CHECK(!r->unchanged(), input);
+    auto without = prepare_domain(body);
+    QUORVEL_CHECK(without.ok() && without->str() == out, input);
+  }
+  fuzz::check_fixed_point(prepare_domain, out, true, input);
+  return 0;
+}
