@@ -24,24 +24,6 @@ enum ByteClass : std::uint8_t {
   kDenied = 1 << 5,      // refused in a domain label
 };
 
-constexpr std::array<std::uint8_t, 256> kClasses = [] {
-  std::array<std::uint8_t, 256> t{};
-  for (int b = 0; b < 256; ++b) {
-    std::uint8_t c = 0;
-    if (b < 0x20 || b >= 0x7F) c |= kOther;
-    if (b >= 'A' && b <= 'Z') c |= kCapital;
-    if (b == '@' || b == '/') c |= kSeparator;
-    if (b == '.') c |= kDot;
-    t[static_cast<std::size_t>(b)] = c;
-  }
-  // The domain deny set; its controls and DEL are "other" already.
-  for (unsigned char b : {' ', '#', '%', '/', ':', '<', '>', '?', '@', '[', '\\', ']', '^', '|'}) {
-    t[b] |= kDenied;
-  }
-  for (unsigned char b : {' ', '"', '&', '\'', '/', ':', '<', '>', '@'}) t[b] |= kNodeRefused;
-  return t;
-}();
-
 // What one scan up to the next separator found.
 struct Segment {
   std::size_t end;         // index of the separator, or the text's size
@@ -160,6 +142,25 @@ Segment scan_segment(std::string_view text, std::size_t from) noexcept {
 }
 
 #else
+
+// The classes of each byte, for the byte-at-a-time scan.
+constexpr std::array<std::uint8_t, 256> kClasses = [] {
+  std::array<std::uint8_t, 256> t{};
+  for (int b = 0; b < 256; ++b) {
+    std::uint8_t c = 0;
+    if (b < 0x20 || b >= 0x7F) c |= kOther;
+    if (b >= 'A' && b <= 'Z') c |= kCapital;
+    if (b == '@' || b == '/') c |= kSeparator;
+    if (b == '.') c |= kDot;
+    t[static_cast<std::size_t>(b)] = c;
+  }
+  // The domain deny set; its controls and DEL are "other" already.
+  for (unsigned char b : {' ', '#', '%', '/', ':', '<', '>', '?', '@', '[', '\\', ']', '^', '|'}) {
+    t[b] |= kDenied;
+  }
+  for (unsigned char b : {' ', '"', '&', '\'', '/', ':', '<', '>', '@'}) t[b] |= kNodeRefused;
+  return t;
+}();
 
 // Scans text[from, ...) up to the next "@" or "/", checking the domain label
 // rules on the way; whether the segment is a localpart or a domain is only
