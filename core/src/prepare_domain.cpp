@@ -73,10 +73,10 @@ Result<PreparedText> prepare_domain(std::string_view text) {
   ProfileResult prepared = nameprep(domain);
   if (!prepared) return JidError::NamePrep;
   if (!domain_fits_positions(prepared->size())) return JidError::Idna;
-  if (!prepared->unchanged() && !prepared_passes_idna(*prepared, domain)) return JidError::Idna;
   if (prepared->unchanged()) {
     return dot_dropped ? PreparedText::slice(domain) : PreparedText::unchanged(text);
   }
+  if (!prepared_passes_idna(*prepared, domain)) return JidError::Idna;
   return std::move(prepared).value();
 }
 

@@ -134,20 +134,4 @@ bool to_nfkc(std::string_view s, std::string& out) {
   return out != s;
 }
 
-BidiCategory bidi_category(char32_t c) noexcept {
-  // ASCII needs no look-up: its letters are L and nothing else is R or AL.
-  if (c < 0x80) {
-    return ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') ? BidiCategory::L : BidiCategory::Other;
-  }
-  switch (u_charDirection(static_cast<UChar32>(c))) {
-    case U_RIGHT_TO_LEFT:
-    case U_RIGHT_TO_LEFT_ARABIC:
-      return BidiCategory::RandAL;
-    case U_LEFT_TO_RIGHT:
-      return BidiCategory::L;
-    default:
-      return BidiCategory::Other;
-  }
-}
-
 }  // namespace quorvel::unicode

@@ -1,4 +1,5 @@
-// The Unicode services the profiles take from ICU: NFKC and bidi classes.
+// NFKC for the profiles, through ICU (the bidi classes live in the
+// character table).
 #pragma once
 
 #include <string>
@@ -10,8 +11,5 @@ namespace quorvel::unicode {
 // `s` is already normalised; otherwise writes the normal form to `out`.
 // Linear in the input even for long runs of combining marks.
 bool to_nfkc(std::string_view s, std::string& out);
-
-enum class BidiCategory : unsigned char { RandAL, L, Other };
-BidiCategory bidi_category(char32_t c) noexcept;
 
 }  // namespace quorvel::unicode

@@ -2,7 +2,6 @@
 
 #include "test_support.h"
 #include "char_tables.h"
-#include "unicode_support.h"
 
 namespace quorvel {
 namespace {
@@ -155,38 +154,16 @@ TEST(Profiles, InvalidUtf8IsRefusedByEveryProfile) {
   }
 }
 
-}  // namespace
-}  // namespace quorvel
-
-namespace quorvel {
-namespace {
-
-// The ASCII shortcut of the bidi classes must say what ICU says.
-TEST(BidiCategories, AsciiShortcutMatchesIcu) {
-  for (char32_t c = 0; c < 0x80; ++c) {
-    const UCharDirection d = u_charDirection(static_cast<UChar32>(c));
-    const auto expected = (d == U_RIGHT_TO_LEFT || d == U_RIGHT_TO_LEFT_ARABIC)
-                              ? unicode::BidiCategory::RandAL
-                              : d == U_LEFT_TO_RIGHT ? unicode::BidiCategory::L
-                                                     : unicode::BidiCategory::Other;
-    EXPECT_EQ(unicode::bidi_category(c), expected) << static_cast<unsigned>(c);
-  }
-}
-
-}  // namespace
-}  // namespace quorvel
-
-namespace quorvel {
-namespace {
 
 // The table's RandALCat and LCat flags are what ICU says, for every code point.
 TEST(BidiCategories, TableFlagMatchesIcuEverywhere) {
   const auto& t = tables::CharTables::get();
   for (char32_t c = 0; c <= 0x10FFFF; ++c) {
-    const auto category = unicode::bidi_category(c);
-    ASSERT_EQ((t.flags(c) & tables::kRandAL) != 0, category == unicode::BidiCategory::RandAL)
+    const UCharDirection d = u_charDirection(static_cast<UChar32>(c));
+    ASSERT_EQ((t.flags(c) & tables::kRandAL) != 0,
+              d == U_RIGHT_TO_LEFT || d == U_RIGHT_TO_LEFT_ARABIC)
         << std::hex << static_cast<unsigned>(c);
-    ASSERT_EQ((t.flags(c) & tables::kLCat) != 0, category == unicode::BidiCategory::L)
+    ASSERT_EQ((t.flags(c) & tables::kLCat) != 0, d == U_LEFT_TO_RIGHT)
         << std::hex << static_cast<unsigned>(c);
   }
 }
