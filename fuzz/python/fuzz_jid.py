@@ -3,9 +3,10 @@ every entry point of quorvel.jid, under atheris.
 
 Anything but the documented exceptions, a setter that fails and still
 changes its object, or a value that does not survive str/pickle/copy is a
-finding. Run by scripts/fuzz.sh with libFuzzer's options after the script. The
-extension is not built for coverage here; the harness's own branches (which
-object, which outcome, which exception) give libFuzzer its feedback.
+finding. Run by scripts/fuzz.sh with libFuzzer's options after the script,
+against a build of the extension with ASan, UBSan and coverage counters, so
+that libFuzzer is guided by the branches taken in the binding and the core as
+well as by the harness's own.
 """
 
 import copy
