@@ -152,13 +152,12 @@ constexpr std::array<std::uint8_t, 256> kClasses = [] {
     if (b >= 'A' && b <= 'Z') c |= kCapital;
     if (b == '@' || b == '/') c |= kSeparator;
     if (b == '.') c |= kDot;
+    // Controls and DEL are "other" as well; "@" and "/" end a segment
+    // before their classes count.
+    if (idna::kDeniedBytes[static_cast<std::size_t>(b)]) c |= kDenied;
+    if (ascii::kNodeClasses[static_cast<std::size_t>(b)] & ascii::kRefuse) c |= kNodeRefused;
     t[static_cast<std::size_t>(b)] = c;
   }
-  // The domain deny set; its controls and DEL are "other" already.
-  for (unsigned char b : {' ', '#', '%', '/', ':', '<', '>', '?', '@', '[', '\\', ']', '^', '|'}) {
-    t[b] |= kDenied;
-  }
-  for (unsigned char b : {' ', '"', '&', '\'', '/', ':', '<', '>', '@'}) t[b] |= kNodeRefused;
   return t;
 }();
 

@@ -8,6 +8,8 @@
 #include <map>
 #include <string>
 
+#include "profile_ascii.h"
+
 namespace quorvel::tables {
 namespace {
 
@@ -59,9 +61,7 @@ CharTables::CharTables() {
     if (d == U_RIGHT_TO_LEFT || d == U_RIGHT_TO_LEFT_ARABIC) flat[c] |= kRandAL;
     if (d == U_LEFT_TO_RIGHT) flat[c] |= kLCat;
   }
-  for (char c : {'"', '&', '\'', '/', ':', '<', '>', '@'}) {
-    flat[static_cast<unsigned char>(c)] |= kNodeExtra;
-  }
+  for (char c : ascii::kNodeOnlyRefused) flat[static_cast<unsigned char>(c)] |= kNodeExtra;
 
   // Fold identical blocks together: most of the code space shares a handful.
   std::map<std::string, std::uint16_t> seen;

@@ -17,15 +17,6 @@ namespace {
 constexpr std::size_t kMaxDomain = 253;
 constexpr std::size_t kMaxLabel = 63;
 
-constexpr std::array<bool, 256> kDenied = [] {
-  std::array<bool, 256> t{};
-  for (int b = 0; b <= 0x20; ++b) t[static_cast<std::size_t>(b)] = true;
-  for (unsigned char b : {'\x7F', '#', '%', '/', ':', '<', '>', '?', '@', '[', '\\', ']', '^', '|'}) {
-    t[b] = true;
-  }
-  return t;
-}();
-
 bool starts_with_ace_prefix(std::string_view label) noexcept {
   return label.size() >= 4 && (label[0] | 0x20) == 'x' && (label[1] | 0x20) == 'n' &&
          label[2] == '-' && label[3] == '-';
@@ -54,7 +45,7 @@ bool mapped_ascii_ok(std::string_view out) noexcept {
       label = 0;
       continue;
     }
-    if (kDenied[b]) return false;
+    if (kDeniedBytes[b]) return false;
     if (++label > kMaxLabel) return false;
   }
   return label != 0;
@@ -84,8 +75,6 @@ bool too_many_kept_code_points(std::string_view domain) noexcept {
 
 }  // namespace
 
-bool is_denied(unsigned char b) noexcept { return kDenied[b]; }
-
 Verdict check_ascii(std::string_view domain) noexcept {
   if (domain.empty() || domain.size() > kMaxDomain) return Verdict::Fail;
   std::size_t start = 0;
@@ -100,7 +89,7 @@ Verdict check_ascii(std::string_view domain) noexcept {
       return Verdict::Fail;
     }
     for (unsigned char b : label) {
-      if (kDenied[b]) return Verdict::Fail;
+      if (kDeniedBytes[b]) return Verdict::Fail;
     }
     if (end == domain.size()) return Verdict::Pass;
     start = end + 1;

@@ -4,9 +4,22 @@
 // label after mapping.
 #pragma once
 
+#include <array>
 #include <string_view>
 
 namespace quorvel::idna {
+
+// The bytes a mapped label may not contain, in place of the STD3 rules: the
+// controls, the space, DEL and the ASCII characters an address or a URL
+// gives a meaning of their own.
+inline constexpr std::array<bool, 256> kDeniedBytes = [] {
+  std::array<bool, 256> t{};
+  for (int b = 0; b <= 0x20; ++b) t[static_cast<std::size_t>(b)] = true;
+  for (unsigned char b : {'\x7F', '#', '%', '/', ':', '<', '>', '?', '@', '[', '\\', ']', '^', '|'}) {
+    t[b] = true;
+  }
+  return t;
+}();
 
 enum class Verdict { Pass, Fail, NeedsIcu };
 
@@ -19,8 +32,5 @@ bool check_icu(std::string_view domain);
 
 // Dispatches between the two.
 bool check(std::string_view domain);
-
-// True for the bytes the deny set refuses in a mapped label.
-bool is_denied(unsigned char b) noexcept;
 
 }  // namespace quorvel::idna

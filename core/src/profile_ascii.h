@@ -20,6 +20,17 @@ enum Class : std::uint8_t {
 
 using ClassTable = std::array<std::uint8_t, 256>;
 
+// The eight ASCII characters that only nodeprep prohibits (besides the space
+// and the controls, which it shares with other profiles).
+inline constexpr std::array<char, 8> kNodeOnlyRefused = {'"', '&', '\'', '/', ':', '<', '>', '@'};
+
+constexpr bool node_only_refused(int b) {
+  for (char c : kNodeOnlyRefused) {
+    if (b == static_cast<unsigned char>(c)) return true;
+  }
+  return false;
+}
+
 constexpr ClassTable make_table(bool fold_capitals, bool refuse_space, bool node_extra) {
   ClassTable t{};
   for (int b = 0; b < 256; ++b) {
@@ -32,8 +43,7 @@ constexpr ClassTable make_table(bool fold_capitals, bool refuse_space, bool node
       c = kRefuse;
     } else if (b >= 'A' && b <= 'Z' && fold_capitals) {
       c = kFold;
-    } else if (node_extra && (b == '"' || b == '&' || b == '\'' || b == '/' || b == ':' ||
-                              b == '<' || b == '>' || b == '@')) {
+    } else if (node_extra && node_only_refused(b)) {
       c = kRefuse;
     }
     t[static_cast<std::size_t>(b)] = c;

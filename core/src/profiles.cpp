@@ -6,7 +6,6 @@
 // normalisation, so a character unassigned in 3.2 whose normal form is made of
 // 3.2 characters is accepted. Addresses prepared elsewhere with the same rules
 // compare equal to ours; that, not fidelity to 3.2, is the point.
-#include <array>
 #include <optional>
 #include <string>
 
@@ -15,7 +14,6 @@
 #include "quorvel/profiles.h"
 #include "unicode_support.h"
 #include "utf8.h"
-#include "scan.h"
 
 namespace quorvel {
 namespace {

@@ -71,11 +71,4 @@ inline void append(std::string& out, char32_t c) {
   }
 }
 
-inline bool is_valid(std::string_view s) noexcept {
-  for (std::size_t i = 0; i < s.size();) {
-    if (decode(s, i) == kInvalid) return false;
-  }
-  return true;
-}
-
 }  // namespace quorvel::utf8
