@@ -174,11 +174,6 @@ PyObject* jid_setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
   });
 }
 
-template <class Fn>
-PyCFunction as_cfunction(Fn fn) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
-}
-
 }  // namespace
 
 PyMethodDef jid_methods[] = {

@@ -178,6 +178,13 @@ void entry_guard_unraisable(Body&& body) noexcept {
   }
 }
 
+// A fastcall entry point as the PyCFunction a method table stores; the
+// method's flags tell the interpreter how to call it.
+template <class Fn>
+PyCFunction as_cfunction(Fn fn) noexcept {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
+}
+
 // ---- process-wide objects -------------------------------------------------
 
 // A process-wide object made once, on first need, and never freed.

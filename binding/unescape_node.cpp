@@ -49,7 +49,7 @@ PyObject* unescape_node(PyObject* /*module*/, PyObject* const* args, Py_ssize_t 
 
 PyMethodDef unescape_node_def = {
     "unescape_node",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(unescape_node)),
+    as_cfunction(unescape_node),
     // No METH_STATIC: on a built-in function it would hide the bound module
     // from __self__, which callers use to find where the function lives.
     METH_FASTCALL | METH_KEYWORDS,
