@@ -27,30 +27,38 @@ mkdir -p "$ARTIFACTS"
 
 failed=()
 summary=()
+
+# Runs one fuzzer and adds its line to the summary. Arguments: the target's
+# name, its scratch corpus (new inputs land there), then the command with
+# its own options; the shared options and the committed seeds follow.
+fuzz_one() {
+  local name="$1" work="$2" seeds="$3"
+  shift 3
+  local out="$BUILD/$name.log" rc=0
+  mkdir -p "$work"
+  log "fuzzing $name for ${SECONDS_PER_TARGET}s"
+  "$@" -max_total_time="$SECONDS_PER_TARGET" -timeout=20 -dict=fuzz/jid.dict -print_final_stats=1 \
+    -artifact_prefix="$ARTIFACTS/$name-" "$work" "$seeds" >"$out" 2>&1 || rc=$?
+  local execs cov line
+  execs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$out" | tail -1)"
+  cov="$(grep -o 'cov: [0-9]*' "$out" | tail -1 | cut -d' ' -f2)"
+  line="$name: ${execs:-?} executions, coverage ${cov:-?} edges, ${SECONDS_PER_TARGET}s"
+  if [ $rc -ne 0 ]; then
+    # The end of the log holds the report, the reproducer's path and, for
+    # the Python harness, the traceback.
+    tail -40 "$out" >&2
+    failed+=("$name")
+    line="$line  FAILED (log: $out)"
+  fi
+  summary+=("$line")
+}
+
 for t in $TARGETS; do
   if [ "$t" = python ]; then continue; fi
   bin="$BUILD/fuzz/fuzz_$t"
   [ -x "$bin" ] || die "no fuzz target '$t' (known: $ALL_TARGETS)"
   # New inputs go to a scratch corpus; the committed seeds stay as they are.
-  work="$BUILD/corpus/$t"
-  mkdir -p "$work"
-  log "fuzzing $t for ${SECONDS_PER_TARGET}s"
-  out="$BUILD/$t.log"
-  set +e
-  "$bin" -max_total_time="$SECONDS_PER_TARGET" -timeout=20 -rss_limit_mb=4096 -max_len=4096 \
-    -dict=fuzz/jid.dict -print_final_stats=1 -artifact_prefix="$ARTIFACTS/$t-" \
-    "$work" "fuzz/corpus/$t" >"$out" 2>&1
-  rc=$?
-  set -e
-  execs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$out" | tail -1)"
-  cov="$(grep -o 'cov: [0-9]*' "$out" | tail -1 | cut -d' ' -f2)"
-  line="$t: ${execs:-?} executions, coverage ${cov:-?} edges, ${SECONDS_PER_TARGET}s"
-  if [ $rc -ne 0 ]; then
-    grep -E 'invariant broken|ERROR|SUMMARY|Test unit written' "$out" >&2 || tail -20 "$out" >&2
-    failed+=("$t")
-    line="$line  FAILED (log: $out)"
-  fi
-  summary+=("$line")
+  fuzz_one "$t" "$BUILD/corpus/$t" "fuzz/corpus/$t" "$bin" -rss_limit_mb=4096 -max_len=4096
 done
 
 case " $TARGETS " in
@@ -87,29 +95,13 @@ print(*tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependenc
       <(nm -D --defined-only "$runtime" | awk '{print $NF}' | sort -u))"
     [ -z "$missing" ] || die "atheris's runtime lacks sanitizer entry points the module needs: $missing"
 
-    log "fuzzing the Python API for ${SECONDS_PER_TARGET}s"
-    out="$BUILD/python.log"
-    mkdir -p "$BUILD/corpus/python"  # new inputs land in the first directory
-    set +e
     # Leaks are left to make test-sanitize, which tells the interpreter's
     # own allocations from the module's; here the interpreter's would drown
     # them. PYTHONMALLOC=malloc lets ASan see every object.
-    LD_PRELOAD="$runtime" PYTHONMALLOC=malloc PYTHONPATH="$QUORVEL_ROOT/$PYBUILD/python" \
+    fuzz_one python "$BUILD/corpus/python" fuzz/corpus/parse_address \
+      env LD_PRELOAD="$runtime" PYTHONMALLOC=malloc PYTHONPATH="$QUORVEL_ROOT/$PYBUILD/python" \
       ASAN_OPTIONS="detect_leaks=0" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
-      "$PY" fuzz/python/fuzz_jid.py -max_total_time="$SECONDS_PER_TARGET" -timeout=20 \
-      -max_len=512 -dict=fuzz/jid.dict -print_final_stats=1 \
-      -artifact_prefix="$ARTIFACTS/python-" "$BUILD/corpus/python" "fuzz/corpus/parse_address" >"$out" 2>&1
-    rc=$?
-    set -e
-    execs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$out" | tail -1)"
-    cov="$(grep -o 'cov: [0-9]*' "$out" | tail -1 | cut -d' ' -f2)"
-    line="python: ${execs:-?} executions, coverage ${cov:-?} edges, ${SECONDS_PER_TARGET}s"
-    if [ $rc -ne 0 ]; then
-      tail -30 "$out" >&2
-      failed+=(python)
-      line="$line  FAILED (log: $out)"
-    fi
-    summary+=("$line")
+      "$PY" fuzz/python/fuzz_jid.py -max_len=512
     ;;
 esac
 
