@@ -1,0 +1,154 @@
+#include "punycode.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+namespace quorvel::unicode::punycode {
+namespace {
+
+// The Punycode parameters of RFC 3492 section 5.
+constexpr std::uint32_t kBase = 36;
+constexpr std::uint32_t kTMin = 1;
+constexpr std::uint32_t kTMax = 26;
+constexpr std::uint32_t kSkew = 38;
+constexpr std::uint32_t kDamp = 700;
+constexpr std::uint32_t kInitialBias = 72;
+constexpr std::uint32_t kInitialN = 0x80;
+constexpr char kDelimiter = '-';
+constexpr std::uint32_t kMax = std::numeric_limits<std::uint32_t>::max();
+
+// Bias adaptation, RFC 3492 section 6.1.
+std::uint32_t adapt(std::uint32_t delta, std::uint32_t points, bool first) noexcept {
+  delta = first ? delta / kDamp : delta / 2;
+  delta += delta / points;
+  std::uint32_t k = 0;
+  while (delta > ((kBase - kTMin) * kTMax) / 2) {
+    delta /= kBase - kTMin;
+    k += kBase;
+  }
+  return k + (kBase - kTMin + 1) * delta / (delta + kSkew);
+}
+
+std::uint32_t threshold(std::uint32_t k, std::uint32_t bias) noexcept {
+  if (k <= bias) return kTMin;
+  if (k >= bias + kTMax) return kTMax;
+  return k - bias;
+}
+
+// The value of a digit, or kBase for a character that is none.
+std::uint32_t digit_value(char c) noexcept {
+  if (c >= '0' && c <= '9') return static_cast<std::uint32_t>(c - '0') + 26;
+  if (c >= 'a' && c <= 'z') return static_cast<std::uint32_t>(c - 'a');
+  if (c >= 'A' && c <= 'Z') return static_cast<std::uint32_t>(c - 'A');
+  return kBase;
+}
+
+char digit_char(std::uint32_t d) noexcept {
+  return static_cast<char>(d < 26 ? 'a' + d : '0' + (d - 26));
+}
+
+bool is_scalar_value(std::uint32_t c) noexcept {
+  return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
+}
+
+}  // namespace
+
+std::optional<std::size_t> decode(std::string_view in, std::span<char32_t> out) noexcept {
+  // Basic code points stand before the last delimiter, if any.
+  const std::size_t delimiter = in.rfind(kDelimiter);
+  std::size_t length = 0;
+  std::size_t pos = 0;
+  if (delimiter != std::string_view::npos && delimiter > 0) {
+    if (delimiter > out.size()) return std::nullopt;
+    for (; length < delimiter; ++length) {
+      const auto c = static_cast<unsigned char>(in[length]);
+      if (c >= 0x80) return std::nullopt;
+      out[length] = c;
+    }
+    pos = delimiter + 1;
+  }
+
+  std::uint32_t n = kInitialN;
+  std::uint32_t i = 0;
+  std::uint32_t bias = kInitialBias;
+  while (pos < in.size()) {
+    const std::uint32_t old_i = i;
+    std::uint32_t w = 1;
+    for (std::uint32_t k = kBase;; k += kBase) {
+      if (pos >= in.size()) return std::nullopt;
+      const std::uint32_t digit = digit_value(in[pos++]);
+      if (digit >= kBase) return std::nullopt;
+      if (digit > (kMax - i) / w) return std::nullopt;
+      i += digit * w;
+      const std::uint32_t t = threshold(k, bias);
+      if (digit < t) break;
+      if (w > kMax / (kBase - t)) return std::nullopt;
+      w *= kBase - t;
+    }
+    const auto points = static_cast<std::uint32_t>(length + 1);
+    bias = adapt(i - old_i, points, old_i == 0);
+    if (i / points > kMax - n) return std::nullopt;
+    n += i / points;
+    i %= points;
+    // n starts past ASCII and only grows, so an inserted code point is never
+    // basic; it must still be one UTF-8 can carry.
+    if (!is_scalar_value(n)) return std::nullopt;
+    if (length == out.size()) return std::nullopt;
+    std::copy_backward(out.begin() + i, out.begin() + static_cast<std::ptrdiff_t>(length),
+                       out.begin() + static_cast<std::ptrdiff_t>(length) + 1);
+    out[i] = n;
+    ++length;
+    ++i;
+  }
+  return length;
+}
+
+std::optional<std::size_t> encode(std::span<const char32_t> in, std::span<char> out) noexcept {
+  std::size_t written = 0;
+  auto put = [&](char c) {
+    if (written == out.size()) return false;
+    out[written++] = c;
+    return true;
+  };
+  for (char32_t c : in) {
+    if (c < kInitialN && !put(static_cast<char>(c))) return std::nullopt;
+  }
+  const auto basic = static_cast<std::uint32_t>(written);
+  if (basic > 0 && !put(kDelimiter)) return std::nullopt;
+
+  std::uint32_t n = kInitialN;
+  std::uint32_t delta = 0;
+  std::uint32_t bias = kInitialBias;
+  auto handled = basic;
+  while (handled < in.size()) {
+    // The smallest code point not yet handled.
+    std::uint32_t m = kMax;
+    for (char32_t c : in) {
+      if (c >= n && c < m) m = c;
+    }
+    if (m - n > (kMax - delta) / (handled + 1)) return std::nullopt;
+    delta += (m - n) * (handled + 1);
+    n = m;
+    for (char32_t c : in) {
+      if (c < n && ++delta == 0) return std::nullopt;
+      if (c != n) continue;
+      std::uint32_t q = delta;
+      for (std::uint32_t k = kBase;; k += kBase) {
+        const std::uint32_t t = threshold(k, bias);
+        if (q < t) break;
+        if (!put(digit_char(t + (q - t) % (kBase - t)))) return std::nullopt;
+        q = (q - t) / (kBase - t);
+      }
+      if (!put(digit_char(q))) return std::nullopt;
+      bias = adapt(delta, handled + 1, handled == basic);
+      delta = 0;
+      ++handled;
+    }
+    ++delta;
+    ++n;
+  }
+  return written;
+}
+
+}  // namespace quorvel::unicode::punycode
