@@ -21,7 +21,9 @@ DATA = ROOT / "data"
 OUT = ROOT / "core" / "src" / "unicode" / "generated"
 
 # Generator modules, each owning the files it returns.
-MODULES: tuple[str, ...] = ()
+MODULES: tuple[str, ...] = (
+    "normalization",
+)
 
 
 def generate_all(data: pathlib.Path) -> dict[str, str]:
