@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "quorvel/address.h"
+#include "quorvel/profiles.h"
 
 namespace {
 
@@ -141,6 +142,50 @@ void BM_icu_floor(benchmark::State& state, const char* name) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }
 
+// The three profiles alone on the parts of an address (nodeprep of the
+// localpart, nameprep of the domain, resourceprep of the resource), without
+// the IDNA check: the share of the work the stringprep tables and NFKC carry.
+void BM_profiles(benchmark::State& state, const char* name) {
+  const Corpus corpus = make_corpus(name);
+  std::size_t bytes = 0;
+  for (const auto& s : corpus) bytes += s.size();
+  for (auto _ : state) {
+    for (const std::string_view s : corpus) {
+      const std::size_t at = s.find('@');
+      const std::size_t slash = s.find('/', at == s.npos ? 0 : at);
+      const std::size_t domain_start = at == s.npos ? 0 : at + 1;
+      const std::size_t domain_end = slash == s.npos ? s.size() : slash;
+      if (at != s.npos) benchmark::DoNotOptimize(quorvel::nodeprep(s.substr(0, at)));
+      benchmark::DoNotOptimize(
+          quorvel::nameprep(s.substr(domain_start, domain_end - domain_start)));
+      if (slash != s.npos) benchmark::DoNotOptimize(quorvel::resourceprep(s.substr(slash + 1)));
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kInputs);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+
+// Raw ICU NFKC of the same three parts: the floor of BM_profiles.
+void BM_icu_nfkc_floor(benchmark::State& state, const char* name) {
+  const Corpus corpus = make_corpus(name);
+  const Icu icu;
+  std::size_t bytes = 0;
+  for (const auto& s : corpus) bytes += s.size();
+  for (auto _ : state) {
+    for (const std::string_view s : corpus) {
+      const std::size_t at = s.find('@');
+      const std::size_t slash = s.find('/', at == s.npos ? 0 : at);
+      const std::size_t domain_start = at == s.npos ? 0 : at + 1;
+      const std::size_t domain_end = slash == s.npos ? s.size() : slash;
+      if (at != s.npos) normalize(icu, s.substr(0, at));
+      normalize(icu, s.substr(domain_start, domain_end - domain_start));
+      if (slash != s.npos) normalize(icu, s.substr(slash + 1));
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kInputs);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+
 // ---- long inputs -------------------------------------------------------------
 
 // U+00AD SOFT HYPHEN maps to nothing in every profile and in UTS #46, so a
@@ -196,6 +241,9 @@ void register_all() {
     const std::string n = name;
     if (n != "ascii" && n != "mixed" && n != "domain") {
       benchmark::RegisterBenchmark((std::string("icu_floor/") + name).c_str(), BM_icu_floor, name);
+      benchmark::RegisterBenchmark((std::string("profiles/") + name).c_str(), BM_profiles, name);
+      benchmark::RegisterBenchmark((std::string("icu_nfkc_floor/") + name).c_str(),
+                                   BM_icu_nfkc_floor, name);
     }
   }
   benchmark::RegisterBenchmark("long_resource", BM_long_resource)->RangeMultiplier(32)->Range(1, 1 << 20);

@@ -115,7 +115,7 @@ ProfileResult prepare_general(std::string_view input, const Profile& profile) {
 
   // Normalisation.
   std::string normalized;
-  const bool normalization_changed = unicode::to_nfkc(mapped_view, normalized);
+  const bool normalization_changed = unicode_icu::to_nfkc(mapped_view, normalized);
   const std::string_view out = normalization_changed ? std::string_view(normalized) : mapped_view;
 
   if (!mapping_changed && !normalization_changed) {

@@ -14,7 +14,7 @@
 
 #include "utf8.h"
 
-namespace quorvel::unicode {
+namespace quorvel::unicode_icu {
 namespace {
 
 void check(UErrorCode status) {
@@ -134,4 +134,4 @@ bool to_nfkc(std::string_view s, std::string& out) {
   return out != s;
 }
 
-}  // namespace quorvel::unicode
+}  // namespace quorvel::unicode_icu

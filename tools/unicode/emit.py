@@ -27,6 +27,19 @@ def smallest_type(max_value: int) -> tuple[str, int]:
     raise ValueError(max_value)
 
 
+TYPE_SIZES = {"std::uint8_t": 1, "std::uint16_t": 2, "std::uint32_t": 4, "char32_t": 4}
+
+
+def best_two_stage(name: str, values: Sequence[int], value_type: str,
+                   shifts: Sequence[int] = range(4, 11)) -> tuple[str, int]:
+    """two_stage() with the block size that makes the table smallest, each
+    covering only the code points up to the last non-zero value."""
+    last = max((c for c, v in enumerate(values) if v), default=0)
+    return min((two_stage(name, values, value_type, shift,
+                          limit=((last >> shift) + 1) << shift) for shift in shifts),
+               key=lambda t: t[1])
+
+
 def two_stage(name: str, values: Sequence[int], value_type: str, shift: int = 7,
               limit: int = CODE_POINTS) -> tuple[str, int]:
     """A two-stage table over code points [0, limit): `name_index` maps
@@ -46,7 +59,8 @@ def two_stage(name: str, values: Sequence[int], value_type: str, shift: int = 7,
             blocks.extend(chunk)
         index.append(seen[chunk])
     index_type, index_size = smallest_type(len(seen) - 1)
-    _, value_size = smallest_type(max(blocks))
+    value_size = TYPE_SIZES[value_type]
+    assert max(blocks) < 1 << (8 * value_size)
     text = (c_array(index_type, f"{name}_index", index)
             + c_array(value_type, f"{name}_blocks", blocks)
             + f"constexpr {value_type} {name}_lookup(char32_t c) noexcept {{\n"
