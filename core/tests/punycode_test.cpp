@@ -186,3 +186,40 @@ TEST(Punycode, RoundTripsGeneratedLabels) {
 
 }  // namespace
 }  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// The cheap length bound is never below the real length, for labels of
+// every shape: basic only, one script, code points spread over all planes.
+TEST(Punycode, LengthBoundHolds) {
+  std::mt19937 rng(63);
+  const std::vector<std::pair<char32_t, char32_t>> ranges = {
+      {'a', 'z'}, {0x80, 0xFF}, {0x400, 0x4FF}, {0x4E00, 0x9FFF}, {0x80, 0x10FFFF}};
+  std::uniform_int_distribution<std::size_t> pick(0, ranges.size() - 1);
+  std::uniform_int_distribution<int> length(1, 70);
+  std::size_t tight = 0;
+  for (int n = 0; n < 20000; ++n) {
+    std::u32string s;
+    char32_t largest = 0;
+    std::size_t basic = 0;
+    const auto [lo, hi] = ranges[pick(rng)];
+    for (int k = length(rng); k > 0; --k) {
+      char32_t c = std::uniform_int_distribution<char32_t>(n % 3 == 0 ? 'a' : lo, hi)(rng);
+      if (c >= 0xD800 && c <= 0xDFFF) c = 0xE000;
+      s.push_back(c);
+      largest = std::max(largest, c);
+      basic += c < 0x80;
+    }
+    const auto encoded = encode(s);
+    ASSERT_TRUE(encoded);
+    const std::size_t bound = punycode::encoded_length_bound(s.size(), basic, largest);
+    ASSERT_GE(bound, encoded->size()) << n;
+    tight += bound <= 59 && encoded->size() <= 59;
+  }
+  EXPECT_GT(tight, 1000u);
+  EXPECT_EQ(punycode::encoded_length_bound(3, 3, 'c'), 4u);  // "abc-"
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -97,6 +97,9 @@ def check_mapping_assumptions(version: str, status: list[str],
     assert deviations == {0xDF, 0x3C2, 0x200C, 0x200D}, (version, sorted(deviations))
     for c, s in enumerate(status):
         if s == "mapped":
+            # The joiners reach a label only as written, so the mapping step
+            # tells whether CONTEXTJ has anything to look at.
+            assert not {0x200C, 0x200D} & set(mapping[c]), (version, hex(c))
             for m in mapping[c]:
                 # A mapped text needs no second status check unless
                 # normalisation changed it.
@@ -211,12 +214,15 @@ def properties_header(data: pathlib.Path, ccc: list[int]) -> tuple[str, int]:
             "// No code point's full canonical decomposition is longer, so normalisation\n"
             "// shrinks a text at most by this factor.\n"
             f"inline constexpr std::size_t kMaxCanonicalDecomposition = {decomposition};\n\n"
+            + "// ASCII, answered without the three stages.\n"
+            + emit.c_array("std::uint16_t", "kPropertyAscii", values[:0x80])
             + emit.c_array("std::uint16_t", "kPropertyTop", top)
             + emit.c_array("std::uint16_t", "kPropertyMiddle", middle)
             + emit.c_array("std::uint16_t", "kPropertyBlocks", blocks)
             + "\n// The packed properties of c (any value; past U+10FFFF, those of an\n"
             "// unassigned code point).\n"
             "constexpr std::uint16_t property_bits(char32_t c) noexcept {\n"
+            "  if (c < 0x80) return kPropertyAscii[c];\n"
             "  if (c > 0x10FFFF) c = 0x10FFFF;\n"
             f"  const std::size_t middle = (static_cast<std::size_t>(kPropertyTop[c >> {s1 + s2}]) << {s1})"
             f" | ((c >> {s2}) & 0x{(1 << s1) - 1:X});\n"

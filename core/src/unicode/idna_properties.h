@@ -14,18 +14,18 @@ using generated::JoiningType;
 struct CharProperties {
   std::uint16_t bits;
 
-  BidiClass bidi_class() const noexcept {
+  constexpr BidiClass bidi_class() const noexcept {
     return static_cast<BidiClass>(bits & generated::kBidiMask);
   }
-  JoiningType joining_type() const noexcept {
+  constexpr JoiningType joining_type() const noexcept {
     return static_cast<JoiningType>((bits >> generated::kJoiningShift) & generated::kJoiningMask);
   }
   // General_Category Mn, Mc or Me.
-  bool is_mark() const noexcept { return (bits & generated::kMarkBit) != 0; }
+  constexpr bool is_mark() const noexcept { return (bits & generated::kMarkBit) != 0; }
   // Canonical_Combining_Class 9 (Virama).
-  bool is_virama() const noexcept { return (bits & generated::kViramaBit) != 0; }
+  constexpr bool is_virama() const noexcept { return (bits & generated::kViramaBit) != 0; }
 };
 
-inline CharProperties properties(char32_t c) noexcept { return {generated::property_bits(c)}; }
+constexpr CharProperties properties(char32_t c) noexcept { return {generated::property_bits(c)}; }
 
 }  // namespace quorvel::unicode::idna

@@ -151,4 +151,38 @@ std::optional<std::size_t> encode(std::span<const char32_t> in, std::span<char> 
   return written;
 }
 
+// Why the bound holds. With L code points, N of them inserted (not basic)
+// and b basic, the encoding is the b basic ones, a delimiter when b > 0,
+// and one number per inserted code point.
+//
+// A number q takes at most 2 + log10(q) digits (1 when q = 0): every digit
+// but the last divides what is left by 36 - t >= 10 (t <= 26), and is only
+// written while what is left is at least t >= 1.
+//
+// The numbers add up to at most S = largest * L + N * (L + 1): delta only
+// grows by (m - n) * (h + 1) when n moves up to the next code point m
+// (together at most largest * L), by one per smaller code point passed in
+// each of the at most N rounds (N * L), and by one at the end of each round
+// (N); it is reset when a number is written.
+//
+// Since log10 is concave, N numbers adding up to at most S + N (counting a
+// 0 as 1) take at most N * (2 + log10((S + N) / N)) digits, and the count of
+// decimal digits of ceil((S + N) / N) is at least that logarithm.
+std::size_t encoded_length_bound(std::size_t characters, std::size_t basic,
+                                 char32_t largest) noexcept {
+  const std::size_t inserted = characters - basic;
+  const std::size_t literal = basic + (basic > 0 ? 1 : 0);
+  if (inserted == 0) return literal;
+  const auto l = static_cast<std::uint64_t>(characters);
+  const auto n = static_cast<std::uint64_t>(inserted);
+  // No overflow for any label a 64-bit size can count to 2^32 characters;
+  // past that the bound says "too long".
+  if (l > 0xFFFFFFFFu) return std::numeric_limits<std::size_t>::max();
+  const std::uint64_t sum = static_cast<std::uint64_t>(largest) * l + n * (l + 1);
+  std::uint64_t average = (sum + n + n - 1) / n;
+  std::size_t digits = 0;
+  for (; average > 0; average /= 10) ++digits;
+  return literal + static_cast<std::size_t>(n) * (2 + digits);
+}
+
 }  // namespace quorvel::unicode::punycode

@@ -30,4 +30,11 @@ std::optional<std::size_t> encode(std::span<const char32_t> in, std::span<char> 
 // left of a 32-bit delta by at least 10).
 constexpr std::size_t max_encoded_length(std::size_t n) noexcept { return 11 * n + 1; }
 
+// An upper bound on what encode() writes for `characters` code points,
+// `basic` of them below U+0080 and none above `largest`, found without
+// encoding: close enough to show that an everyday label fits the 63 bytes
+// of DNS. Exact for labels of basic code points only.
+std::size_t encoded_length_bound(std::size_t characters, std::size_t basic,
+                                 char32_t largest) noexcept;
+
 }  // namespace quorvel::unicode::punycode

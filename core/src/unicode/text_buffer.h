@@ -33,6 +33,16 @@ class TextBuffer {
     }
     append_to_heap(&c, 1);
   }
+  // Room for n more bytes at the end, for the caller to write.
+  char* extend(std::size_t n) {
+    if (!spilled_ && n <= N - size_) {
+      char* p = inline_ + size_;
+      size_ += n;
+      return p;
+    }
+    append_to_heap(nullptr, n);
+    return heap_.data() + (size_ - n);
+  }
   void clear() noexcept {
     size_ = 0;
     heap_.clear();
@@ -51,7 +61,11 @@ class TextBuffer {
       heap_.assign(inline_, size_);
       spilled_ = true;
     }
-    heap_.append(p, n);
+    if (p != nullptr) {
+      heap_.append(p, n);
+    } else {
+      heap_.resize(heap_.size() + n);
+    }
     size_ += n;
   }
 

@@ -26,6 +26,10 @@ constexpr std::size_t kMaxLabelCharacters = kMaxLabel - kAcePrefix.size();
 // holds it, so a verdict never allocates for mapping.
 constexpr std::size_t kMaxMappedBytes = 4 * generated::kMaxCanonicalDecomposition * kMaxDomain;
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+// ZERO WIDTH NON-JOINER and JOINER, the two characters CONTEXTJ is about;
+// no mapping produces either, so the mapping step sees every one.
+constexpr char32_t kZwnj = 0x200C;
+constexpr char32_t kZwj = 0x200D;
 
 // The UTF-8 bytes of a code point; returns how many.
 std::size_t encode_utf8(char32_t c, char* out) noexcept {
@@ -71,27 +75,39 @@ class CodePoints {
 
 class Processor {
  public:
-  Processor(const Options& options, Operation operation, bool verdict_only)
+  Processor(const Options& options, Operation operation, bool verdict_only, bool estimate_lengths)
       : options_(options),
         table_(options.table != nullptr ? *options.table : mapping_17_0_0()),
         operation_(operation),
         verdict_only_(verdict_only),
-        verify_dns_length_(operation == Operation::ToAscii && options.verify_dns_length) {}
+        verify_dns_length_(operation == Operation::ToAscii && options.verify_dns_length),
+        estimate_lengths_(estimate_lengths) {}
 
   std::uint32_t run(std::string_view domain, std::string* out);
+
+  // Whether the domain came out too long only because some labels' lengths
+  // were estimated: then their exact lengths decide.
+  bool needs_exact_lengths() const noexcept {
+    return estimated_ && errors_ == kDomainLength;
+  }
 
  private:
   bool stopped() const noexcept { return verdict_only_ && errors_ != 0; }
   bool map(std::string_view domain);
   void label(std::string_view label, bool only, bool last, std::string* out);
-  std::string_view ascii_form(std::string_view unicode, std::span<const char32_t> decoded);
+  std::size_t ascii_form(std::string_view unicode, std::span<const char32_t> decoded,
+                         const LabelVerdict& facts, std::string* out);
 
   const Options& options_;
   const MappingTable& table_;
   const Operation operation_;
   const bool verdict_only_;
   const bool verify_dns_length_;
+  const bool estimate_lengths_;
   std::uint32_t errors_ = 0;
+  bool estimated_ = false;
+  // Whether the mapped text holds U+200C or U+200D.
+  bool joiners_seen_ = false;
   // Whether normalisation changed the mapped text, so that its statuses
   // must be looked up again.
   bool normalised_ = false;
@@ -110,38 +126,51 @@ class Processor {
 bool Processor::map(std::string_view domain) {
   const bool bounded = verdict_only_ && verify_dns_length_;
   bool attention = false;
-  for (std::size_t i = 0; i < domain.size();) {
-    const auto b = static_cast<unsigned char>(domain[i]);
-    if (b < 0x80) {
-      mapped_.push_back(static_cast<char>(b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b));
-      ++i;
-    } else {
-      const std::size_t start = i;
-      const char32_t c = utf8::decode(domain, i);
-      if (c == utf8::kInvalid) {
-        errors_ |= kInvalidUtf8;
+  const std::size_t n = domain.size();
+  for (std::size_t i = 0; i < n;) {
+    if (static_cast<unsigned char>(domain[i]) < 0x80) {
+      // A run of ASCII: capitals fold, everything else stays.
+      std::size_t end = i + 1;
+      while (end < n && static_cast<unsigned char>(domain[end]) < 0x80) ++end;
+      if (bounded && mapped_.size() + (end - i) > kMaxMappedBytes) {
+        errors_ |= kDomainLength;
+        return false;
+      }
+      char* out = mapped_.extend(end - i);
+      for (; i < end; ++i) {
+        const char c = domain[i];
+        *out++ = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+      }
+      continue;
+    }
+    const std::size_t start = i;
+    const char32_t c = utf8::decode(domain, i);
+    if (c == utf8::kInvalid) {
+      errors_ |= kInvalidUtf8;
+      if (verdict_only_) return false;
+      mapped_.append(kReplacementCharacter);
+      continue;
+    }
+    const Mapping m = lookup(table_, c);
+    attention |= m.nfc_attention;
+    switch (m.status) {
+      case Status::Disallowed:
+        // Kept, so that the output shows it; the label fails.
+        errors_ |= kDisallowed;
         if (verdict_only_) return false;
-        mapped_.append(kReplacementCharacter);
-        continue;
-      }
-      const Mapping m = lookup(table_, c);
-      attention |= m.nfc_attention;
-      switch (m.status) {
-        case Status::Disallowed:
-          // Kept, so that the output shows it; the label fails.
-          errors_ |= kDisallowed;
-          if (verdict_only_) return false;
-          [[fallthrough]];
-        case Status::Valid:
-        case Status::Deviation:
-          mapped_.append(domain.data() + start, i - start);
-          break;
-        case Status::Ignored:
-          break;
-        case Status::Mapped:
-          mapped_.append(m.replacement);
-          break;
-      }
+        mapped_.append(domain.data() + start, i - start);
+        break;
+      case Status::Deviation:
+        joiners_seen_ |= c == kZwnj || c == kZwj;
+        [[fallthrough]];
+      case Status::Valid:
+        mapped_.append(domain.data() + start, i - start);
+        break;
+      case Status::Ignored:
+        break;
+      case Status::Mapped:
+        mapped_.append(m.replacement);
+        break;
     }
     if (bounded && mapped_.size() > kMaxMappedBytes) {
       errors_ |= kDomainLength;
@@ -151,31 +180,41 @@ bool Processor::map(std::string_view domain) {
   return attention;
 }
 
-// The ASCII form of a processed label: the label itself when it is ASCII,
-// else "xn--" and the Punycode of its characters (`decoded` when the caller
-// has them already).
-std::string_view Processor::ascii_form(std::string_view unicode,
-                                       std::span<const char32_t> decoded) {
-  bool ascii = true;
-  for (char c : unicode) ascii &= static_cast<unsigned char>(c) < 0x80;
-  if (ascii) return unicode;
-  if (decoded.empty()) {
-    std::size_t n = 0;
-    for (char c : unicode) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    if (verdict_only_ && verify_dns_length_ && n > kMaxLabelCharacters) {
+// The length of a processed label's ASCII form, appended to `out` if
+// given: the label itself when it is ASCII, else "xn--" and the Punycode of
+// its characters (`decoded` when the caller has them already). A verdict
+// takes Punycode's cheap length bound instead where that shows the label
+// fits, and notes that it did.
+std::size_t Processor::ascii_form(std::string_view unicode, std::span<const char32_t> decoded,
+                                  const LabelVerdict& facts, std::string* out) {
+  if (facts.basic == facts.characters) {
+    if (out != nullptr) out->append(unicode);
+    return unicode.size();
+  }
+  const bool bounded = verdict_only_ && verify_dns_length_;
+  if (bounded) {
+    if (facts.characters > kMaxLabelCharacters) {
       errors_ |= kLabelLength;
-      return {};
+      return 0;
     }
-    const std::span<char32_t> points = code_points_.get(n);
+    const std::size_t bound =
+        kAcePrefix.size() +
+        punycode::encoded_length_bound(facts.characters, facts.basic, facts.largest);
+    if (estimate_lengths_ && bound <= kMaxLabel) {
+      estimated_ = true;
+      return bound;
+    }
+  }
+  if (decoded.empty()) {
+    const std::span<char32_t> points = code_points_.get(facts.characters);
     std::size_t k = 0;
-    for (std::size_t i = 0; i < unicode.size();) points[k++] = utf8::decode(unicode, i);
+    for (std::size_t i = 0; i < unicode.size() && k < points.size();) {
+      points[k++] = utf8::decode(unicode, i);
+    }
     decoded = points;
   }
-  encoded_.clear();
-  encoded_.append(kAcePrefix);
   // A verdict needs room for a label that can pass only; anything else gets
   // room for any result.
-  const bool bounded = verdict_only_ && verify_dns_length_;
   std::array<char, kMaxLabel> small;
   std::string large;
   std::span<char> room = std::span<char>(small).first(kMaxLabelCharacters);
@@ -186,10 +225,10 @@ std::string_view Processor::ascii_form(std::string_view unicode,
   const std::optional<std::size_t> n = punycode::encode(decoded, room);
   if (!n) {
     errors_ |= bounded ? kLabelLength : kEncodeOverflow;
-    return {};
+    return 0;
   }
-  encoded_.append(room.data(), *n);
-  return encoded_.view();
+  if (out != nullptr) out->append(kAcePrefix).append(room.data(), *n);
+  return kAcePrefix.size() + *n;
 }
 
 void Processor::label(std::string_view label, bool only, bool last, std::string* out) {
@@ -211,27 +250,34 @@ void Processor::label(std::string_view label, bool only, bool last, std::string*
     for (char c : body) ascii &= static_cast<unsigned char>(c) < 0x80;
     const std::optional<std::size_t> n = ascii ? punycode::decode(body, points) : std::nullopt;
     if (!n) {
+      // The label stays as written, and is not judged further; only its
+      // ASCII form is still wanted.
       errors_ |= kPunycode;
       if (verdict_only_) return;
+      verdict = check_label(label, options_, table_, {});
+      verdict.errors = 0;
+      verdict.has_rtl_character = false;
+      verdict.passes_bidi_rule = true;
     } else {
       decoded = points.first(*n);
-      bool only_ascii = true;
       decoded_.clear();
       for (char32_t c : decoded) {
-        only_ascii &= c < 0x80;
         char bytes[4];
         decoded_.append(bytes, encode_utf8(c, bytes));
       }
-      // A Punycode label must stand for a label that needed it.
-      if (decoded.empty() || only_ascii) errors_ |= kPunycode;
       unicode = decoded_.view();
-      if (!decoded.empty()) {
+      if (decoded.empty()) {
+        errors_ |= kPunycode;
+      } else {
         if (!is_nfc(unicode)) errors_ |= kNotNfc;
-        verdict = check_label(unicode, options_, table_, true);
+        verdict = check_label(unicode, options_, table_, {});
+        // A Punycode label must stand for a label that needed it.
+        if (verdict.basic == verdict.characters) errors_ |= kPunycode;
       }
     }
   } else {
-    verdict = check_label(label, options_, table_, normalised_);
+    verdict = check_label(label, options_, table_,
+                          {.check_status = normalised_, .may_hold_joiners = joiners_seen_});
   }
   errors_ |= verdict.errors;
   bidi_domain_ |= verdict.has_rtl_character;
@@ -242,11 +288,10 @@ void Processor::label(std::string_view label, bool only, bool last, std::string*
     if (out != nullptr) out->append(unicode);
     return;
   }
-  const std::string_view ascii = ascii_form(unicode, decoded);
+  const std::size_t length = ascii_form(unicode, decoded, verdict, out);
   if (stopped()) return;
-  if (verify_dns_length_ && ascii.size() > kMaxLabel) errors_ |= kLabelLength;
-  ascii_length_ += ascii.size();
-  if (out != nullptr) out->append(ascii);
+  if (verify_dns_length_ && length > kMaxLabel) errors_ |= kLabelLength;
+  ascii_length_ += length;
 }
 
 std::uint32_t Processor::run(std::string_view domain, std::string* out) {
@@ -284,13 +329,18 @@ std::uint32_t Processor::run(std::string_view domain, std::string* out) {
 }  // namespace
 
 std::uint32_t to_ascii(std::string_view domain, const Options& options, std::string* out) {
-  Processor p(options, Operation::ToAscii, out == nullptr);
-  return p.run(domain, out);
+  if (out != nullptr) return Processor(options, Operation::ToAscii, false, false).run(domain, out);
+  std::uint32_t errors;
+  {
+    Processor estimating(options, Operation::ToAscii, true, true);
+    errors = estimating.run(domain, nullptr);
+    if (!estimating.needs_exact_lengths()) return errors;
+  }
+  return Processor(options, Operation::ToAscii, true, false).run(domain, nullptr);
 }
 
 std::uint32_t to_unicode(std::string_view domain, const Options& options, std::string& out) {
-  Processor p(options, Operation::ToUnicode, false);
-  return p.run(domain, &out);
+  return Processor(options, Operation::ToUnicode, false, false).run(domain, &out);
 }
 
 }  // namespace quorvel::unicode::idna

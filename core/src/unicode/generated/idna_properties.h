@@ -27,6 +27,17 @@ inline constexpr std::uint16_t kViramaBit = 0x200;
 // shrinks a text at most by this factor.
 inline constexpr std::size_t kMaxCanonicalDecomposition = 4;
 
+// ASCII, answered without the three stages.
+inline constexpr std::uint16_t kPropertyAscii[128] = {
+  9, 9, 9, 9, 9, 9, 9, 9, 9, 11, 10, 11, 12, 10, 9, 9,
+  9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 10, 10, 10, 11,
+  12, 13, 13, 5, 5, 5, 13, 13, 13, 13, 13, 4, 7, 4, 7, 7,
+  3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 7, 13, 13, 13, 13, 13,
+  13, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 13, 13, 13, 13, 13,
+  13, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 13, 13, 13, 13, 9,
+};
 inline constexpr std::uint16_t kPropertyTop[1088] = {
   0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 13, 13,
   13, 13, 13, 14, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13,
@@ -674,6 +685,7 @@ inline constexpr std::uint16_t kPropertyBlocks[3344] = {
 // The packed properties of c (any value; past U+10FFFF, those of an
 // unassigned code point).
 constexpr std::uint16_t property_bits(char32_t c) noexcept {
+  if (c < 0x80) return kPropertyAscii[c];
   if (c > 0x10FFFF) c = 0x10FFFF;
   const std::size_t middle = (static_cast<std::size_t>(kPropertyTop[c >> 10]) << 7) | ((c >> 3) & 0x7F);
   return kPropertyBlocks[(static_cast<std::size_t>(kPropertyMiddle[middle]) << 3) | (c & 0x7)];
