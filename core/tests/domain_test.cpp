@@ -114,6 +114,21 @@ const DomainRow kRows[] = {
     // Characters that map to nothing are fine anywhere in a label.
     {"ex" + u8(0xAD) + "ample.com", "ok:example.com"},
     {repeat(u8(0xAD), 100000) + "example.com", "ok:example.com"},
+    // Long texts end early: the mapped text can no longer fit, or the
+    // Punycode label decodes to more characters than a label can hold.
+    {"a" + repeat(u8(0x301), 100000) + ".example", "err:Idna"},
+    {"xn--" + repeat("a", 100000) + ".example", "err:Idna"},
+    {repeat(u8(0x4E00) + ".", 20000) + "example", "err:Idna"},
+    // The rules that look at characters in context.
+    {u8(0x915) + u8(0x94D) + u8(0x200D) + ".example", "ok:" + u8(0x915) + u8(0x94D) + ".example"},
+    {u8(0x628) + u8(0x200C) + u8(0x644) + "." + kArabic,
+     "ok:" + u8(0x628) + u8(0x644) + "." + kArabic},
+    {u8(0x628) + u8(0x200C) + ".example", "err:Idna"},
+    {u8(0x5D0) + "1." + u8(0x5D1), "ok:" + u8(0x5D0) + "1." + u8(0x5D1), true},
+    {"1" + u8(0x5D0) + "." + u8(0x5D1), "err:Idna"},
+    {u8(0x301) + "a.example", "err:Idna"},
+    {"xn--u-ccb.example", "err:Idna"},  // decodes to "u" and U+0308, not NFC
+    {"xn--abc-.example", "err:Idna"},   // decodes to plain ASCII
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, DomainTest, ::testing::ValuesIn(kRows));
