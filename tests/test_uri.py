@@ -210,7 +210,8 @@ def test_what_build_writes_parse_reads_back(jid, query, authority, iri):
     assert parse(other) == parse(text)
 
 
-paths = st.lists(st.sampled_from(PIECES + ["@", "/", "example.com", "[::1]"]), max_size=10).map("".join)
+paths = st.lists(st.sampled_from(PIECES + ["@", "/", "example.com", "[::1]", "%40", "%2f", "%2F", "%C3%A9",
+                                           "%c3", "%FF", "%00", "%20"]), max_size=10).map("".join)
 
 
 @SETTINGS

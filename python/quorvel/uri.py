@@ -186,9 +186,18 @@ def parse(uri: str) -> XmppUri:
 
 
 def _address(path: str) -> JID:
-    if "%" not in path and _PLAIN_PATH.fullmatch(path):
-        # Nothing to decode: the path is the address as written.
-        return _jid(path)
+    if _PLAIN_PATH.fullmatch(path):
+        if "%" not in path:
+            # Nothing to decode: the path is the address as written.
+            return _jid(path)
+        if "%40" not in path and "%2F" not in path and "%2f" not in path:
+            # No decoded "@" or "/" can move the split: decode it whole.
+            try:
+                decoded = _decode(path, "address")
+            except BadUtf8:
+                pass  # the parts one by one name the part at fault
+            else:
+                return _jid(decoded)
     return _address_by_parts(path)
 
 
