@@ -75,6 +75,11 @@ def test_parse_decodes(text, jid):
         assert parse(text).jid == JID(jid)
 
 
+def test_an_authority_alone_names_no_address():
+    assert parse("xmpp://guest@example.com/") == parse("xmpp://Guest@Example.com") == \
+        XmppUri(None, authority=JID("guest@example.com"))
+
+
 @pytest.mark.parametrize("text, error, message", [
     ("http://example.com", NotXmppUri, "not an xmpp: URI (it must start with 'xmpp:')"),
     ("xmpp", NotXmppUri, "not an xmpp: URI (it must start with 'xmpp:')"),

@@ -171,8 +171,8 @@ def parse(uri: str) -> XmppUri:
         # The authority runs to the next "/"; the address after it is optional.
         auth_text, slash, path = hier[2:].partition("/")
         authority = _authority(auth_text)
-        if not slash:
-            path = None
+        if not path:
+            path = None  # "xmpp://guest@example.com/" names no address either
     address = None if path is None else _address(path)
     action: str | None = None
     params: tuple[tuple[str, str], ...] = ()
