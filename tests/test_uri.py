@@ -229,3 +229,23 @@ def test_the_plain_path_shortcut_matches_decoding_part_by_part(path):
             return type(error), error.args
 
     assert outcome(uri._address) == outcome(uri._address_by_parts)
+
+
+# Well-formed parts: allowed characters, an IRI's characters, any octet encoded.
+encoded_parts = st.lists(st.one_of(
+    st.sampled_from(list("aZ09-._~!$&'()*+,;=:@/?\u00e9\u3000\U00020000")),
+    st.integers(0, 255).map(lambda b: "%%%02X" % b), st.integers(0, 255).map(lambda b: "%%%02x" % b),
+    st.sampled_from(["%C3%A9", "%E2%82%AC", "%F0%9F%98%80", "%ED%A0%80", "%3D0A", "=3D", "%0D%0A"])),
+    max_size=12).map("".join)
+
+
+@SETTINGS
+@given(encoded_parts)
+def test_the_c_decoder_matches_decoding_octet_by_octet(text):
+    def outcome(decode):
+        try:
+            return decode(text, "resource")
+        except BadUtf8 as error:
+            return error.args
+
+    assert outcome(uri._decode) == outcome(uri._decode_slowly)
