@@ -249,3 +249,17 @@ def test_the_c_decoder_matches_decoding_octet_by_octet(text):
             return error.args
 
     assert outcome(uri._decode) == outcome(uri._decode_slowly)
+
+
+@SETTINGS
+@given(st.one_of(st.text(st.characters(exclude_categories=("Cs",)), max_size=6),
+                 st.lists(st.sampled_from(["message", "\u00b2", "\u00aa", "a;b=c", "%41", "x", "\U000e0001"]),
+                          max_size=4).map("".join)))
+def test_a_bare_action_reads_as_any_query_does(query):
+    def outcome(read):
+        try:
+            return read(query)
+        except InvalidUri as error:
+            return type(error), error.args
+
+    assert outcome(uri._query) == outcome(uri._query_in_full)

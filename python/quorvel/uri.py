@@ -222,6 +222,15 @@ def _authority(text: str) -> JID:
 
 
 def _query(query: str) -> tuple[str, tuple[tuple[str, str], ...]]:
+    # The usual query is a bare action ("message", "join"): letters and
+    # digits, every one of them allowed as itself, and nothing to decode.
+    if query.isalnum():
+        return query, ()
+    return _query_in_full(query)
+
+
+def _query_in_full(query: str) -> tuple[str, tuple[tuple[str, str], ...]]:
+    """_query's twin: any query."""
     if not _WHOLE_QUERY.fullmatch(query):
         raise _diagnose_query(query)
     action, *pairs = query.split(";")
