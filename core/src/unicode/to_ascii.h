@@ -15,9 +15,9 @@ namespace quorvel::unicode::idna {
 // errors or not (the form conformance tests compare). Without it only the
 // verdict is wanted: processing stops at the first error (the result then
 // holds at least that one), and with VerifyDnsLength nothing is allocated
-// unless the text needs normalising. Linear in the input with
-// VerifyDnsLength; without it, Punycode labels cost the square of their
-// length.
+// unless the text needs normalising, and the time is linear in the input.
+// Otherwise a Punycode label costs the square of its length, as its full
+// decoding is wanted even where it is too long to pass.
 std::uint32_t to_ascii(std::string_view domain, const Options& options, std::string* out = nullptr);
 
 // ToUnicode of `domain` into `out`; options.verify_dns_length is not read.
