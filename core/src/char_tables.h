@@ -17,6 +17,7 @@ using generated::kAsciiControl;     // C.2.1
 using generated::kAsciiSpace;       // C.1.1
 using generated::kAssignedAfter16;  // new in Unicode 17.0: unassigned for the profiles
 using generated::kCaseFold;         // has an entry in B.2
+using generated::kFoldInert;        // the B.2 mapping is made of kNfkcInert code points
 using generated::kLCat;             // Bidi_Class L
 using generated::kMapToNothing;     // B.1
 using generated::kNfkcInert;        // NFKC_QC Yes, combining class 0

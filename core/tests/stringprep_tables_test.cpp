@@ -72,8 +72,8 @@ TEST(StringprepTables, AsciiShortcutsAgreeWithTheTable) {
   }
 }
 
-// The profiles skip NFKC for texts of NFKC-inert code points; the
-// normaliser must agree that such texts are normalised.
+// The profiles skip NFKC for texts of NFKC-inert code points and inert
+// B.2 mappings; the normaliser must agree that such texts are normalised.
 TEST(StringprepTables, NfkcInertCodePointsNeedNoNormalisation) {
   std::vector<std::string> inert;
   std::string out;
@@ -83,6 +83,16 @@ TEST(StringprepTables, NfkcInertCodePointsNeedNoNormalisation) {
     inert.push_back(u8(c));
     ASSERT_FALSE(unicode::to_nfkc(inert.back(), out)) << std::hex << static_cast<unsigned>(c);
   }
+  int folds = 0;
+  for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+    if (!(tables::flags(c) & tables::kFoldInert)) continue;
+    ++folds;
+    ASSERT_TRUE(tables::flags(c) & tables::kCaseFold);
+    const std::string folded(tables::case_fold(c));
+    inert.push_back(folded);
+    ASSERT_FALSE(unicode::to_nfkc(folded, out)) << std::hex << static_cast<unsigned>(c);
+  }
+  EXPECT_GT(folds, 1000);
   ASSERT_GT(inert.size(), 200000u);
   std::mt19937 rng(3);
   std::uniform_int_distribution<std::size_t> pick(0, inert.size() - 1);

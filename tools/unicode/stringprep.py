@@ -24,6 +24,7 @@ FLAGS = (
     ("kLCat", "Bidi_Class L"),
     ("kAssignedAfter16", "assigned in Unicode 17.0, unassigned in the profiles' 16.0"),
     ("kNfkcInert", "NFKC_QC Yes and class 0: a text of these is its own NFKC"),
+    ("kFoldInert", "the B.2 mapping is made of kNfkcInert code points"),
 )
 BIT = {name: 1 << k for k, (name, _) in enumerate(FLAGS)}
 NODE_ONLY_REFUSED = '"&\'/:<>@'
@@ -153,6 +154,9 @@ def generate(data: pathlib.Path) -> dict[str, str]:
             flags[c] |= BIT["kAssignedAfter16"]
         if not norm.nfkc_check[c] and norm.ccc[c] == 0:
             flags[c] |= BIT["kNfkcInert"]
+    for c, m in b2.items():
+        if all(flags[x] & BIT["kNfkcInert"] for x in m):
+            flags[c] |= BIT["kFoldInert"]
     # What the profiles' code assumes of the data.
     assert all(flags[c] & BIT["kNfkcInert"] and not flags[c] & BIT["kRandAL"] for c in range(0x80))
     assert all(not flags[c] & BIT["kAssignedAfter16"] or flags[c] & BIT["kUnassigned"]
@@ -171,7 +175,7 @@ def generate(data: pathlib.Path) -> dict[str, str]:
                           for i in range(0, len(pool), 16))
     text = (emit.header("stringprep")
             + "//\n// RFC 3454's tables (data/rfc3454/), Bidi_Class and DerivedAge of Unicode\n"
-            "// 17.0.0, NFKC_QC and combining classes for kNfkcInert. Sizes:\n" + size_lines
+            "// 17.0.0, NFKC_QC and combining classes for kNfkcInert and kFoldInert. Sizes:\n" + size_lines
             + f"//   {'total':<20} {sum(sizes.values()):>7} bytes\n"
             "#pragma once\n\n#include <cstddef>\n#include <cstdint>\n\n"
             "namespace quorvel::tables::generated {\n\n"
