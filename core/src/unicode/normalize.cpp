@@ -7,6 +7,7 @@
 // text once, and only a segment that fails it is normalised; everything
 // else is copied, or not even that when nothing changes.
 #include "unicode/normalize.h"
+#include "unicode/normalize_whole.h"
 
 #include "unicode/canonical_order.h"
 #include "unicode/element_buffer.h"
@@ -224,7 +225,22 @@ class Run {
   bool changed_ = false;
 };
 
+template <class Form>
+std::string whole(std::string_view s) {
+  ElementBuffer buf;
+  decompose<Form>(s, buf);
+  nf::canonical_order(buf.data(), buf.size());
+  buf.shrink(compose(buf.data(), buf.size()));
+  std::string out;
+  for (std::size_t k = 0; k < buf.size(); ++k) utf8::append(out, nf::code_point(buf[k]));
+  return out;
+}
+
 }  // namespace
+
+std::string normalize_whole(std::string_view s, bool compat) {
+  return compat ? whole<Nfkc>(s) : whole<Nfc>(s);
+}
 
 bool to_nfkc(std::string_view s, std::string& out) { return Run<Nfkc>(s, &out).run(); }
 
