@@ -31,6 +31,8 @@ COMBINES_BACK = 1 << 12
 NFKC_NO = 1 << 13          # NFKC_QC is No: a segment holding it changes
 NFC_NO = 1 << 14           # NFC_QC is No
 
+HOT_STAGES = 2  # read for every code point the quick check sees
+
 # Bits of a decomposition element: code point in 0-20, the combining class
 # in 24-31.
 ELEMENT_COMBINES_BACK = 1 << 21
@@ -222,9 +224,14 @@ def generate(data: pathlib.Path) -> dict[str, str]:
     first_decomposable = min(min(d.nfkd), min(d.nfd))
     sizes: dict[str, int] = {}
     parts = []
-    for name, values in (("props", props), ("nfd_index", nfd_index), ("nfkd_index", nfkd_index),
-                         ("composition_first", first_index)):
-        text, size = emit.best_two_stage(name, values, "std::uint16_t")
+    # Three stages where only the slow path looks (decomposition and
+    # composition); the quick-check word, read for every code point, in
+    # HOT_STAGES.
+    for name, values, stages in (("props", props, HOT_STAGES), ("nfd_index", nfd_index, 3),
+                                 ("nfkd_index", nfkd_index, 3),
+                                 ("composition_first", first_index, 3)):
+        build = emit.best_two_stage if stages == 2 else emit.best_three_stage
+        text, size = build(name, values, "std::uint16_t")
         parts.append(text)
         sizes[name] = size
     parts.append(emit.c_array("std::uint32_t", "decomposition_pool", pool, per_line=8))

@@ -29,6 +29,8 @@ FLAGS = (
 BIT = {name: 1 << k for k, (name, _) in enumerate(FLAGS)}
 NODE_ONLY_REFUSED = '"&\'/:<>@'
 
+FLAG_STAGES = 2  # read for every code point of every part: one load fewer than three
+
 PROHIBITED_TABLES = ("C.1.2", "C.2.2", "C.3", "C.4", "C.5", "C.6", "C.7", "C.8", "C.9")
 
 
@@ -163,8 +165,9 @@ def generate(data: pathlib.Path) -> dict[str, str]:
                for c in range(ucd.CODE_POINTS)), "a character new in 17.0 outside A.1"
 
     fold, pool = _utf8_pool(b2)
-    flags_text, flags_size = emit.best_two_stage("flags", flags, "std::uint16_t")
-    fold_text, fold_size = emit.best_two_stage("case_fold", fold, "std::uint16_t")
+    build = emit.best_two_stage if FLAG_STAGES == 2 else emit.best_three_stage
+    flags_text, flags_size = build("flags", flags, "std::uint16_t")
+    fold_text, fold_size = emit.best_three_stage("case_fold", fold, "std::uint16_t")
     sizes = {"flags": flags_size, "ascii_flags": 2 * 128, "case_fold": fold_size,
              "case_fold_utf8": len(pool)}
     size_lines = "".join(f"//   {k:<20} {v:>7} bytes\n" for k, v in sizes.items())
