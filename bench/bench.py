@@ -24,7 +24,10 @@ import sys
 import time
 from dataclasses import dataclass, field
 
+from quorvel import escape_node
 from quorvel.jid import JID, unescape_node
+from quorvel.uri import build as build_uri
+from quorvel.uri import parse as parse_uri
 
 import bench_floor
 
@@ -209,6 +212,40 @@ def build_workloads():
             Variant("unescape(x)", escaped),
         )
     )
+    # escape_node against unescape_node of its result: 20-character display
+    # texts with three characters to escape, and with none.
+    displays = [f"d'artagnan {i:04d}@home" for i in range(N)]
+    ws.append(
+        Workload(
+            "escape_node",
+            Variant("escape_node(x)", displays),
+            Variant("unescape_node(x)", [escape_node(d) for d in displays]),
+            target=3.0,
+            target_note="floor: unescape_node of the result",
+        )
+    )
+    plain = [f"juliet.capulet-{i:05d}" for i in range(N)]
+    ws.append(
+        Workload(
+            "escape_node, none",
+            Variant("escape_node(x)", plain),
+            Variant("unescape_node(x)", [escape_node(d) for d in plain]),
+            target=3.0,
+            target_note="floor: unescape_node of the result",
+        )
+    )
+    # Parsing an xmpp: URI (percent-encoded as build writes it) against
+    # constructing the JID it holds.
+    for name, paths in (("ascii", corpus("ascii")), ("latin1", corpus("latin1"))):
+        ws.append(
+            Workload(
+                f"uri.parse {name}",
+                Variant("parse_uri(x)", [build_uri(p, action="message") for p in paths]),
+                Variant("JID(x)", paths),
+                target=2.0,
+                target_note="floor: JID of the path",
+            )
+        )
     return ws
 
 
@@ -221,6 +258,8 @@ NAMESPACE = {
     "dumps": pickle.dumps,
     "unescape_node": unescape_node,
     "unescape": bench_floor.unescape,
+    "escape_node": escape_node,
+    "parse_uri": parse_uri,
 }
 
 

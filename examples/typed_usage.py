@@ -7,6 +7,7 @@ from __future__ import annotations
 
 import pickle
 
+from quorvel import escape_node, uri
 from quorvel.jid import JID, InvalidJID, unescape_node
 
 
@@ -29,6 +30,12 @@ def move_to_resource(address: JID, resource: str | None) -> JID:
     return moved
 
 
+def chat_link(display_name: str, gateway: str) -> str:
+    """An xmpp: link that opens a chat with a user of a gateway."""
+    address = JID(escape_node(display_name) + "@" + gateway)
+    return uri.build(address, action="message", params={"subject": "Hello"})
+
+
 def main() -> None:
     jid = JID("Juliet@Capulet.Example/Balcony")
     node: str = jid.node
@@ -46,6 +53,14 @@ def main() -> None:
 
     print(normalise_roster(["Romeo@Montague.Example", "romeo@montague.example/phone", "a@b@c"]))
     print(unescape_node(r"d\27artagnan"))
+
+    link = chat_link("d'artagnan", "musketeers.example")
+    parsed: uri.XmppUri = uri.parse(link)
+    target: JID | None = parsed.jid
+    assert target is not None and unescape_node(target.node) == "d'artagnan"
+    params: tuple[tuple[str, str], ...] = parsed.params
+    assert parsed.action == "message" and params == (("subject", "Hello"),)
+    print(link)
 
 
 if __name__ == "__main__":

@@ -229,3 +229,43 @@ def test_console_script_is_installed_with_the_package():
         pytest.skip("the package is not installed in this interpreter's environment")
     result = subprocess.run([script, "A@B"], capture_output=True, timeout=60)
     assert result.stdout == b"a@b\n" and result.returncode == 0
+
+
+@pytest.mark.parametrize("args, out, status", [
+    (["--escape", "d'artagnan", "c:\\5commas", "D'Artagnan"], ["d\\27artagnan", "c\\3a\\5c5commas", "d\\27artagnan"], 0),
+    (["--escape", " x", ""], [f"arg 1: invalid ' x': {NODE_PREP}", f"arg 2: invalid '': {NODE_EMPTY}"], 1),
+    (["--uri", "Juliet@Capulet.example/Balcony", "ji\u0159i@\u010dechy.example/v Praze", "a@@b"],
+     ["xmpp:juliet@capulet.example/Balcony", "xmpp:ji%C5%99i@%C4%8Dechy.example/v%20Praze",
+      f"arg 3: invalid 'a@@b': {TOO_MANY_ATS}"], 1),
+    (["--uri", "--bare-only", "a@b/c"], [f"arg 1: invalid 'a@b/c': {IN_BARE}"], 1),
+])
+def test_escape_and_uri_modes(args, out, status):
+    result = run(*args)
+    assert lines(result.stdout) == out
+    assert result.returncode == status
+
+
+def test_escape_is_the_inverse_of_unescape():
+    names = ["d'artagnan", "c:\\net", "user@host", "\\5c"]
+    escaped = lines(run("-q", "--escape", *names).stdout)
+    assert lines(run("-q", "--unescape", *escaped).stdout) == names
+
+
+@pytest.mark.parametrize("args, record", [
+    (["--escape", "a b"], {"escaped": "a\\20b"}),
+    (["--uri", "A@B/c d"], {"uri": "xmpp:a@b/c%20d", "full": "a@b/c d"}),
+])
+def test_escape_and_uri_in_json(args, record):
+    (line,) = lines(run("-q", "--json", *args).stdout)
+    assert json.loads(line) == {"input": args[1], "source": "arg", "line": 1, "ok": True, **record}
+
+
+@pytest.mark.parametrize("args", [
+    ["--escape", "--bare-only", "a"],
+    ["--escape", "--unescape", "a"],
+    ["--uri", "--part", "bare", "a"],
+])
+def test_escape_and_uri_usage_errors(args):
+    result = run(*args)
+    assert result.returncode == 2
+    assert b"usage:" in result.stderr and result.stdout == b""

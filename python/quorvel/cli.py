@@ -47,6 +47,9 @@ def _parser(prog: str) -> argparse.ArgumentParser:
                       help="print this part of each address (default: full)")
     what.add_argument("--unescape", action="store_true",
                       help="treat inputs as escaped localparts and print them unescaped")
+    what.add_argument("--escape", action="store_true",
+                      help="treat inputs as display text and print them as escaped localparts")
+    what.add_argument("--uri", action="store_true", help="print each address as an xmpp: URI")
     p.add_argument("--bare-only", action="store_true",
                    help="refuse addresses that carry a resource (as roster entries must)")
     p.add_argument("--json", action="store_true",
@@ -85,6 +88,31 @@ def _evaluator(part: str, unescape: bool,
     return run_jid
 
 
+def _mode_evaluator(args: argparse.Namespace) -> Callable[[str], tuple[str, dict[str, str | None]]] | None:
+    """The evaluator of --escape or --uri; None for the modes of _evaluator."""
+    if args.escape:
+        from quorvel import escape_node
+
+        def run_escape(text: str) -> tuple[str, dict[str, str | None]]:
+            value = escape_node(text)
+            return value, {"escaped": value}
+        return run_escape
+    if args.uri:
+        from quorvel.jid import JID
+        from quorvel.uri import build
+
+        def run_uri(text: str) -> tuple[str, dict[str, str | None]]:
+            j = JID()
+            if args.bare_only:
+                j.bare = text
+            else:
+                j.full = text
+            value = build(j)
+            return value, {"uri": value, "full": j.full}
+        return run_uri
+    return None
+
+
 def _stdin_usable() -> bool:
     return sys.stdin is not None and not sys.stdin.isatty()
 
@@ -115,7 +143,7 @@ def _records(args: argparse.Namespace, report_io_error: Callable[[str], None]) -
 def _run(args: argparse.Namespace, prog: str) -> int:
     from quorvel.jid import InvalidJID
 
-    evaluate = _evaluator(args.part, args.unescape, args.bare_only)
+    evaluate = _mode_evaluator(args) or _evaluator(args.part, args.unescape, args.bare_only)
     report = Report(sys.stdout, args.json)
     io_errors = 0
 
@@ -163,6 +191,8 @@ def main(argv: Sequence[str] | None = None, prog: str = "quorvel-jid") -> int:
     args = parser.parse_args(argv)
     if args.unescape and args.bare_only:
         parser.error("--bare-only does not apply to --unescape")
+    if args.escape and args.bare_only:
+        parser.error("--bare-only does not apply to --escape")
     if not args.addresses and not args.file and not _stdin_usable():
         parser.error("give addresses, or -f FILE ('-' for standard input)")
     try:

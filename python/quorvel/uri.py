@@ -1,0 +1,439 @@
+"""``xmpp:`` URIs and IRIs (RFC 5122): ``parse`` reads one, ``build`` writes one.
+
+An ``xmpp:`` URI names an address (the path), optionally the account to
+use (the authority, ``xmpp://guest@example.com/...``) and an action with
+parameters (the query, ``?message;subject=Hi``)::
+
+    xmpp:[//node@domain/][node@]domain[/resource][?action[;key=value]...][#fragment]
+
+``parse`` accepts the URI form (ASCII, with percent-encoded UTF-8) and the
+IRI form (Unicode characters as themselves), percent-decodes each part and
+prepares the address with ``JID``. ``build`` writes the URI form, or the IRI
+form with ``iri=True``, percent-encoding exactly the characters that RFC 5122
+does not allow as themselves in each part.
+"""
+
+from __future__ import annotations
+
+import re
+from binascii import a2b_qp
+from collections.abc import Iterable, Mapping
+from dataclasses import dataclass
+
+from quorvel.jid import JID
+
+__all__ = [
+    "XmppUri", "parse", "build",
+    "InvalidUri", "NotXmppUri", "BadPercentEncoding", "BadUtf8", "DisallowedCharacter",
+    "MalformedAuthority", "MalformedQuery",
+]
+
+
+# ---- errors ----------------------------------------------------------------
+
+
+class InvalidUri(ValueError):
+    """The text is not a well-formed ``xmpp:`` URI or IRI."""
+
+
+class NotXmppUri(InvalidUri):
+    def __init__(self) -> None:
+        super().__init__("not an xmpp: URI (it must start with 'xmpp:')")
+
+
+class BadPercentEncoding(InvalidUri):
+    def __init__(self, part: str) -> None:
+        super().__init__(f"'%' not followed by two hexadecimal digits in the {part}")
+
+
+class BadUtf8(InvalidUri):
+    def __init__(self, part: str) -> None:
+        super().__init__(f"the percent-encoded bytes of the {part} are not UTF-8")
+
+
+class DisallowedCharacter(InvalidUri):
+    def __init__(self, char: str, part: str) -> None:
+        super().__init__(f"{char!r} (U+{ord(char):04X}) is not allowed in the {part} "
+                         "of an xmpp: URI; it must be percent-encoded")
+
+
+class MalformedAuthority(InvalidUri):
+    def __init__(self) -> None:
+        super().__init__("the authority of an xmpp: URI must be node@domain")
+
+
+class MalformedQuery(InvalidUri):
+    def __init__(self) -> None:
+        super().__init__("a query parameter of an xmpp: URI must be key=value")
+
+
+# ---- the value ---------------------------------------------------------------
+
+
+@dataclass(frozen=True, slots=True)
+class XmppUri:
+    """What an ``xmpp:`` URI says.
+
+    ``jid``: the address, or ``None`` when the URI names only an authority.
+    ``action``: the query type (``"message"``), ``None`` without a query.
+    ``params``: the query's key=value pairs, in order, repeats kept.
+    ``authority``: the account to act as, or ``None``.
+    """
+
+    jid: JID | None
+    action: str | None = None
+    params: tuple[tuple[str, str], ...] = ()
+    authority: JID | None = None
+
+    def __str__(self) -> str:
+        return build(self.jid, action=self.action, params=self.params, authority=self.authority)
+
+
+_new = object.__new__
+_set_jid, _set_action, _set_params, _set_authority = (
+    XmppUri.__dict__[name].__set__ for name in ("jid", "action", "params", "authority"))
+
+
+def _make(jid: JID | None, action: str | None, params: tuple[tuple[str, str], ...],
+          authority: JID | None) -> XmppUri:
+    # What the generated __init__ does, without its per-field object.__setattr__
+    # look-ups, which cost more than parsing a plain address.
+    uri = _new(XmppUri)
+    _set_jid(uri, jid)
+    _set_action(uri, action)
+    _set_params(uri, params)
+    _set_authority(uri, authority)
+    return uri
+
+
+# ---- character classes (RFC 5122 section 2.2, RFC 3987 section 2.2) --------
+
+# ucschar: the characters an IRI may hold as themselves.
+_UCS = ("\u00a0-\ud7ff\uf900-\ufdcf\ufdf0-\uffef"
+        + "".join(f"\\U{plane:04x}0000-\\U{plane:04x}fffd" for plane in range(1, 14))
+        + "\U000e1000-\U000efffd")
+_UNRESERVED = "A-Za-z0-9\\-._~"
+_IP_LITERAL_CHARS = frozenset(
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~!$&'()*+,;=:")
+_SUB_DELIMS = "!$&'()*+,;="
+_NODE_ALLOW = "!$()*+,;="  # nodeallow: the sub-delims without & and '
+_RES_ALLOW = "!$&'()*+,:;="  # resallow: the sub-delims and ":"
+_PCT = "%[0-9A-Fa-f]{2}"
+
+
+class _Part:
+    """One part of a URI: the characters it may hold as themselves."""
+
+    def __init__(self, chars: str, around: str = "") -> None:
+        self.unit = re.compile(f"[{chars}]|{_PCT}")
+        # Unrolled: runs of plain characters between percent-encodings, far
+        # quicker for the regular expression engine than one choice a character.
+        run = f"[{chars}]*(?:{_PCT}[{chars}]*)*"
+        self.pattern = f"{around}|{run}" if around else run
+        self.whole = re.compile(self.pattern)
+
+
+_NODE = _Part(_UNRESERVED + _UCS + re.escape(_NODE_ALLOW))
+_HOST = _Part(_UNRESERVED + _UCS + re.escape(_SUB_DELIMS),
+              around=rf"\[[{_UNRESERVED}{re.escape(_SUB_DELIMS)}:]*\]")  # an IP literal
+_RESOURCE = _Part(_UNRESERVED + _UCS + re.escape(_RES_ALLOW))
+_QUERY = _Part(_UNRESERVED + _UCS)
+_FRAGMENT = _Part(_UNRESERVED + _UCS + re.escape(_SUB_DELIMS) + ":@/?")
+
+# The whole path in one match: the parts cannot hold "@" or "/", so where
+# they split is never in doubt.
+_PATH = re.compile(rf"(?:(?P<node>{_NODE.pattern})@)?(?P<host>{_HOST.pattern})"
+                   rf"(?:/(?P<resource>{_RESOURCE.pattern}))?")
+_WHOLE_QUERY = re.compile(rf"{_QUERY.pattern}(?:;{_QUERY.pattern}={_QUERY.pattern})*")
+# The same without groups, for a path with nothing to decode.
+_PLAIN_PATH = re.compile(rf"(?:(?:{_NODE.pattern})@)?(?:{_HOST.pattern})(?:/(?:{_RESOURCE.pattern}))?")
+
+
+# ---- parsing -----------------------------------------------------------------
+
+
+def parse(uri: str) -> XmppUri:
+    """Read an ``xmpp:`` URI or IRI.
+
+    Raises a subclass of ``InvalidUri`` (a ``ValueError``) when the text is
+    not a well-formed ``xmpp:`` URI, and ``InvalidJID`` when it is but its
+    address (or authority) is not a valid address.
+    """
+    if not isinstance(uri, str):
+        raise TypeError(f"'{type(uri).__name__}' object is not an instance of 'str'")
+    # The scheme name is case-insensitive (RFC 3986 section 3.1).
+    if uri[:5] != "xmpp:" and uri[:5].lower() != "xmpp:":
+        raise NotXmppUri()
+    rest, hash_sign, fragment = uri[5:].partition("#")
+    hier, question_mark, query = rest.partition("?")
+    authority = None
+    path: str | None = hier
+    if hier[:2] == "//":
+        # The authority runs to the next "/"; the address after it is optional.
+        auth_text, slash, path = hier[2:].partition("/")
+        authority = _authority(auth_text)
+        if not path:
+            path = None  # "xmpp://guest@example.com/" names no address either
+    address = None if path is None else _address(path)
+    action: str | None = None
+    params: tuple[tuple[str, str], ...] = ()
+    if question_mark:
+        action, params = _query(query)
+    # RFC 5122 leaves the fragment's meaning to applications: it is checked
+    # for well-formedness and otherwise ignored.
+    if hash_sign:
+        _check(fragment, _FRAGMENT, "fragment")
+    return _make(address, action, params, authority)
+
+
+def _address(path: str) -> JID:
+    if _PLAIN_PATH.fullmatch(path):
+        if "%" not in path:
+            # Nothing to decode: the path is the address as written.
+            return _jid(path)
+        if "%40" not in path and "%2F" not in path and "%2f" not in path:
+            # No decoded "@" or "/" can move the split: decode it whole.
+            try:
+                decoded = _decode(path, "address")
+            except BadUtf8:
+                pass  # the parts one by one name the part at fault
+            else:
+                return _jid(decoded)
+    return _address_by_parts(path)
+
+
+def _address_by_parts(path: str) -> JID:
+    """The path split, each part decoded, then joined: any path."""
+    match = _PATH.fullmatch(path)
+    if match is None:
+        raise _diagnose_path(path)
+    node, host, resource = match.group("node", "host", "resource")
+    return _join(None if node is None else _decode(node, "localpart"), _decode(host, "domain"),
+                 None if resource is None else _decode(resource, "resource"))
+
+
+def _authority(text: str) -> JID:
+    node, at, host = text.partition("@")
+    if not at:
+        raise MalformedAuthority()
+    _check(node, _NODE, "authority's localpart")
+    _check(host, _HOST, "authority's domain")
+    return _join(_decode(node, "authority's localpart"), _decode(host, "authority's domain"), None)
+
+
+def _query(query: str) -> tuple[str, tuple[tuple[str, str], ...]]:
+    # The usual query is a bare action ("message", "join"): letters and
+    # digits, every one of them allowed as itself, and nothing to decode.
+    if query.isalnum():
+        return query, ()
+    return _query_in_full(query)
+
+
+def _query_in_full(query: str) -> tuple[str, tuple[tuple[str, str], ...]]:
+    """_query's twin: any query."""
+    if not _WHOLE_QUERY.fullmatch(query):
+        raise _diagnose_query(query)
+    action, *pairs = query.split(";")
+    params = []
+    for pair in pairs:
+        key, _, value = pair.partition("=")
+        params.append((_decode(key, "query"), _decode(value, "query")))
+    return _decode(action, "query"), tuple(params)
+
+
+def _diagnose_query(query: str) -> InvalidUri:
+    action, *pairs = query.split(";")
+    words = [action]
+    for pair in pairs:
+        key, equals, value = pair.partition("=")
+        if not equals:
+            return MalformedQuery()
+        words += [key, value]
+    for word in words:
+        if not _QUERY.whole.fullmatch(word):
+            return _diagnose(word, _QUERY, "query")
+    raise AssertionError(f"{query!r} fails as a whole but not word by word")  # pragma: no cover
+
+
+def _decode(text: str, part: str) -> str:
+    """Percent-decode well-formed text (every "%" starts two hex digits).
+
+    Raw characters (an IRI's) count as their UTF-8 bytes, as RFC 3987 reads
+    them. The work is done by the quoted-printable decoder, which is written
+    in C: once each "=" is written "=3D", "%XX" written "=XX" means the same
+    to it, and checked text holds no line break or space for it to treat
+    otherwise.
+    """
+    if "%" not in text:
+        return text
+    try:
+        return a2b_qp(text.replace("=", "=3D").replace("%", "=").encode("utf-8")).decode("utf-8")
+    except UnicodeDecodeError:
+        raise BadUtf8(part) from None
+
+
+def _decode_slowly(text: str, part: str) -> str:
+    """_decode's twin, octet by octet."""
+    if "%" not in text:
+        return text
+    head, *rest = text.split("%")
+    octets = bytearray(head.encode("utf-8"))
+    for chunk in rest:
+        octets.append(int(chunk[:2], 16))
+        octets += chunk[2:].encode("utf-8")
+    try:
+        return octets.decode("utf-8")
+    except UnicodeDecodeError:
+        raise BadUtf8(part) from None
+
+
+def _join(node: str | None, host: str, resource: str | None) -> JID:
+    # A decoded "@" or "/" inside the localpart or the domain would move the
+    # split of the address text; such a part is never valid, so each part is
+    # then set on its own and the core names what is wrong with it.
+    if (node is not None and ("@" in node or "/" in node)) or "@" in host or "/" in host:
+        address = JID("example.com")
+        if node is not None:
+            address.node = node
+        address.domain = host
+        return address  # pragma: no cover - one of the two assignments raises
+    text = host if node is None else f"{node}@{host}"
+    return _jid(text if resource is None else f"{text}/{resource}")
+
+
+def _jid(text: str) -> JID:
+    if text:
+        return JID(text)
+    address = JID()
+    # Assigning refuses the empty text with the core's message, where JID("")
+    # would quietly give the empty JID.
+    address.full = text
+    return address  # pragma: no cover - the assignment raises
+
+
+def _check(text: str, part: _Part, name: str) -> None:
+    if not part.whole.fullmatch(text):
+        raise _diagnose(text, part, name)
+
+
+def _diagnose_path(path: str) -> InvalidUri:
+    head, slash, resource = path.partition("/")
+    node, at, host = head.partition("@")
+    if not at:
+        node, host = "", head
+    for text, part, name in ((node, _NODE, "localpart"), (host, _HOST, "domain"),
+                             (resource, _RESOURCE, "resource")):
+        if not part.whole.fullmatch(text):
+            return _diagnose(text, part, name)
+    raise AssertionError(f"{path!r} fails as a whole but not part by part")  # pragma: no cover
+
+
+def _diagnose(text: str, part: _Part, name: str) -> InvalidUri:
+    """The error for the first fault in one part of a URI (on the failing path
+    only: the whole part has already failed to match)."""
+    position = 0
+    if part is _HOST and len(text) > 1 and text[0] == "[" and text[-1] == "]":
+        # An IP literal: no percent-encoding, only what an IPv6 address or
+        # RFC 3986's IPvFuture can hold.
+        return DisallowedCharacter(next(c for c in text[1:-1] if c not in _IP_LITERAL_CHARS), name)
+    while position < len(text):
+        unit = part.unit.match(text, position)
+        if unit is None:
+            if text[position] == "%":
+                return BadPercentEncoding(name)
+            return DisallowedCharacter(text[position], name)
+        position = unit.end()
+    raise AssertionError(f"{text!r} fails as a whole but not unit by unit")  # pragma: no cover
+
+
+# ---- building ----------------------------------------------------------------
+
+
+def _encoder(allowed: str, iri: bool) -> re.Pattern[str]:
+    return re.compile(f"[^{allowed}{_UCS if iri else ''}]")
+
+
+_ENCODE = {
+    (part, iri): _encoder(allowed, iri)
+    for part, allowed in (("node", _UNRESERVED + re.escape(_NODE_ALLOW)),
+                          ("host", _UNRESERVED + re.escape(_SUB_DELIMS)),
+                          ("resource", _UNRESERVED + re.escape(_RES_ALLOW)),
+                          ("query", _UNRESERVED))
+    for iri in (False, True)
+}
+
+
+def _percent_encoded(match: re.Match[str]) -> str:
+    # RFC 3987 section 3.1: the character's UTF-8 bytes, upper-case hex.
+    return "".join(f"%{byte:02X}" for byte in match.group().encode("utf-8"))
+
+
+def _encode(text: str, part: str, iri: bool) -> str:
+    pattern = _ENCODE[part, iri]
+    return pattern.sub(_percent_encoded, text) if pattern.search(text) else text
+
+
+def _as_jid(value: JID | str, name: str) -> JID:
+    if isinstance(value, JID):
+        return value
+    if isinstance(value, str):
+        return JID(value)
+    raise TypeError(f"{name} must be a JID or str, not {type(value).__name__!r}")
+
+
+def build(jid: JID | str | None, *, action: str | None = None,
+          params: Mapping[str, str] | Iterable[tuple[str, str]] | None = None,
+          authority: JID | str | None = None, iri: bool = False) -> str:
+    """Write an ``xmpp:`` URI (``iri=True``: an IRI) for an address.
+
+    ``jid`` may be ``None`` (or the empty JID) when an ``authority`` is given.
+    ``params`` are written in order after ``action``, which they need.
+    Text is parsed with ``JID`` first, so it raises ``InvalidJID`` as
+    ``JID`` does.
+    """
+    address = None if jid is None else _as_jid(jid, "jid")
+    account = None if authority is None else _as_jid(authority, "authority")
+    parts = ["xmpp:"]
+    if account:
+        if not account.node or account.resource:
+            raise ValueError("the authority must be an address of the form node@domain")
+        parts += ["//", _encode(account.node, "node", iri), "@", _host(account.domain, iri)]
+        if address:
+            parts.append("/")
+    elif not address:
+        raise ValueError("an xmpp: URI needs an address or an authority")
+    if address:
+        if address.node:
+            parts += [_encode(address.node, "node", iri), "@"]
+        parts.append(_host(address.domain, iri))
+        if address.resource:
+            parts += ["/", _encode(address.resource, "resource", iri)]
+    pairs = _pairs(params)
+    if action is None:
+        if pairs:
+            raise ValueError("query parameters need an action to follow")
+    else:
+        if not isinstance(action, str):
+            raise TypeError(f"action must be a str, not {type(action).__name__!r}")
+        parts += ["?", _encode(action, "query", iri)]
+        for key, value in pairs:
+            parts += [";", _encode(key, "query", iri), "=", _encode(value, "query", iri)]
+    return "".join(parts)
+
+
+def _host(domain: str, iri: bool) -> str:
+    # An IPv6 literal is written as it is, brackets and colons included.
+    return domain if domain[:1] == "[" else _encode(domain, "host", iri)
+
+
+def _pairs(params: Mapping[str, str] | Iterable[tuple[str, str]] | None) -> list[tuple[str, str]]:
+    if params is None:
+        return []
+    items = params.items() if isinstance(params, Mapping) else params
+    pairs = []
+    for pair in items:
+        key, value = pair
+        if not isinstance(key, str) or not isinstance(value, str):
+            raise TypeError("query parameters must be pairs of str")
+        pairs.append((key, value))
+    return pairs
