@@ -143,7 +143,7 @@ def mapping_header(version: str, status: list[str], mapping: list[tuple[int, ...
             pool += utf8
         values.append(STATUS["mapped"] | (record_of[m] << 3))
     assert len(records) < 1 << 13 and len(pool) < 1 << (32 - RECORD_OFFSET_SHIFT)
-    shifts, (top, middle, blocks), size = emit.best_three_stage(values, (2, 2, 2))
+    shifts, (top, middle, blocks), size = emit.smallest_three_stage_arrays(values, (2, 2, 2))
     assert max(top) <= 0xFFFF and max(middle) <= 0xFFFF
     size += len(records) * 4 + len(pool)
     ns = "v" + version.replace(".", "_")
@@ -193,7 +193,7 @@ def properties_header(data: pathlib.Path, ccc: list[int]) -> tuple[str, int]:
               | (VIRAMA_BIT if ccc[c] == VIRAMA_CCC else 0)
               for c in range(ucd.CODE_POINTS)]
     assert len(BIDI_CLASSES) <= 1 << JOINING_SHIFT
-    shifts, (top, middle, blocks), size = emit.best_three_stage(values, (2, 2, 2))
+    shifts, (top, middle, blocks), size = emit.smallest_three_stage_arrays(values, (2, 2, 2))
     s1, s2 = shifts
     decomposition = max_canonical_decomposition(data)
     text = (emit.header("uts46")
