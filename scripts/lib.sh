@@ -58,6 +58,14 @@ find_python() {
   local c
   PYTHON_FOUND=""
   if [ -n "${PYTHON:-}" ]; then
+    # One of Debian's own interpreters lacks venv until its package is installed.
+    case "$PYTHON" in
+      /usr/bin/python3.[0-9]*)
+        if [ -x "$PYTHON" ] && ! python_ok "$PYTHON" &&
+            "$PYTHON" -c 'import sys; sys.exit(sys.version_info < (3, 12))' >/dev/null 2>&1; then
+          ensure_packages "${PYTHON##*/}-venv" "${PYTHON##*/}-dev"
+        fi ;;
+    esac
     python_ok "$PYTHON" || die "PYTHON=$PYTHON is not a Python >= 3.12 with venv and ensurepip"
     PYTHON_FOUND="$PYTHON"
     return
