@@ -40,11 +40,15 @@ python_ok() {
 # when there is no apt or it knows no such package.
 distribution_python() {
   command -v apt-cache >/dev/null 2>&1 || return 0
+  candidate() {
+    apt-cache show --no-all-versions python3 2>/dev/null |
+      sed -n 's/^Version: \([0-9]*\.[0-9]*\).*/\1/p' | head -n 1
+  }
   local v
-  v="$(apt-cache show --no-all-versions python3 2>/dev/null | sed -n 's/^Version: \([0-9]*\.[0-9]*\).*/\1/p' | head -n 1)"
+  v="$(candidate)"
   if [ -z "$v" ] && [ "$(id -u)" -eq 0 ]; then
     apt-get update -qq >/dev/null 2>&1 || true
-    v="$(apt-cache show --no-all-versions python3 2>/dev/null | sed -n 's/^Version: \([0-9]*\.[0-9]*\).*/\1/p' | head -n 1)"
+    v="$(candidate)"
   fi
   echo "$v"
 }

@@ -38,6 +38,16 @@ def may_fold_again(part: str) -> bool:
     return any(has_b2_entry(c) for c in part)
 
 
+def compare_by_parsing(jid: JID, text: str) -> tuple[bool, bool]:
+    """(jid == text, jid != text) the slow way: parse the text, compare the
+    two texts; text that is no address is neither equal nor unequal."""
+    try:
+        parsed = JID(text)
+    except (InvalidJID, UnicodeEncodeError):
+        return False, False
+    return str(parsed) == str(jid), str(parsed) != str(jid)
+
+
 def read_back(jid: JID) -> JID | None:
     """Parses the text of `jid` again and checks that only what the rules
     allow differs: a localpart or domain holding a character with a B.2

@@ -97,18 +97,15 @@ def _reader(part: str, bare_only: bool) -> Callable[[str], str]:
     from quorvel.jid import JID
 
     def read(value: str) -> str:
-        if part in ("full", "bare"):
-            j = JID()
-            if bare_only or part == "bare":
-                j.bare = value
-            else:
-                j.full = value
-            return str(getattr(j, part))
         if not value:
             return value  # the address has no such part
-        # Any address will do: the setter prepares the one part on its own.
-        j = JID("x@example.invalid/x")
-        setattr(j, part, value)
+        if part in ("full", "bare"):
+            j = JID()
+            setattr(j, "bare" if bare_only or part == "bare" else "full", value)
+        else:
+            # Any address will do: the setter prepares the one part on its own.
+            j = JID("x@example.invalid/x")
+            setattr(j, part, value)
         return str(getattr(j, part))
     return read
 
