@@ -1,5 +1,5 @@
 # Everything starts from a clean clone: each target installs what it needs.
-.PHONY: all run test test-sanitize fuzz bench clean
+.PHONY: all run test test-sanitize fuzz bench test-platforms clean
 
 all: test
 
@@ -23,5 +23,12 @@ fuzz:
 bench:
 	@bash scripts/bench.sh
 
+# make test from a clean clone in fresh Debian 12, Debian 13 and sid roots
+# (root only; minutes; not part of .ci/run). One line per platform.
+test-platforms:
+	@bash scripts/test-platforms.sh
+
+# First undo any mount an interrupted test-platforms left under build/.
 clean:
+	@bash scripts/test-platforms.sh --unmount
 	rm -rf build .venv .venv-bench
