@@ -6,10 +6,9 @@
 namespace quorvel {
 
 bool may_fold_again(std::string_view part) {
-  const tables::CharTables& t = tables::CharTables::get();
   for (std::size_t i = 0; i < part.size();) {
     const char32_t c = utf8::decode(part, i);
-    if (c != utf8::kInvalid && (t.flags(c) & tables::kCaseFold) != 0) return true;
+    if (c != utf8::kInvalid && (tables::flags(c) & tables::kCaseFold) != 0) return true;
   }
   return false;
 }
