@@ -3,6 +3,7 @@
 #include <cassert>
 
 #include "ascii_address.h"
+#include "ascii_short.h"
 #include "domain_limits.h"
 #include "quorvel/profiles.h"
 #include "scan.h"
@@ -109,7 +110,9 @@ Result<JidValue> parse_address_general(std::string_view text) {
 Result<JidValue> parse_address(std::string_view text) {
   // Nearly every address met in practice is plain ASCII that is valid as
   // written; that case skips the per-part machinery of the general path.
-  if (std::optional<JidValue> plain = parse_plain_ascii(text)) return std::move(*plain);
+  if (text.size() <= ascii::kShortLayoutMax) return ascii::best_short_parser()(text);
+  const PlainLayout plain = long_plain_ascii_layout(text);
+  if (plain.ok) return build_plain(text, plain);
   return parse_address_general(text);
 }
 

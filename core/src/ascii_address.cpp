@@ -8,6 +8,7 @@
 #include "profile_ascii.h"
 #include "quorvel/address.h"
 #include "scan.h"
+#include "ascii_short.h"
 
 namespace quorvel {
 namespace {
@@ -215,52 +216,65 @@ void lower_in_place(char* p, std::size_t n) noexcept {
   }
 }
 
+
 }  // namespace
 
-std::optional<JidValue> parse_plain_ascii(std::string_view text) {
+PlainLayout long_plain_ascii_layout(std::string_view text) noexcept {
   // On plain ASCII the three profiles only fold capitals or refuse, and the
   // domain check reduces to label rules and the deny set, so the separator
   // search and every check fit in one pass. IPv4 literals need no special
   // case: digits and dots pass these rules unchanged, as they pass the
   // literal test. Bracketed IPv6, trailing dots and Punycode fall through.
+  PlainLayout out;
   const Segment first = scan_segment(text, 0);
   std::size_t at = std::string_view::npos;
   Segment domain = first;
   std::size_t domain_start = 0;
   if (first.end < text.size() && text[first.end] == '@') {
     at = first.end;
-    if (at == 0 || at > kMaxPartBytes || (first.classes & (kOther | kNodeRefused))) {
-      return std::nullopt;
-    }
+    if (at == 0 || at > kMaxPartBytes || (first.classes & (kOther | kNodeRefused))) return out;
     domain_start = at + 1;
     domain = scan_segment(text, domain_start);
-    if (domain.end < text.size() && text[domain.end] == '@') return std::nullopt;
+    if (domain.end < text.size() && text[domain.end] == '@') return out;
   }
   const std::size_t domain_size = domain.end - domain_start;
-  if (!domain.labels_ok || domain_size > 253 || (domain.classes & (kOther | kDenied))) {
-    return std::nullopt;
-  }
+  if (!domain.labels_ok || domain_size > 253 || (domain.classes & (kOther | kDenied))) return out;
 
   const std::size_t slash = domain.end < text.size() ? domain.end : std::string_view::npos;
   if (slash != std::string_view::npos) {
     const std::string_view resource = text.substr(slash + 1);
-    if (resource.empty() || resource.size() > kMaxPartBytes || !all_printable(resource)) {
-      return std::nullopt;
-    }
+    if (resource.empty() || resource.size() > kMaxPartBytes || !all_printable(resource)) return out;
   }
 
   const bool fold_node = at != std::string_view::npos && (first.classes & kCapital);
   const bool fold_domain = (domain.classes & kCapital) != 0;
-  const auto localpart_end = static_cast<std::uint16_t>(at == std::string_view::npos ? 0 : at);
-  const auto slash_position =
-      static_cast<std::uint16_t>(slash == std::string_view::npos ? 0 : slash);
-  if (!fold_node && !fold_domain) return JidValue(text, localpart_end, slash_position);
+  out.localpart_end = static_cast<std::uint16_t>(at == std::string_view::npos ? 0 : at);
+  out.slash_position = static_cast<std::uint16_t>(slash == std::string_view::npos ? 0 : slash);
+  // The localpart and the domain; not the resource.
+  out.fold_end = (fold_node || fold_domain) ? static_cast<std::uint16_t>(domain.end) : 0;
+  out.ok = true;
+  return out;
+}
 
+PlainLayout plain_ascii_layout(std::string_view text, ascii::Isa isa) noexcept {
+  if (text.size() > ascii::kShortLayoutMax) return long_plain_ascii_layout(text);
+  return ascii::short_layout(text, isa);
+}
+
+JidValue build_plain(std::string_view text, const PlainLayout& layout) {
+  if (layout.fold_end == 0) return JidValue(text, layout.localpart_end, layout.slash_position);
   auto buffer = JidValue::allocate(text.size());
   std::memcpy(buffer.get(), text.data(), text.size());
-  lower_in_place(buffer.get(), domain.end);  // the localpart and the domain; not the resource
-  return JidValue::adopt(std::move(buffer), static_cast<std::uint32_t>(text.size()), localpart_end,
-                         slash_position);
+  lower_in_place(buffer.get(), layout.fold_end);
+  return JidValue::adopt(std::move(buffer), static_cast<std::uint32_t>(text.size()),
+                         layout.localpart_end, layout.slash_position);
+}
+
+Result<JidValue> parse_address_with(std::string_view text, ascii::Isa isa) {
+  if (text.size() <= ascii::kShortLayoutMax) return ascii::short_parser(isa)(text);
+  const PlainLayout plain = long_plain_ascii_layout(text);
+  if (plain.ok) return build_plain(text, plain);
+  return parse_address_general(text);
 }
 
 }  // namespace quorvel
