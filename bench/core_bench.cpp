@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "ascii_address.h"
 #include "corpus.h"
 #include "quorvel/address.h"
 
@@ -36,6 +37,20 @@ void BM_parse(benchmark::State& state, const char* name) {
   }
   state.SetItemsProcessed(state.iterations() * kInputs);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+
+// One variant of the short-address path on its own, to show that the one
+// picked at run time pays for itself.
+void BM_parse_variant(benchmark::State& state, const char* name, quorvel::ascii::Isa isa) {
+  const Corpus corpus = make_corpus(name);
+  for (auto _ : state) {
+    for (const auto& s : corpus) {
+      auto r = quorvel::parse_address_with(s, isa);
+      if (!r.ok()) state.SkipWithError("refused an input of the corpus");
+      benchmark::DoNotOptimize(r);
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kInputs);
 }
 
 void BM_copy_floor(benchmark::State& state, const char* name) {
@@ -157,7 +172,14 @@ void register_all() {
     benchmark::RegisterBenchmark((std::string("parse/") + name).c_str(), BM_parse, name);
     benchmark::RegisterBenchmark((std::string("copy_floor/") + name).c_str(), BM_copy_floor, name);
     const std::string n = name;
-    if (n != "ascii" && n != "mixed" && n != "domain") {
+    if (n == "ascii" || n == "mixed" || n == "domain") {
+      benchmark::RegisterBenchmark(("parse_sse2/" + n).c_str(), BM_parse_variant, name,
+                                   quorvel::ascii::Isa::Sse2);
+      if (quorvel::ascii::has_avx2()) {
+        benchmark::RegisterBenchmark(("parse_avx2/" + n).c_str(), BM_parse_variant, name,
+                                     quorvel::ascii::Isa::Avx2);
+      }
+    } else {
       benchmark::RegisterBenchmark((std::string("icu_floor/") + name).c_str(), BM_icu_floor, name);
     }
   }

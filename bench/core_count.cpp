@@ -15,6 +15,7 @@
 #include <string>
 
 #include "corpus.h"
+#include "ascii_address.h"
 #include "quorvel/address.h"
 
 namespace {
@@ -33,14 +34,32 @@ __attribute__((noinline)) bool parse_once(const std::string& s) {
   return r.ok();
 }
 
-__attribute__((noinline)) int measured_passes(const Corpus& corpus, bool parse, int passes) {
+// One variant of the short-address path, chosen by name.
+__attribute__((noinline)) bool parse_with_once(const std::string& s, quorvel::ascii::Isa isa) {
+  auto r = quorvel::parse_address_with(s, isa);
+  asm volatile("" : : "r"(&r) : "memory");
+  return r.ok();
+}
+
+enum class Work { Copy, Parse, Sse2, Avx2 };
+
+__attribute__((noinline)) int measured_passes(const Corpus& corpus, Work work, int passes) {
   int refused = 0;
   for (int p = 0; p < passes; ++p) {
     for (const std::string& s : corpus) {
-      if (parse) {
-        refused += parse_once(s) ? 0 : 1;
-      } else {
-        copy_once(s);
+      switch (work) {
+        case Work::Copy:
+          copy_once(s);
+          break;
+        case Work::Parse:
+          refused += parse_once(s) ? 0 : 1;
+          break;
+        case Work::Sse2:
+          refused += parse_with_once(s, quorvel::ascii::Isa::Sse2) ? 0 : 1;
+          break;
+        case Work::Avx2:
+          refused += parse_with_once(s, quorvel::ascii::Isa::Avx2) ? 0 : 1;
+          break;
       }
     }
   }
@@ -50,8 +69,15 @@ __attribute__((noinline)) int measured_passes(const Corpus& corpus, bool parse, 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4 || (std::strcmp(argv[1], "parse") != 0 && std::strcmp(argv[1], "copy") != 0)) {
-    std::fprintf(stderr, "usage: %s parse|copy CORPUS PASSES\n", argv[0]);
+  Work work = Work::Parse;
+  if (argc == 4 && std::strcmp(argv[1], "copy") == 0) {
+    work = Work::Copy;
+  } else if (argc == 4 && std::strcmp(argv[1], "parse-sse2") == 0) {
+    work = Work::Sse2;
+  } else if (argc == 4 && std::strcmp(argv[1], "parse-avx2") == 0 && quorvel::ascii::has_avx2()) {
+    work = Work::Avx2;
+  } else if (argc != 4 || std::strcmp(argv[1], "parse") != 0) {
+    std::fprintf(stderr, "usage: %s parse|parse-sse2|parse-avx2|copy CORPUS PASSES\n", argv[0]);
     return 2;
   }
   const Corpus corpus = quorvel::bench::make_corpus(argv[2]);
@@ -59,11 +85,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "unknown corpus %s\n", argv[2]);
     return 2;
   }
-  const bool parse = argv[1][0] == 'p';
   // One pass outside the count: first-use set-up (ICU, tables) is not the
   // per-address cost.
-  measured_passes(corpus, parse, 1);
-  const int refused = measured_passes(corpus, parse, std::atoi(argv[3]));
+  measured_passes(corpus, work, 1);
+  const int refused = measured_passes(corpus, work, std::atoi(argv[3]));
   if (refused != 0) {
     std::fprintf(stderr, "%d inputs refused\n", refused);
     return 1;

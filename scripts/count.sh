@@ -2,7 +2,8 @@
 # Instructions per address of the core, counted by callgrind: a figure that a
 # busy machine does not move. Usage: scripts/count.sh [CORPUS...]
 # (default: ascii mixed domain). Prints parse and copy instructions per
-# address and their ratio for each corpus.
+# address and their ratio for each corpus, and the instructions of the SSE2
+# and AVX2 variants of the short-address path on their own.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 cd "$QUORVEL_ROOT"
@@ -23,11 +24,14 @@ count() {  # workload corpus -> instructions per address
   rm -f "$out"
 }
 
-printf '%-10s %12s %12s %8s\n' corpus 'parse Ir' 'copy Ir' ratio
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+printf '%-10s %10s %10s %7s %10s %10s\n' corpus 'parse Ir' 'copy Ir' ratio 'sse2 Ir' 'avx2 Ir'
 for corpus in "${@:-ascii mixed domain}"; do
   for c in $corpus; do
     p="$(count parse "$c")"
     k="$(count copy "$c")"
-    printf '%-10s %12s %12s %8s\n' "$c" "$p" "$k" "$(awk -v a="$p" -v b="$k" 'BEGIN { printf "%.2f", a / b }')"
+    s="$(count parse-sse2 "$c")"
+    a="$(count parse-avx2 "$c" || echo n/a)"
+    printf '%-10s %10s %10s %7s %10s %10s\n' "$c" "$p" "$k" "$(ratio "$p" "$k")" "$s" "$a"
   done
 done
