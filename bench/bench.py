@@ -7,7 +7,10 @@ ns/op for every variant with the empty loop's cost taken off, and the
 median over the rounds is reported. Only ratios measured side by side in one
 run mean anything on a shared machine, so no absolute figure is a target.
 
-Usage: bench.py [--core-json FILE] [--json OUT] [--rounds N] [--quick]
+The command-line workload (cli_bench.py) runs the tool and two naive loops
+over a generated file of a million addresses.
+
+Usage: bench.py [--core-json FILE] [--json OUT] [--rounds N] [--cli-lines N]
 """
 
 from __future__ import annotations
@@ -408,6 +411,9 @@ def main():
     ap.add_argument("--rounds", type=int, default=21)
     ap.add_argument("--only", help="substring of the workload names to run")
     ap.add_argument("--no-memory", action="store_true")
+    ap.add_argument("--cli-lines", type=int, default=1_000_000,
+                    help="addresses in the generated file of the command-line workload (0: skip it)")
+    ap.add_argument("--cli-rounds", type=int, default=3)
     args = ap.parse_args()
 
     workloads = [w for w in build_workloads() if not args.only or args.only in w.name]
@@ -458,6 +464,14 @@ def main():
                      f"floor {per['floor']:.1f} B; JID/str {memory['ratio']:.2f} (target <= 1.3: "
                      f"{'yes' if memory['ratio'] <= 1.3 else 'NO'})")
 
+    cli = None
+    if args.cli_lines and not args.only:
+        import cli_bench
+
+        cli = cli_bench.measure(args.cli_lines, args.cli_rounds)
+        lines.append("")
+        lines.extend(cli_bench.report_lines(cli, args.cli_lines))
+
     core = core_rows(args.core_json)
     if core:
         lines.append("")
@@ -497,6 +511,7 @@ def main():
         "workloads": rows,
         "memory": memory,
         "floor_breakdown": breakdown,
+        "cli": cli,
         "core": core,
     }
     with open(args.json, "w") as f:
