@@ -127,16 +127,24 @@ JidValue join_parts(std::optional<Part> localpart, Part domain, std::optional<Pa
   return build(localpart, domain, resource);
 }
 
+bool is_plain_resource(std::string_view text) noexcept {
+  return !text.empty() && text.size() <= kMaxPartBytes && scan::is_printable_ascii(text);
+}
+
 JidValue attach_resource(const JidValue& bare, Part resource) {
   assert(bare.is_bare());
-  const std::string_view base = bare.text();
+  return replace_resource(bare, resource);
+}
+
+JidValue replace_resource(const JidValue& value, Part resource) {
+  const std::string_view base = bare_text(value);
   const std::size_t total = base.size() + 1 + resource.size();
   auto buffer = JidValue::allocate(total);
   std::memcpy(buffer.get(), base.data(), base.size());
   buffer[base.size()] = '/';
   resource.copy_to(buffer.get() + base.size() + 1);
   return JidValue::adopt(std::move(buffer), static_cast<std::uint32_t>(total),
-                         bare.localpart_end(), static_cast<std::uint16_t>(base.size()));
+                         value.localpart_end(), static_cast<std::uint16_t>(base.size()));
 }
 
 JidValue bare_copy(const JidValue& value) {

@@ -187,29 +187,6 @@ Segment scan_segment(std::string_view text, std::size_t from) noexcept {
 
 #endif
 
-// True when every byte is printable ASCII (0x20 to 0x7E): exactly the bytes
-// that resourceprep keeps as they are on ASCII text.
-bool all_printable(std::string_view s) noexcept {
-  const char* p = s.data();
-  const std::size_t n = s.size();
-  std::size_t i = 0;
-#if defined(__SSE2__)
-  // Signed compares: bytes from 0x80 up are negative and fail the first.
-  const __m128i low = _mm_set1_epi8(0x1F);
-  const __m128i high = _mm_set1_epi8(0x7F);
-  for (; i + 16 <= n; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    const __m128i ok = _mm_and_si128(_mm_cmpgt_epi8(v, low), _mm_cmplt_epi8(v, high));
-    if (_mm_movemask_epi8(ok) != 0xFFFF) return false;
-  }
-#endif
-  for (; i < n; ++i) {
-    const auto b = static_cast<unsigned char>(p[i]);
-    if (b < 0x20 || b > 0x7E) return false;
-  }
-  return true;
-}
-
 void lower_in_place(char* p, std::size_t n) noexcept {
   for (std::size_t i = 0; i < n; ++i) {
     if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] + ('a' - 'A'));
@@ -243,7 +220,7 @@ PlainLayout long_plain_ascii_layout(std::string_view text) noexcept {
   const std::size_t slash = domain.end < text.size() ? domain.end : std::string_view::npos;
   if (slash != std::string_view::npos) {
     const std::string_view resource = text.substr(slash + 1);
-    if (resource.empty() || resource.size() > kMaxPartBytes || !all_printable(resource)) return out;
+    if (resource.empty() || resource.size() > kMaxPartBytes || !scan::is_printable_ascii(resource)) return out;
   }
 
   const bool fold_node = at != std::string_view::npos && (first.classes & kCapital);

@@ -2,6 +2,7 @@
 // must give the same value (text and positions) or the same error kind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -187,6 +188,48 @@ TEST(FastPath, TakesTheCommonCases) {
   for (const char* s : {"a@b@c", "a@[::1]", "a@b.", "a@xn--mnchen-3ya.de", "a b@c", "@b",
                         "a@b/", "j\xc3\xbcrgen@example.com"}) {
     EXPECT_FALSE(plain_ascii_layout(s).ok) << s;
+  }
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// A plain resource is exactly one that resourceprep keeps as it is: valid,
+// unchanged, of the same bytes. Random texts over the edges: lengths
+// around 16 and 1023 bytes, controls, DEL, bytes of multi-byte characters.
+TEST(FastPath, PlainResourceAgreesWithResourceprep) {
+  std::mt19937 rng(1023);
+  const std::string alphabet = std::string("aZ0 ~!/@\t\x7f\x1f\xc3\xa9\xc2\xad", 15);
+  for (int i = 0; i < 50000; ++i) {
+    std::size_t n = rng() % 40;
+    if (i % 100 == 0) n = 1020 + rng() % 8;
+    std::string s;
+    for (std::size_t k = 0; k < n; ++k) {
+      s += rng() % 8 == 0 ? alphabet[rng() % alphabet.size()] : static_cast<char>('a' + rng() % 26);
+    }
+    const bool plain = is_plain_resource(s);
+    const Result<PreparedText> prepared = prepare_resource(s);
+    const bool kept = prepared.ok() && prepared->unchanged() && prepared->str() == s;
+    const bool ascii = std::all_of(s.begin(), s.end(), [](char c) { return (c & 0x80) == 0; });
+    // Plain implies kept; on ASCII text the two are the same question.
+    ASSERT_TRUE(!plain || kept) << s;
+    if (ascii) {
+      ASSERT_EQ(plain, kept) << s;
+    }
+  }
+}
+
+TEST(FastPath, ReplacedResourceKeepsTheBarePart) {
+  for (const char* text : {"a@b", "a@b/old", "b", "b/old"}) {
+    const JidValue v = *parse_address(text);
+    const JidValue r = replace_resource(v, Part(std::string_view("new")));
+    EXPECT_EQ(bare_text(r), bare_text(v)) << text;
+    EXPECT_EQ(resource_part(r), std::optional<std::string_view>("new")) << text;
+    EXPECT_EQ(node_part(r), node_part(v)) << text;
+    EXPECT_EQ(describe(parse_address(r.text())), "ok:" + std::string(r.text())) << text;
   }
 }
 
