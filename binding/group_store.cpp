@@ -7,13 +7,14 @@
 namespace quorvel::binding {
 
 GroupStore::Ref GroupStore::keep(std::string_view bytes) {
+  if (bytes.empty()) return Ref{};
   if (bytes.size() > 0xFFFFFFFFu || chunks_.size() >= 0xFFFFFFFFu) {
     throw std::length_error("--dedupe input too large");
   }
   // A text of more than a quarter chunk gets a chunk of its own, so that no
   // chunk is left mostly empty.
   if (bytes.size() > kChunkSize / 4) {
-    auto own = std::make_unique<char[]>(bytes.size() == 0 ? 1 : bytes.size());
+    auto own = std::make_unique<char[]>(bytes.size());
     std::memcpy(own.get(), bytes.data(), bytes.size());
     chunks_.push_back(std::move(own));
     return {static_cast<std::uint32_t>(chunks_.size() - 1), 0, static_cast<std::uint32_t>(bytes.size())};
@@ -24,7 +25,7 @@ GroupStore::Ref GroupStore::keep(std::string_view bytes) {
     chunk_used_ = 0;
   }
   Ref r{ordinary_chunk_, static_cast<std::uint32_t>(chunk_used_), static_cast<std::uint32_t>(bytes.size())};
-  if (!bytes.empty()) std::memcpy(chunks_[ordinary_chunk_].get() + chunk_used_, bytes.data(), bytes.size());
+  std::memcpy(chunks_[ordinary_chunk_].get() + chunk_used_, bytes.data(), bytes.size());
   chunk_used_ += bytes.size();
   return r;
 }

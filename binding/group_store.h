@@ -62,6 +62,8 @@ class GroupStore {
   static constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 
   std::string_view view(const Ref& r) const noexcept {
+    // An empty text has no chunk (there may be none yet).
+    if (r.size == 0) return {};
     return {chunks_[r.chunk].get() + r.offset, r.size};
   }
   Ref keep(std::string_view bytes);

@@ -117,3 +117,12 @@ def test_native_groups_match_python_groups():
     for start in range(0, len(python), 37):
         for limit in (0, 1, 50, 1 << 20):
             assert native.render(start, limit) == python.render(start, limit)
+
+
+def test_native_groups_start_with_empty_texts():
+    # Nothing stored yet, then texts with no bytes at all.
+    groups = _Groups()
+    groups.add("", 0, 1, "")
+    groups.add("", 1, 2, "")
+    assert groups.group(0) == ("", 2, [(0, 1, "")], 0)
+    assert groups.render(0, 100) == (b"", 0) and groups.duplicate_groups() == 1
