@@ -126,3 +126,14 @@ def test_native_groups_start_with_empty_texts():
     groups.add("", 1, 2, "")
     assert groups.group(0) == ("", 2, [(0, 1, "")], 0)
     assert groups.render(0, 100) == (b"", 0) and groups.duplicate_groups() == 1
+
+
+@pytest.mark.parametrize("count", [100, 8191, 8192, 20000])
+def test_progress_when_the_per_line_route_shows_it(tmp_path, count):
+    # Shown from the same number of lines on; the figures in it may differ.
+    path = tmp_path / "lines.txt"
+    path.write_bytes(b"".join(b"user%d@example.com\n" % i for i in range(count)))
+    block, per_line = _both(["--progress", "always", "-q", "-f", str(path)])
+    assert block[:2] == per_line[:2]
+    assert (block[2] == b"") == (per_line[2] == b"")
+    assert block[2] == b"" or block[2].endswith(b"\r\x1b[K")

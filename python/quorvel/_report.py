@@ -154,9 +154,11 @@ class Report:
 
     def block(self, block: Block, part: int, bare_only: bool, dedupe: bool) -> None:
         """A block of input lines through quorvel.jid in one call (text output only)."""
-        from quorvel.jid import _normalise_block
+        from quorvel.jid import _Groups, _normalise_block
 
         groups = self.groups if dedupe else None
+        # The block route adds to the native groups directly.
+        assert groups is None or isinstance(groups, _Groups)
         out, failures, valid, _ = _normalise_block(block.data, part, bare_only, block.first_line,
                                                    groups, self._source_id(block.source))
         self.valid += valid

@@ -122,13 +122,14 @@ def blocks_from_stream(name: str, stream: BinaryIO, progress: Progress | None = 
         data = bytes(pending[:cut])
         del pending[:cut]
         yield Block(name, line, data)
-        line += data.count(b"\n")
-        if progress is not None:
+        first, line = line, line + data.count(b"\n")
+        # As often as the per-line route: when a multiple of its interval of
+        # lines has gone by.
+        every = _PROGRESS_EVERY_LINES
+        if progress is not None and (line - 1) // every > (first - 1) // every:
             progress.update(done - len(pending), line - 1)
     if pending:
         yield Block(name, line, bytes(pending))
-        if progress is not None:
-            progress.update(done, line)
 
 
 class Progress:
