@@ -1,14 +1,17 @@
+// The plain-ASCII fast path for texts longer than the short path takes (64
+// bytes and more, rare in practice): a scan segment by segment, sixteen bytes
+// at a time; and the dispatch between the two paths for the tests.
 #include "ascii_address.h"
 
 #include <array>
 #include <cstdint>
 #include <cstring>
 
+#include "ascii_short.h"
 #include "idna_check.h"
 #include "profile_ascii.h"
 #include "quorvel/address.h"
 #include "scan.h"
-#include "ascii_short.h"
 
 namespace quorvel {
 namespace {
