@@ -11,8 +11,6 @@
 
 namespace quorvel::binding {
 
-__attribute__((tls_model("initial-exec"))) thread_local int LockDepth::depth_ = 0;
-
 // ---- PyError ---------------------------------------------------------------
 
 PyError PyError::lazy(PyObject* type, PyRef arg) noexcept {

@@ -16,7 +16,8 @@ import sys
 
 import atheris
 
-from quorvel.jid import JID, InvalidJID, unescape_node
+from quorvel._report import PyGroups
+from quorvel.jid import JID, InvalidJID, _Groups, _normalise_block, unescape_node
 
 # The suite's account of which stored texts may read back otherwise.
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tests"))
@@ -103,6 +104,60 @@ def check_value(j):
         assert str(JID(s, bare=True)) == again.bare
 
 
+PARTS = ("full", "bare", "node", "domain", "resource")
+
+
+def per_line(data, part, bare_only):
+    """The command-line tool's per-line rules, on the lines of `data`."""
+    pieces = data.split(b"\n")
+    if pieces[-1] == b"":
+        pieces.pop()
+    out, failures, values = [], [], []
+    size = 0
+    for n, raw in enumerate(pieces, 1):
+        if n < len(pieces) or data.endswith(b"\n"):
+            raw = raw[:-1] if raw.endswith(b"\r") else raw
+        if not raw or raw == b"#" or raw.startswith(b"# "):
+            continue
+        try:
+            text = raw.decode("utf-8")
+        except UnicodeDecodeError:
+            failures.append((size, n, raw, None))
+            continue
+        j = JID()
+        try:
+            if bare_only:
+                j.bare = text
+            else:
+                j.full = text
+        except InvalidJID as exc:
+            failures.append((size, n, raw, str(exc)))
+            continue
+        value = getattr(j, PARTS[part]) or ""
+        values.append((value, n, text))
+        line = (value + "\n").encode()
+        out.append(line)
+        size += len(line)
+    return b"".join(out), failures, values
+
+
+@atheris.instrument_func
+def check_block(fdp):
+    """The tool's block route against its per-line rules, and the native
+    --dedupe groups against the Python ones."""
+    data = fdp.ConsumeBytes(fdp.ConsumeIntInRange(0, 256))
+    part = fdp.ConsumeIntInRange(0, 4)
+    bare_only = fdp.ConsumeBool()
+    out, failures, valid, lines = _normalise_block(data, part, bare_only, 1, None, 0)
+    expected_out, expected_failures, values = per_line(data, part, bare_only)
+    assert (out, failures, valid) == (expected_out, expected_failures, len(values)), data
+    native, python = _Groups(), PyGroups()
+    for value, n, text in values:
+        native.add(value, 0, n, text)
+        python.add(value, 0, n, text)
+    assert [native.group(i) for i in range(len(native))] == [python.group(i) for i in range(len(python))]
+
+
 @atheris.instrument_func
 def test_one(data):
     fdp = atheris.FuzzedDataProvider(data)
@@ -151,6 +206,8 @@ def test_one(data):
         assert isinstance(out, str) and out and out[0] != " " and out[-1] != " "
     except (InvalidJID, TypeError, UnicodeEncodeError) as exc:
         check_invalid(exc)
+
+    check_block(fdp)
 
 
 if __name__ == "__main__":

@@ -1,8 +1,10 @@
-"""Where the command-line tool's addresses come from, one record at a time.
+"""Where the command-line tool's addresses come from: one record at a time,
+or whole blocks of lines.
 
 Files are read as bytes and decoded line by line, so one undecodable line
 is reported on its own instead of ending the run, and memory stays flat
-however long the input is.
+however long the input is. Blocks hold whole lines and are decoded by
+quorvel.jid (see _report.Report.block), with the same rules.
 """
 
 from __future__ import annotations
@@ -15,6 +17,9 @@ from typing import BinaryIO, Iterator, TextIO
 
 NOT_UTF8 = "not valid UTF-8"
 SHOWN_MAX = 60  # characters of an input quoted in a text-mode message
+
+# The size of the reads of the block route.
+BLOCK_BYTES = 1 << 18
 
 # Below this size a file is read before a progress line would be useful.
 PROGRESS_MIN_BYTES = 16 * 1024 * 1024
@@ -86,6 +91,45 @@ def from_stream(name: str, stream: BinaryIO, progress: Progress | None = None) -
             yield Record(name, n, raw.decode("utf-8"))
         except UnicodeDecodeError:
             yield Record(name, n, raw.decode("utf-8", "backslashreplace"), NOT_UTF8, raw)
+
+
+@dataclass(slots=True)
+class Block:
+    """Whole lines of one source, the first of them line `first_line`; only
+    the last block of a source may end without a newline."""
+
+    source: str
+    first_line: int
+    data: bytes
+
+
+def blocks_from_stream(name: str, stream: BinaryIO, progress: Progress | None = None) -> Iterator[Block]:
+    # read1: whatever is there, so that lines from a pipe are dealt with as
+    # they come rather than once a whole block has arrived.
+    read = getattr(stream, "read1", stream.read)
+    pending = bytearray()
+    line = 1
+    done = 0
+    while True:
+        chunk = read(BLOCK_BYTES)
+        if not chunk:
+            break
+        done += len(chunk)
+        pending += chunk
+        cut = pending.rfind(b"\n") + 1
+        if cut == 0:
+            continue
+        data = bytes(pending[:cut])
+        del pending[:cut]
+        yield Block(name, line, data)
+        first, line = line, line + data.count(b"\n")
+        # As often as the per-line route: when a multiple of its interval of
+        # lines has gone by.
+        every = _PROGRESS_EVERY_LINES
+        if progress is not None and (line - 1) // every > (first - 1) // every:
+            progress.update(done - len(pending), line - 1)
+    if pending:
+        yield Block(name, line, bytes(pending))
 
 
 class Progress:

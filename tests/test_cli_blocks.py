@@ -1,0 +1,139 @@
+"""The block route of quorvel-jid against its per-line twin.
+
+Files go through quorvel.jid a block of lines at a time; with
+QUORVEL_JID_PER_LINE set, every input takes the per-line route instead.
+Both must write the same bytes to standard output and standard error and
+exit with the same status, for every mode the block route takes, over
+inputs that hold every kind of line the tool meets.
+"""
+
+import random
+import subprocess
+
+import pytest
+
+from cli_support import command, env
+from quorvel import _sources
+from quorvel._report import PyGroups
+from quorvel.jid import _Groups
+
+FIXED = [
+    b"user@example.com", b"User@Example.COM./Home", b"a@b\r", b"a@b/with\rcarriage",
+    b"", b"#", b"# a comment", b"#chan@irc.example", b"  ", b"a@@b", b"@b", b"a@",
+    b"a@b/", b"x" * 70 + b"@b", b"a@" + b"d" * 64 + b".com", b"a@b/" + b"r" * 1024,
+    b"\xff\xfe@x", b"\xc0\xaf@x", b"\xed\xa0\x80@x", b"a@b/" + b"\xc3" * 70,
+    "j\u00fcrgen@m\u00fcnchen.example/r\u00e9sum\u00e9".encode(), "\uff21@\uff42".encode(),
+    "a@stra\u00dfe.example".encode(), b"a@xn--mnchen-3ya.de", b"a@192.168.0.1/r", b"a@[::1]/r",
+    b"a b@c", b"a@b/ spaced \t out ", b"it's@example.com", b"quote\"d@example.com",
+    b"back\\slash@example.com", "caf\u00e9'@example.com".encode(), b"a@b/c@d/e", b"b/a@c",
+    b"A@B", b"a@b", b"A@b/R", b"a@B/R", "\u00c4\u00df@B\u00fccher.Example/\ufb01".encode(),
+]
+
+
+def _random_lines(n, seed):
+    rng = random.Random(seed)
+    pieces = [b"user", b"User", b"@", b"/", b".", b"-", b"example", b"COM", b"x", b" ",
+              b"\xc3\xa9", b"\xc3", b"'", b"\\", b"#", b"\r", b"xn--", b"%", b"\t", b"\x00"]
+    lines = []
+    for _ in range(n):
+        lines.append(b"".join(rng.choice(pieces) for _ in range(rng.randrange(0, 9))))
+    return lines
+
+
+def _input(extra_lines=2000, seed=7, trailing_newline=False):
+    lines = FIXED + _random_lines(extra_lines, seed) + FIXED
+    data = b"\n".join(lines)
+    return data + b"\n" if trailing_newline else data
+
+
+def _both(args, stdin=b""):
+    results = []
+    for per_line in (False, True):
+        e = env()
+        e.pop("QUORVEL_JID_PER_LINE", None)
+        if per_line:
+            e["QUORVEL_JID_PER_LINE"] = "1"
+        r = subprocess.run(command(*args), input=stdin, capture_output=True, env=e, timeout=120)
+        results.append((r.returncode, r.stdout, r.stderr))
+    return results
+
+
+MODES = [[], ["--part", "bare"], ["--part", "node"], ["--part", "domain"], ["--part", "resource"],
+         ["--bare-only"], ["--dedupe"], ["--dedupe", "--part", "bare"], ["--dedupe", "--bare-only"],
+         ["-q"]]
+
+
+@pytest.mark.parametrize("mode", MODES, ids=lambda m: " ".join(m) or "full")
+def test_block_route_matches_per_line_route(tmp_path, mode):
+    first = tmp_path / "first.txt"
+    first.write_bytes(_input())
+    second = tmp_path / "second.txt"
+    second.write_bytes(_input(500, 8, trailing_newline=True))
+    args = [*mode, "A@B", "\u00e9@x", "bad@@x", "-f", str(first), "-f", "-", "-f", str(second)]
+    block, per_line = _both(args, stdin=_input(300, 9))
+    assert block[1]  # something was written
+    assert block == per_line
+
+
+def test_lines_across_reads_and_a_line_longer_than_a_read(tmp_path):
+    # Lines of every length straddle the reads, and two lines are longer
+    # than a whole read; every inch of them is counted in the groups too.
+    rng = random.Random(3)
+    lines = [b"user%d@Example.com/%s" % (i, b"r" * rng.randrange(0, 300)) for i in range(9000)]
+    lines.insert(4000, b"a@b/" + b"x" * (_sources.BLOCK_BYTES + 17))
+    lines.insert(6000, b"\xff" * (_sources.BLOCK_BYTES * 2))
+    path = tmp_path / "big.txt"
+    path.write_bytes(b"\r\n".join(lines))
+    for mode in ([], ["--dedupe", "--part", "domain"]):
+        block, per_line = _both([*mode, "-f", str(path)])
+        assert block == per_line
+
+
+def test_dedupe_groups_with_more_spellings_than_kept(tmp_path):
+    spellings = ["".join(c.upper() if m >> k & 1 else c for k, c in enumerate("abcdefg")) + "@x"
+                 for m in range(128)]
+    path = tmp_path / "many.txt"
+    path.write_text("\n".join(spellings * 3) + "\n", "utf-8")
+    block, per_line = _both(["--dedupe", "-f", str(path)])
+    assert block == per_line
+    assert b"... and 360 more inputs spelled otherwise" in block[1]
+
+
+def test_native_groups_match_python_groups():
+    rng = random.Random(11)
+    native, python = _Groups(), PyGroups()
+    values = [f"v{i}" for i in range(300)] + ["", "\u00e9", "x" * 400000]
+    texts = ["a", "A", "b", "\u00c9", "", "x" * 400000]
+    for n in range(20000):
+        value = rng.choice(values)
+        text = rng.choice(texts + [value])
+        source = rng.randrange(3)
+        native.add(value, source, n, text)
+        python.add(value, source, n, text)
+    assert len(native) == len(python)
+    assert native.duplicate_groups() == python.duplicate_groups()
+    for i in range(len(python)):
+        assert native.group(i) == python.group(i)
+    for start in range(0, len(python), 37):
+        for limit in (0, 1, 50, 1 << 20):
+            assert native.render(start, limit) == python.render(start, limit)
+
+
+def test_native_groups_start_with_empty_texts():
+    # Nothing stored yet, then texts with no bytes at all.
+    groups = _Groups()
+    groups.add("", 0, 1, "")
+    groups.add("", 1, 2, "")
+    assert groups.group(0) == ("", 2, [(0, 1, "")], 0)
+    assert groups.render(0, 100) == (b"", 0) and groups.duplicate_groups() == 1
+
+
+@pytest.mark.parametrize("count", [100, 8191, 8192, 20000])
+def test_progress_when_the_per_line_route_shows_it(tmp_path, count):
+    # Shown from the same number of lines on; the figures in it may differ.
+    path = tmp_path / "lines.txt"
+    path.write_bytes(b"".join(b"user%d@example.com\n" % i for i in range(count)))
+    block, per_line = _both(["--progress", "always", "-q", "-f", str(path)])
+    assert block[:2] == per_line[:2]
+    assert (block[2] == b"") == (per_line[2] == b"")
+    assert block[2] == b"" or block[2].endswith(b"\r\x1b[K")
