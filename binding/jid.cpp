@@ -6,7 +6,6 @@
 // very same two type objects, which are never freed.
 #include <atomic>
 
-#include "batch.h"
 #include "jid_object.h"
 #include "support.h"
 
@@ -151,17 +150,6 @@ int module_exec(PyObject* module) noexcept {
     if (!PyUnicode_Check(function_name.get())) return type_mismatch(function_name.get(), "str");
     if (auto added = add_to_module(module, function_name.get(), function.get()); !added) {
       return std::move(added).error();
-    }
-
-    // The command-line tool's helpers: private, so not in __all__.
-    PyRef block = PyRef::steal(PyCMethod_New(&normalise_block_def, module, module_name.get(), nullptr));
-    if (!block || PyModule_AddObjectRef(module, "_normalise_block", block.get()) < 0) {
-      return PyError::fetch();
-    }
-    auto groups = groups_type();
-    if (!groups) return std::move(groups).error();
-    if (PyModule_AddObjectRef(module, "_Groups", reinterpret_cast<PyObject*>(groups.value())) < 0) {
-      return PyError::fetch();
     }
 
     PyObject* invalid_jid = invalid_jid_type();

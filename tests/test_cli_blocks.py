@@ -1,6 +1,6 @@
 """The block route of quorvel-jid against its per-line twin.
 
-Files go through quorvel.jid a block of lines at a time; with
+Files go through quorvel._blocks a block of lines at a time; with
 QUORVEL_JID_PER_LINE set, every input takes the per-line route instead.
 Both must write the same bytes to standard output and standard error and
 exit with the same status, for every mode the block route takes, over
@@ -15,7 +15,8 @@ import pytest
 from cli_support import command, env
 from quorvel import _sources
 from quorvel._report import PyGroups
-from quorvel.jid import _Groups
+import quorvel._blocks
+from quorvel._blocks import Groups, normalise_block
 
 FIXED = [
     b"user@example.com", b"User@Example.COM./Home", b"a@b\r", b"a@b/with\rcarriage",
@@ -101,7 +102,7 @@ def test_dedupe_groups_with_more_spellings_than_kept(tmp_path):
 
 def test_native_groups_match_python_groups():
     rng = random.Random(11)
-    native, python = _Groups(), PyGroups()
+    native, python = Groups(), PyGroups()
     values = [f"v{i}" for i in range(300)] + ["", "\u00e9", "x" * 400000]
     texts = ["a", "A", "b", "\u00c9", "", "x" * 400000]
     for n in range(20000):
@@ -121,7 +122,7 @@ def test_native_groups_match_python_groups():
 
 def test_native_groups_start_with_empty_texts():
     # Nothing stored yet, then texts with no bytes at all.
-    groups = _Groups()
+    groups = Groups()
     groups.add("", 0, 1, "")
     groups.add("", 1, 2, "")
     assert groups.group(0) == ("", 2, [(0, 1, "")], 0)
@@ -137,3 +138,54 @@ def test_progress_when_the_per_line_route_shows_it(tmp_path, count):
     assert block[:2] == per_line[:2]
     assert (block[2] == b"") == (per_line[2] == b"")
     assert block[2] == b"" or block[2].endswith(b"\r\x1b[K")
+
+
+def test_blocks_module_holds_the_two_helpers():
+    assert {n for n in dir(quorvel._blocks) if not n.startswith("_")} == {"Groups", "normalise_block"}
+    assert Groups.__module__ == normalise_block.__module__ == "quorvel._blocks"
+    assert normalise_block.__self__ is quorvel._blocks
+
+
+GOOD_BLOCK = (b"a@b\n", 0, False, 1, None, 0)
+
+
+@pytest.mark.parametrize("change, error", [
+    ({0: "a@b\n"}, TypeError),
+    ({1: 5}, IndexError),
+    ({1: -1}, IndexError),
+    ({1: "0"}, TypeError),
+    ({3: -1}, OverflowError),
+    ({4: PyGroups()}, TypeError),
+    ({4: object()}, TypeError),
+    ({5: 1 << 32}, IndexError),
+    ({5: -1}, IndexError),
+])  # fmt: skip
+def test_normalise_block_refuses_bad_arguments(change, error):
+    args = list(GOOD_BLOCK)
+    for k, v in change.items():
+        args[k] = v
+    with pytest.raises(error):
+        normalise_block(*args)
+    with pytest.raises(TypeError):
+        normalise_block(*GOOD_BLOCK[:5])
+    assert normalise_block(*GOOD_BLOCK) == (b"a@b\n", [], 1, 1)
+
+
+@pytest.mark.parametrize("call, error", [
+    (lambda g: g.add("v", 0, 1), TypeError),
+    (lambda g: g.add(b"v", 0, 1, "t"), TypeError),
+    (lambda g: g.add("v", -1, 1, "t"), IndexError),
+    (lambda g: g.add("v", 0, 1 << 32, "t"), IndexError),
+    (lambda g: g.add("\ud800", 0, 1, "t"), UnicodeEncodeError),
+    (lambda g: g.group(1), IndexError),
+    (lambda g: g.group(-1), IndexError),
+    (lambda g: g.render(2, 10), IndexError),
+    (lambda g: g.render(0), TypeError),
+    (lambda g: Groups(1), TypeError),
+])  # fmt: skip
+def test_groups_refuse_bad_arguments_and_keep_their_contents(call, error):
+    groups = Groups()
+    groups.add("v", 0, 1, "V")
+    with pytest.raises(error):
+        call(groups)
+    assert len(groups) == 1 and groups.group(0) == ("v", 1, [(0, 1, "V")], 0)

@@ -1,5 +1,6 @@
 """Arbitrary text (lone surrogates included) and arbitrary objects against
-every entry point of quorvel.jid, under atheris.
+every entry point of quorvel.jid, and arbitrary blocks of lines against the
+command-line tool's native helpers in quorvel._blocks, under atheris.
 
 Anything but the documented exceptions, a setter that fails and still
 changes its object, or a value that does not survive str/pickle/copy is a
@@ -17,7 +18,8 @@ import sys
 import atheris
 
 from quorvel._report import PyGroups
-from quorvel.jid import JID, InvalidJID, _Groups, _normalise_block, unescape_node
+from quorvel._blocks import Groups, normalise_block
+from quorvel.jid import JID, InvalidJID, unescape_node
 
 # The suite's account of which stored texts may read back otherwise.
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tests"))
@@ -148,10 +150,10 @@ def check_block(fdp):
     data = fdp.ConsumeBytes(fdp.ConsumeIntInRange(0, 256))
     part = fdp.ConsumeIntInRange(0, 4)
     bare_only = fdp.ConsumeBool()
-    out, failures, valid, lines = _normalise_block(data, part, bare_only, 1, None, 0)
+    out, failures, valid, lines = normalise_block(data, part, bare_only, 1, None, 0)
     expected_out, expected_failures, values = per_line(data, part, bare_only)
     assert (out, failures, valid) == (expected_out, expected_failures, len(values)), data
-    native, python = _Groups(), PyGroups()
+    native, python = Groups(), PyGroups()
     for value, n, text in values:
         native.add(value, 0, n, text)
         python.add(value, 0, n, text)

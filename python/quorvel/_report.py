@@ -28,7 +28,7 @@ class Outcome:
 
 
 class Groups(Protocol):
-    """The --dedupe groups: quorvel.jid._Groups, or PyGroups below."""
+    """The --dedupe groups: quorvel._blocks.Groups, or PyGroups below."""
 
     def add(self, value: str, source: int, line: int, text: str, /) -> None: ...
     def __len__(self) -> int: ...
@@ -55,7 +55,7 @@ class Group:
 
 class PyGroups:
     """The groups in plain Python objects: the per-line route's store, and
-    the slow twin the tests hold quorvel.jid._Groups to."""
+    the slow twin the tests hold quorvel._blocks.Groups to."""
 
     def __init__(self) -> None:
         self._groups: dict[str, Group] = {}
@@ -154,14 +154,14 @@ class Report:
         self.groups.add(outcome.value, self._source_id(r.source), r.line, r.text)
 
     def block(self, block: Block, part: int, bare_only: bool, dedupe: bool) -> None:
-        """A block of input lines through quorvel.jid in one call (text output only)."""
-        from quorvel.jid import _Groups, _normalise_block
+        """A block of input lines through quorvel._blocks in one call (text output only)."""
+        from quorvel._blocks import Groups, normalise_block
 
         groups = self.groups if dedupe else None
         # The block route adds to the native groups directly.
-        assert groups is None or isinstance(groups, _Groups)
-        out, failures, valid, _ = _normalise_block(block.data, part, bare_only, block.first_line,
-                                                   groups, self._source_id(block.source))
+        assert groups is None or isinstance(groups, Groups)
+        out, failures, valid, _ = normalise_block(block.data, part, bare_only, block.first_line,
+                                                  groups, self._source_id(block.source))
         self.valid += valid
         if not failures:
             if out:

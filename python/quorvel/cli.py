@@ -143,7 +143,7 @@ def _stdin_usable() -> bool:
 
 
 def _block_mode(args: argparse.Namespace) -> tuple[int, bool] | None:
-    """(part, bare_only) when files go through quorvel.jid a block at a time.
+    """(part, bare_only) when files go through quorvel._blocks a block at a time.
 
     That route gives the same output as the per-line one for the modes it
     knows: text output of addresses or one of their parts. QUORVEL_JID_PER_LINE
@@ -183,11 +183,16 @@ def _records(args: argparse.Namespace, report_io_error: Callable[[str], None],
 
 
 def _run(args: argparse.Namespace, prog: str) -> int:
-    from quorvel.jid import InvalidJID, _Groups
+    from quorvel.jid import InvalidJID
 
     evaluate = _mode_evaluator(args) or _evaluator(args.part, args.unescape, args.bare_only)
     block_mode = _block_mode(args)
-    report = Report(sys.stdout, args.json, _Groups() if block_mode is not None else None)
+    groups = None
+    if block_mode is not None:
+        from quorvel._blocks import Groups
+
+        groups = Groups()
+    report = Report(sys.stdout, args.json, groups)
     io_errors = 0
 
     def report_io_error(message: str) -> None:
