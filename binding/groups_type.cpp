@@ -96,8 +96,10 @@ PyObject* groups_group(PyObject* self, PyObject* arg) noexcept {
 }
 
 // render(start, limit) -> (bytes, next): the lines of the groups from
-// `start` that have one input each (just the value), up to the first group
-// of more inputs, the end, or about `limit` bytes.
+// `start` that have one input each and a value that reads back as itself
+// (just the value), up to the first other group, the end, or about `limit`
+// bytes. The tool formats the others, and checks how their values read
+// back, in Python.
 PyObject* groups_render(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
     if (nargs != 2) return PyError::with_text(PyExc_TypeError, "render() takes 2 arguments");
@@ -108,8 +110,10 @@ PyObject* groups_render(PyObject* self, PyObject* const* args, Py_ssize_t nargs)
     if (limit == -1 && PyErr_Occurred()) return PyError::fetch();
     std::string out;
     std::size_t g = start.value();
-    for (; g < store.size() && store.count(g) == 1 && static_cast<Py_ssize_t>(out.size()) < limit; ++g) {
-      out += store.value(g);
+    for (; g < store.size() && static_cast<Py_ssize_t>(out.size()) < limit; ++g) {
+      const std::string_view value = store.value(g);
+      if (store.count(g) != 1 || may_read_back_otherwise(value)) break;
+      out += value;
       out += '\n';
     }
     PyRef bytes = PyRef::steal(PyBytes_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size())));
@@ -162,6 +166,14 @@ Outcome<PyTypeObject*> groups_type() {
     return expected;
   }
   return reinterpret_cast<PyTypeObject*>(made);
+}
+
+bool may_read_back_otherwise(std::string_view value) noexcept {
+  for (const char c : value) {
+    if (c == '/') return false;
+    if (static_cast<unsigned char>(c) >= 0x80 || (c >= 'A' && c <= 'Z')) return true;
+  }
+  return false;
 }
 
 Outcome<std::uint32_t> index_from(PyObject* obj, std::size_t limit) {

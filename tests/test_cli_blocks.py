@@ -13,7 +13,7 @@ import subprocess
 import pytest
 
 from cli_support import command, env
-from quorvel import _sources
+from quorvel import _sources, cli
 from quorvel._report import PyGroups
 import quorvel._blocks
 from quorvel._blocks import Groups, normalise_block
@@ -28,6 +28,11 @@ FIXED = [
     b"a b@c", b"a@b/ spaced \t out ", b"it's@example.com", b"quote\"d@example.com",
     b"back\\slash@example.com", "caf\u00e9'@example.com".encode(), b"a@b/c@d/e", b"b/a@c",
     b"A@B", b"a@b", b"A@b/R", b"a@B/R", "\u00c4\u00df@B\u00fccher.Example/\ufb01".encode(),
+    # Values that read back as another address or not at all (see
+    # tests/refold.py), next to ones that read back as themselves.
+    "\u2c7d@example.com".encode(), b"v@example.com", "\u1d2c\u0301@b".encode(),
+    ("\u1d35\u0307" * 511 + "@b").encode(), "a@\u2c7d.example/\u2c7d".encode(), "a@b/\u2c7d".encode(),
+    "\u2c7d".encode(), "x@[::A]/R".encode(),
 ]
 
 
@@ -70,7 +75,10 @@ def test_block_route_matches_per_line_route(tmp_path, mode):
     first.write_bytes(_input())
     second = tmp_path / "second.txt"
     second.write_bytes(_input(500, 8, trailing_newline=True))
-    args = [*mode, "A@B", "\u00e9@x", "bad@@x", "-f", str(first), "-f", "-", "-f", str(second)]
+    # Each file holds every FIXED line twice; values of one input each that
+    # read back otherwise come from the arguments.
+    args = [*mode, "A@B", "\u00e9@x", "bad@@x", "\u2c7d@x", "\u1d2c\u0301@c/\u2c7d", "-f", str(first), "-f", "-",
+            "-f", str(second)]
     block, per_line = _both(args, stdin=_input(300, 9))
     assert block[1]  # something was written
     assert block == per_line
@@ -85,7 +93,8 @@ def test_lines_across_reads_and_a_line_longer_than_a_read(tmp_path):
     lines.insert(6000, b"\xff" * (_sources.BLOCK_BYTES * 2))
     path = tmp_path / "big.txt"
     path.write_bytes(b"\r\n".join(lines))
-    for mode in ([], ["--dedupe", "--part", "domain"]):
+    # --dedupe prints 9000 single values, several pieces of output apart.
+    for mode in ([], ["--dedupe", "--part", "domain"], ["--dedupe"]):
         block, per_line = _both([*mode, "-f", str(path)])
         assert block == per_line
 
@@ -103,7 +112,7 @@ def test_dedupe_groups_with_more_spellings_than_kept(tmp_path):
 def test_native_groups_match_python_groups():
     rng = random.Random(11)
     native, python = Groups(), PyGroups()
-    values = [f"v{i}" for i in range(300)] + ["", "\u00e9", "x" * 400000]
+    values = [f"v{i}" for i in range(300)] + ["", "\u00e9", "x" * 400000, "V", "a/B", "A/b", "\u00e9/x"]
     texts = ["a", "A", "b", "\u00c9", "", "x" * 400000]
     for n in range(20000):
         value = rng.choice(values)
@@ -189,3 +198,54 @@ def test_groups_refuse_bad_arguments_and_keep_their_contents(call, error):
     with pytest.raises(error):
         call(groups)
     assert len(groups) == 1 and groups.group(0) == ("v", 1, [(0, 1, "V")], 0)
+
+
+# Pieces of addresses: plain ASCII, capitals, and characters whose prepared
+# form holds a character with a case-folding entry (U+2C7D gives 'V', U+1D2C
+# U+0301 gives U+00C1, U+1D35 U+0307 gives U+0130), or not (U+00E9, U+00DF,
+# U+FB01, U+216B).
+PIECES = ["a", "z", "Z", "1", "-", "\u2c7d", "\u1d2c\u0301", "\u1d35\u0307", "\u00e9", "\u00df", "\ufb01",
+          "\u216b"]
+
+
+def _addresses(n, seed):
+    rng = random.Random(seed)
+
+    def word(lo, hi):
+        return "".join(rng.choice(PIECES) for _ in range(rng.randrange(lo, hi)))
+
+    for _ in range(n):
+        node, resource = word(0, 4), word(0, 3)
+        domain = ".".join(word(1, 4) for _ in range(rng.randrange(1, 3)))
+        yield (f"{node}@" if node else "") + domain + (f"/{resource}" if resource else "")
+
+
+def _reads_back(reader, value):
+    try:
+        return reader(value)
+    except ValueError as e:
+        return e
+
+
+@pytest.mark.parametrize("part", cli.PARTS)
+@pytest.mark.parametrize("bare_only", [False, True])
+def test_values_rendered_natively_read_back_as_themselves(part, bare_only):
+    # Groups.render writes a value without reading it back; the values it
+    # stops at, Python reads back. Everything it writes must read back as
+    # itself, and what it stops at must include the values that do not.
+    data = "\n".join(_addresses(4000, 5)).encode() + b"\n"
+    groups = Groups()
+    normalise_block(data, cli.PARTS.index(part), bare_only, 1, groups, 0)
+    reader = cli._reader(part, bare_only)
+    rendered, stopped = [], []
+    i = 0
+    while i < len(groups):
+        chunk, i = groups.render(i, 1 << 20)
+        rendered += [line.decode() for line in chunk.split(b"\n")[:-1]]
+        if i < len(groups):
+            stopped.append(groups.group(i)[0])
+            i += 1
+    assert len(rendered) + len(stopped) == len(groups)
+    assert [v for v in rendered if _reads_back(reader, v) != v] == []
+    otherwise = [v for v in stopped if _reads_back(reader, v) != v]
+    assert bool(otherwise) == (part != "resource")

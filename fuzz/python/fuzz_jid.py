@@ -17,8 +17,9 @@ import sys
 
 import atheris
 
-from quorvel._report import PyGroups
 from quorvel._blocks import Groups, normalise_block
+from quorvel._report import PyGroups, may_read_back_otherwise
+from quorvel.cli import _reader
 from quorvel.jid import JID, InvalidJID, unescape_node
 
 # The suite's account of which stored texts may read back otherwise.
@@ -145,8 +146,9 @@ def per_line(data, part, bare_only):
 
 @atheris.instrument_func
 def check_block(fdp):
-    """The tool's block route against its per-line rules, and the native
-    --dedupe groups against the Python ones."""
+    """The tool's block route against its per-line rules, the native
+    --dedupe groups against the Python ones, and the values they print
+    without reading them back against the read-back."""
     data = fdp.ConsumeBytes(fdp.ConsumeIntInRange(0, 256))
     part = fdp.ConsumeIntInRange(0, 4)
     bare_only = fdp.ConsumeBool()
@@ -158,6 +160,12 @@ def check_block(fdp):
         native.add(value, 0, n, text)
         python.add(value, 0, n, text)
     assert [native.group(i) for i in range(len(native))] == [python.group(i) for i in range(len(python))]
+    assert native.render(0, 1 << 20) == python.render(0, 1 << 20)
+    # What render writes unchecked must read back as itself.
+    reader = _reader(PARTS[part], bare_only)
+    for value, _, _ in values:
+        if not may_read_back_otherwise(value):
+            assert reader(value) == value, value
 
 
 @atheris.instrument_func

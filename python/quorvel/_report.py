@@ -53,6 +53,20 @@ class Group:
             self.unlisted += 1
 
 
+def may_read_back_otherwise(value: str) -> bool:
+    """False when the printed value certainly reads back as itself.
+
+    Only a localpart or domain holding a character with a case-folding entry
+    (Table B.2) can read back otherwise, and each such character is beyond
+    ASCII or an ASCII capital. Both parts come before the first "/" of a
+    printed address; a printed resource is looked at the same way, which is
+    only cautious. Groups.render stops at such values (the same rule in
+    binding/groups_type.cpp) so that write_groups checks them.
+    """
+    head = value.partition("/")[0]
+    return not head.isascii() or head != head.lower()
+
+
 class PyGroups:
     """The groups in plain Python objects: the per-line route's store, and
     the slow twin the tests hold quorvel._blocks.Groups to."""
@@ -85,7 +99,7 @@ class PyGroups:
         i = start
         while i < len(self._order) and size < limit:
             value = self._order[i]
-            if self._groups[value].count != 1:
+            if self._groups[value].count != 1 or may_read_back_otherwise(value):
                 break
             line = (value + "\n").encode()
             out.append(line)
@@ -222,14 +236,14 @@ class Report:
             return
         i = 0
         while i < n:
-            if read_back is None:
-                # The groups of one input each are the bulk: their lines come
-                # ready made; only the others are formatted here.
-                chunk, i = groups.render(i, WRITE_BYTES)
-                if chunk:
-                    self._write_bytes(chunk)
-                if i >= n:
-                    break
+            # The groups of one input whose value reads back as itself are
+            # the bulk: their lines come ready made; the others are formatted
+            # here, and their values read back.
+            chunk, i = groups.render(i, WRITE_BYTES)
+            if chunk:
+                self._write_bytes(chunk)
+            if i >= n:
+                break
             value, count, spellings, unlisted = groups.group(i)
             i += 1
             otherwise, again, error = self._read_back(read_back, value)
