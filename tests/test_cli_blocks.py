@@ -9,6 +9,7 @@ inputs that hold every kind of line the tool meets.
 
 import random
 import subprocess
+import sys
 
 import pytest
 
@@ -249,3 +250,30 @@ def test_values_rendered_natively_read_back_as_themselves(part, bare_only):
     assert [v for v in rendered if _reads_back(reader, v) != v] == []
     otherwise = [v for v in stopped if _reads_back(reader, v) != v]
     assert bool(otherwise) == (part != "resource")
+
+
+@pytest.mark.parametrize("columns", [None, "50", "133", "0", "-4", "wide"])
+def test_help_is_as_wide_as_argparse_would_make_it(monkeypatch, columns):
+    # The tool picks the width without shutil (see cli._help_formatter);
+    # argparse's own formatter is the twin.
+    import argparse
+
+    if columns is None:
+        monkeypatch.delenv("COLUMNS", raising=False)
+    else:
+        monkeypatch.setenv("COLUMNS", columns)
+    assert cli._help_formatter("p")._width == argparse.HelpFormatter("p")._width
+
+
+def test_the_tool_leaves_the_heavy_modules_alone(tmp_path):
+    # Its memory stays within a plain loop's only while the run imports
+    # none of these (bench/cli_bench.py measures it).
+    path = tmp_path / "in.txt"
+    path.write_bytes(b"a@b\nA@B\n\xff\n" * 10)
+    code = ("import sys; from quorvel import cli; "
+            "[cli.main(['-q', *m, '-f', sys.argv[1]]) for m in ([], ['--dedupe'])]; "
+            "print(sorted({'shutil', 'dataclasses', 'typing', 'inspect', 'json'} & set(sys.modules)), "
+            "file=sys.stderr)")
+    result = subprocess.run([sys.executable, "-c", code, str(path)], capture_output=True, env=env(),
+                            timeout=120)
+    assert result.stderr.decode().strip() == "[]"

@@ -3,10 +3,13 @@
 from __future__ import annotations
 
 from collections import Counter
-from dataclasses import dataclass, field
-from typing import Callable, Protocol, TextIO
+TYPE_CHECKING = False  # typing itself is not imported at run time
 
 from quorvel._sources import NOT_UTF8, Block, Record
+
+# No dataclasses or typing at run time (see _sources).
+if TYPE_CHECKING:
+    from typing import Callable, Protocol, TextIO
 
 # Each group keeps at most this many of its distinct spellings, so that
 # --dedupe holds one bounded entry per distinct address.
@@ -18,30 +21,35 @@ WRITE_BYTES = 1 << 18
 GroupInfo = tuple[str, int, list[tuple[int, int, str]], int]
 
 
-@dataclass(slots=True)
 class Outcome:
     """A parsed input: the value selected for printing and, for --json, all parts."""
 
-    record: Record
-    value: str
-    parts: dict[str, str | None]
+    __slots__ = ("record", "value", "parts")
+
+    def __init__(self, record: Record, value: str, parts: dict[str, str | None]) -> None:
+        self.record = record
+        self.value = value
+        self.parts = parts
 
 
-class Groups(Protocol):
-    """The --dedupe groups: quorvel._blocks.Groups, or PyGroups below."""
+if TYPE_CHECKING:
+    class Groups(Protocol):
+        """The --dedupe groups: quorvel._blocks.Groups, or PyGroups below."""
 
-    def add(self, value: str, source: int, line: int, text: str, /) -> None: ...
-    def __len__(self) -> int: ...
-    def duplicate_groups(self) -> int: ...
-    def group(self, i: int, /) -> GroupInfo: ...
-    def render(self, start: int, limit: int, /) -> tuple[bytes, int]: ...
+        def add(self, value: str, source: int, line: int, text: str, /) -> None: ...
+        def __len__(self) -> int: ...
+        def duplicate_groups(self) -> int: ...
+        def group(self, i: int, /) -> GroupInfo: ...
+        def render(self, start: int, limit: int, /) -> tuple[bytes, int]: ...
 
 
-@dataclass(slots=True)
 class Group:
-    count: int = 0
-    spellings: list[tuple[int, int, str]] = field(default_factory=list)  # (source, line, text)
-    unlisted: int = 0  # inputs whose spelling did not fit in `spellings`
+    __slots__ = ("count", "spellings", "unlisted")
+
+    def __init__(self) -> None:
+        self.count = 0
+        self.spellings: list[tuple[int, int, str]] = []  # (source, line, text)
+        self.unlisted = 0  # inputs whose spelling did not fit in `spellings`
 
     def add(self, source: int, line: int, text: str) -> None:
         self.count += 1

@@ -10,11 +10,16 @@ from __future__ import annotations
 import argparse
 import os
 import sys
-from typing import Callable, Iterator, Sequence
+TYPE_CHECKING = False  # typing itself is not imported at run time
 
 from quorvel import _sources
 from quorvel._report import Outcome, Report
-from quorvel._sources import Block, Record
+from quorvel._sources import Block
+
+if TYPE_CHECKING:
+    from typing import Callable, Iterator, Sequence
+
+    from quorvel._sources import Record
 
 PARTS = ("full", "bare", "node", "domain", "resource")
 EXIT_OK, EXIT_INVALID, EXIT_USAGE, EXIT_PIPE = 0, 1, 2, 141
@@ -31,9 +36,30 @@ def _version() -> str:
             f"{_build.IDNA_UNICODE_VERSION} (IDNA check))")
 
 
+def _help_formatter(prog: str) -> argparse.HelpFormatter:
+    """argparse's formatter at the width argparse would choose itself.
+
+    argparse asks shutil for the terminal's width whenever an argument is
+    added, and shutil brings the compression modules with it: most of the
+    tool's memory beyond a plain loop over the lines. The width is read as
+    shutil.get_terminal_size reads it.
+    """
+    try:
+        columns = int(os.environ["COLUMNS"])
+    except (KeyError, ValueError):
+        columns = 0
+    if columns <= 0:
+        try:
+            columns = os.get_terminal_size(sys.__stdout__.fileno()).columns  # type: ignore[union-attr]
+        except (AttributeError, ValueError, OSError):
+            columns = 0
+    return argparse.HelpFormatter(prog, width=(columns if columns > 0 else 80) - 2)
+
+
 def _parser(prog: str) -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(
         prog=prog,
+        formatter_class=_help_formatter,
         description="Normalise and check XMPP addresses (JIDs), one per argument or per line.",
         epilog="Blank lines and lines starting with '# ' are skipped. Without addresses or "
                "files, standard input is read when it is not a terminal.",
