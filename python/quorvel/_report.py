@@ -3,11 +3,11 @@
 from __future__ import annotations
 
 from collections import Counter
-TYPE_CHECKING = False  # typing itself is not imported at run time
 
 from quorvel._sources import NOT_UTF8, Block, Record
 
 # No dataclasses or typing at run time (see _sources).
+TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Callable, Protocol, TextIO
 

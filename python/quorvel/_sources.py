@@ -4,7 +4,7 @@ or whole blocks of lines.
 Files are read as bytes and decoded line by line, so one undecodable line
 is reported on its own instead of ending the run, and memory stays flat
 however long the input is. Blocks hold whole lines and are decoded by
-quorvel.jid (see _report.Report.block), with the same rules.
+quorvel._blocks (see _report.Report.block), with the same rules.
 """
 
 from __future__ import annotations
@@ -12,10 +12,10 @@ from __future__ import annotations
 import os
 import sys
 import time
-TYPE_CHECKING = False  # typing itself is not imported at run time
 
 # Neither dataclasses nor typing is imported at run time: together they were
 # a fifth of the tool's peak memory on a large file (see bench/cli_bench.py).
+TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import BinaryIO, Iterator, TextIO
 

@@ -10,12 +10,13 @@ from __future__ import annotations
 import argparse
 import os
 import sys
-TYPE_CHECKING = False  # typing itself is not imported at run time
 
 from quorvel import _sources
 from quorvel._report import Outcome, Report
 from quorvel._sources import Block
 
+# typing is not imported at run time (see _sources).
+TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Callable, Iterator, Sequence
 
