@@ -10,7 +10,10 @@ interleaved over the rounds: the tool, the tool with --dedupe, and the two
 naive loops (a JID per line, its str written, the InvalidJIDs counted; and
 the same loop grouping JIDs into a dict of line numbers, then printing the
 groups). Wall time and peak resident memory of each; the medians are
-reported.
+reported. Each process reads its own peak (VmHWM) as it exits: the ru_maxrss
+that wait4 gives also holds the memory of the process that started it, which
+a fork or vfork shares until the exec, so under bench.py (a process of some
+65 MB) every command had shown 65 MB.
 
 Usage: cli_bench.py [--lines N] [--rounds R] [--json OUT]
 """
@@ -26,6 +29,24 @@ import subprocess
 import sys
 import tempfile
 import time
+
+# Run first in every measured process: writes the peak resident memory of
+# its own address space, in kB, to the file QUORVEL_BENCH_PEAK names.
+PEAK = r"""
+import atexit, os
+def _peak(path=os.environ["QUORVEL_BENCH_PEAK"]):
+    with open("/proc/self/status") as f:
+        kb = next(line.split()[1] for line in f if line.startswith("VmHWM:"))
+    with open(path, "w") as out:
+        out.write(kb)
+atexit.register(_peak)
+"""
+
+# The tool as `python -m quorvel` runs it.
+TOOL = r"""
+import runpy
+runpy.run_module("quorvel", run_name="__main__", alter_sys=True)
+"""
 
 NAIVE = r"""
 import sys
@@ -87,36 +108,39 @@ def generate(path: str, lines: int, seed: int = 13) -> None:
             f.write(text + "\n")
 
 
-def run_one(argv: list[str]) -> tuple[float, int, int]:
+def run_one(argv: list[str], peak_file: str) -> tuple[float, int, int]:
     """Wall seconds, peak RSS in bytes and exit status of one command."""
+    env = dict(os.environ, QUORVEL_BENCH_PEAK=peak_file)
     with open(os.devnull, "wb") as sink:
         t0 = time.perf_counter()
-        proc = subprocess.Popen(argv, stdout=sink, stderr=subprocess.DEVNULL)
-        _, status, usage = os.wait4(proc.pid, 0)
+        status = subprocess.call(argv, stdout=sink, stderr=subprocess.DEVNULL, env=env)
         elapsed = time.perf_counter() - t0
-    proc.returncode = os.waitstatus_to_exitcode(status)
-    return elapsed, usage.ru_maxrss * 1024, proc.returncode
+    with open(peak_file) as f:
+        peak = int(f.read()) * 1024
+    os.unlink(peak_file)
+    return elapsed, peak, status
 
 
 def commands(path: str) -> dict[str, list[str]]:
     py = sys.executable
     return {
-        "tool": [py, "-m", "quorvel", "-f", path],
-        "tool --dedupe": [py, "-m", "quorvel", "--dedupe", "-f", path],
-        "naive loop": [py, "-c", NAIVE, path],
-        "naive dedupe loop": [py, "-c", NAIVE_DEDUPE, path],
+        "tool": [py, "-c", PEAK + TOOL, "-f", path],
+        "tool --dedupe": [py, "-c", PEAK + TOOL, "--dedupe", "-f", path],
+        "naive loop": [py, "-c", PEAK + NAIVE, path],
+        "naive dedupe loop": [py, "-c", PEAK + NAIVE_DEDUPE, path],
     }
 
 
 def measure(lines: int, rounds: int) -> dict[str, dict[str, float]]:
     with tempfile.TemporaryDirectory() as tmp:
         path = os.path.join(tmp, "addresses.txt")
+        peak_file = os.path.join(tmp, "peak")
         generate(path, lines)
         cmds = commands(path)
         samples: dict[str, list[tuple[float, int]]] = {k: [] for k in cmds}
         for _ in range(rounds):
             for name, argv in cmds.items():
-                seconds, rss, status = run_one(argv)
+                seconds, rss, status = run_one(argv, peak_file)
                 # The tool exits 1: the file holds invalid addresses.
                 if status not in (0, 1):
                     raise SystemExit(f"{name} failed with status {status}")
