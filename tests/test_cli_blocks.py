@@ -15,7 +15,7 @@ import pytest
 
 from cli_support import command, env
 from quorvel import _sources, cli
-from quorvel._report import PyGroups
+from quorvel._report import PyGroups, may_read_back_otherwise
 import quorvel._blocks
 from quorvel._blocks import Groups, normalise_block
 
@@ -250,6 +250,10 @@ def test_values_rendered_natively_read_back_as_themselves(part, bare_only):
     assert [v for v in rendered if _reads_back(reader, v) != v] == []
     otherwise = [v for v in stopped if _reads_back(reader, v) != v]
     assert bool(otherwise) == (part != "resource")
+    # The rule itself, which write_groups also uses to skip the read-back of
+    # a group of several inputs.
+    values = [groups.group(i)[0] for i in range(len(groups))]
+    assert [v for v in values if not may_read_back_otherwise(v) and _reads_back(reader, v) != v] == []
 
 
 @pytest.mark.parametrize("columns", [None, "50", "133", "0", "-4", "wide"])
@@ -265,15 +269,21 @@ def test_help_is_as_wide_as_argparse_would_make_it(monkeypatch, columns):
     assert cli._help_formatter("p")._width == argparse.HelpFormatter("p")._width
 
 
-def test_the_tool_leaves_the_heavy_modules_alone(tmp_path):
-    # Its memory stays within a plain loop's only while the run imports
-    # none of these (bench/cli_bench.py measures it).
+@pytest.mark.parametrize("lines, args, loaded", [
+    (b"a@b\nA@B\n\xff\nb@@c\n", [], []),
+    (b"a@b\nA@B\n\xff\nb@@c\n", ["--dedupe"], []),
+    ("a@b\n\u2c7d@b\n".encode(), ["--dedupe"], ["quorvel.jid"]),
+    (b"a@b\n", ["--json"], ["json", "quorvel.jid"]),
+])  # fmt: skip
+def test_the_tool_leaves_the_heavy_modules_alone(tmp_path, lines, args, loaded):
+    # Its memory stays within a plain loop's only while the run imports none
+    # of these (bench/cli_bench.py measures it); quorvel.jid comes in only
+    # for an input or a value read back on the per-line route.
     path = tmp_path / "in.txt"
-    path.write_bytes(b"a@b\nA@B\n\xff\n" * 10)
-    code = ("import sys; from quorvel import cli; "
-            "[cli.main(['-q', *m, '-f', sys.argv[1]]) for m in ([], ['--dedupe'])]; "
-            "print(sorted({'shutil', 'dataclasses', 'typing', 'inspect', 'json'} & set(sys.modules)), "
-            "file=sys.stderr)")
-    result = subprocess.run([sys.executable, "-c", code, str(path)], capture_output=True, env=env(),
-                            timeout=120)
-    assert result.stderr.decode().strip() == "[]"
+    path.write_bytes(lines * 10)
+    code = ("import sys; from quorvel import cli; cli.main(['-q', *sys.argv[2:], '-f', sys.argv[1]]); "
+            "print(sorted({'shutil', 'dataclasses', 'typing', 'inspect', 'json', 'quorvel.jid'} "
+            "& set(sys.modules)), file=sys.stderr)")
+    result = subprocess.run([sys.executable, "-c", code, str(path), *args], capture_output=True,
+                            env=env(), timeout=120)
+    assert result.stderr.decode().strip() == str(loaded)

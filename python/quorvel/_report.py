@@ -69,7 +69,8 @@ def may_read_back_otherwise(value: str) -> bool:
     ASCII or an ASCII capital. Both parts come before the first "/" of a
     printed address; a printed resource is looked at the same way, which is
     only cautious. Groups.render stops at such values (the same rule in
-    binding/groups_type.cpp) so that write_groups checks them.
+    binding/groups_type.cpp) so that write_groups checks them, and
+    write_groups reads back no other value.
     """
     head = value.partition("/")[0]
     return not head.isascii() or head != head.lower()
@@ -206,7 +207,7 @@ class Report:
 
     def _read_back(self, read_back: Callable[[str], str] | None, value: str) -> tuple[bool, str | None, str | None]:
         """(reads back otherwise, the value read back, why it does not read back)."""
-        if read_back is None:
+        if read_back is None or not may_read_back_otherwise(value):
             return False, value, None
         try:
             again = read_back(value)
