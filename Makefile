@@ -1,5 +1,5 @@
 # Everything starts from a clean clone: each target installs what it needs.
-.PHONY: all run test test-sanitize fuzz bench clean
+.PHONY: all run test test-sanitize fuzz bench wheel dist test-wheels clean
 
 all: test
 
@@ -23,5 +23,17 @@ fuzz:
 bench:
 	@bash scripts/bench.sh
 
+# The sdist and a repaired wheel for every CPython >= 3.12 on this machine,
+# in dist/, with the platform tag each earned.
+wheel:
+	@bash scripts/wheel.sh
+
+dist: wheel
+
+# Each wheel (and the sdist) installed into a fresh Debian root without a
+# compiler, then its checks and the Python suite there (root only; minutes).
+test-wheels:
+	@bash scripts/test-wheels.sh
+
 clean:
-	rm -rf build .venv .venv-bench
+	rm -rf build dist .venv .venv-bench
