@@ -29,7 +29,7 @@ ensure_packages() {
 
 # What building and testing the core needs.
 ensure_build_packages() {
-  ensure_packages pkg-config cmake make g++ libicu-dev libidn-dev libgtest-dev
+  ensure_packages cmake make g++ libicu-dev libgtest-dev
 }
 
 python_ok() {

@@ -31,25 +31,6 @@ TOO_MANY_ATS = "second @ found before parsing the resource"
 IDNA = "domain doesn\u2019t pass idna validation"
 
 
-def _has_unicode_16() -> bool:
-    # U+1CCD6 OUTLINED LATIN CAPITAL LETTER A is new in Unicode 16.0; with
-    # older normalisation data it is unassigned and the localpart is refused.
-    try:
-        JID("\U0001ccd6@example.com")
-    except InvalidJID:
-        return False
-    return True
-
-
-HAS_UNICODE_16 = _has_unicode_16()
-
-
-@pytest.fixture
-def unicode_16():
-    if not HAS_UNICODE_16:
-        pytest.skip("the Unicode library predates Unicode 16.0 (U+1CCD6 is unassigned)")
-
-
 def snapshot(jid):
     """Everything observable about a JID's value, for before/after checks."""
     return (bool(jid), str(jid), jid.bare, jid.node, jid.domain, jid.resource, hash(jid))

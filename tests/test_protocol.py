@@ -142,7 +142,7 @@ def test_pickle_and_copy(text, copier):
         assert snapshot(original) == snapshot(JID(text))
 
 
-def test_unstable_preparation_is_folded_again_when_restored(unicode_16):
+def test_unstable_preparation_is_folded_again_when_restored():
     # U+1CCD6 prepares to a capital 'A' (no case folding for characters newer
     # than Unicode 3.2); preparing the stored text again folds it.
     jid = JID("\U0001ccd6@b")

@@ -23,6 +23,7 @@ OUT = ROOT / "core" / "src" / "unicode" / "generated"
 # Generator modules, each owning the files it returns.
 MODULES: tuple[str, ...] = (
     "normalization",
+    "stringprep",
 )
 
 

@@ -1,55 +1,42 @@
-// Per-code-point properties from the RFC 3454 tables, in a compact two-level
-// table built once from libidn's exported tables.
+// Per-code-point properties of the stringprep profiles: RFC 3454's tables,
+// the bidirectional categories and two flags from the Unicode data, all
+// generated into constant tables (see tools/unicode/stringprep.py). Nothing
+// is built at run time.
 #pragma once
 
 #include <cstdint>
-#include <span>
-#include <vector>
+#include <string_view>
+
+#include "unicode/generated/stringprep.h"
 
 namespace quorvel::tables {
 
 using Flags = std::uint16_t;
 
-enum Flag : Flags {
-  kMapToNothing = 1 << 0,  // B.1
-  kCaseFold = 1 << 1,      // has an entry in B.2
-  kAsciiSpace = 1 << 2,    // C.1.1
-  kAsciiControl = 1 << 3,  // C.2.1
-  kProhibited = 1 << 4,    // C.1.2, C.2.2, C.3 ... C.9 (prohibited by every profile)
-  kUnassigned = 1 << 5,    // A.1
-  kNodeExtra = 1 << 6,     // the eight ASCII characters only a localpart refuses
-  kRandAL = 1 << 7,        // Bidi_Class R or AL in the Unicode library's data
-  kLCat = 1 << 8,          // Bidi_Class L in the Unicode library's data
-};
+using generated::kAsciiControl;     // C.2.1
+using generated::kAsciiSpace;       // C.1.1
+using generated::kAssignedAfter16;  // new in Unicode 17.0: unassigned for the profiles
+using generated::kCaseFold;         // has an entry in B.2
+using generated::kFoldInert;        // the B.2 mapping is made of kNfkcInert code points
+using generated::kLCat;             // Bidi_Class L
+using generated::kMapToNothing;     // B.1
+using generated::kNfkcInert;        // NFKC_QC Yes, combining class 0
+using generated::kNodeExtra;        // the eight ASCII characters only a localpart refuses
+using generated::kProhibited;       // C.1.2, C.2.2, C.3 ... C.9
+using generated::kRandAL;           // Bidi_Class R or AL
+using generated::kUnassigned;       // A.1
 
-class CharTables {
- public:
-  static const CharTables& get();
+// ASCII is answered from a flat array; everything else from the two-stage
+// table.
+constexpr Flags flags(char32_t c) noexcept {
+  return c < 0x80 ? generated::ascii_flags[c] : generated::flags_lookup(c);
+}
 
-  Flags flags(char32_t c) const noexcept {
-    if (c > 0x10FFFF) return 0;
-    return blocks_[(static_cast<std::size_t>(index_[c >> kShift]) << kShift) | (c & kMask)];
-  }
-
-  // The B.2 mapping of c; empty when c has none.
-  std::span<const char32_t> case_fold(char32_t c) const noexcept;
-
- private:
-  CharTables();
-
-  static constexpr unsigned kShift = 8;
-  static constexpr char32_t kMask = (1u << kShift) - 1;
-
-  std::vector<std::uint16_t> index_;
-  std::vector<Flags> blocks_;
-
-  struct Fold {
-    char32_t from;
-    std::uint32_t offset;
-    std::uint32_t length;
-  };
-  std::vector<Fold> folds_;        // sorted by `from`
-  std::vector<char32_t> fold_pool_;
-};
+// The B.2 mapping of c as UTF-8; empty when c has none.
+constexpr std::string_view case_fold(char32_t c) noexcept {
+  if (c - 'A' < 26) return {&"abcdefghijklmnopqrstuvwxyz"[c - 'A'], 1};
+  const std::uint16_t v = generated::case_fold_lookup(c);
+  return {generated::case_fold_utf8 + (v >> 4), static_cast<std::size_t>(v & 0xF)};
+}
 
 }  // namespace quorvel::tables

@@ -1,28 +1,39 @@
 // Nodeprep, Nameprep and Resourceprep, composed from the RFC 3454 tables.
 //
 // The published profiles normalise with Unicode 3.2 data and take their bidi
-// classes from the RFC's own tables. Here NFKC and the bidi classes come from
-// current Unicode data (through ICU), and Table A.1 is consulted only after
-// normalisation, so a character unassigned in 3.2 whose normal form is made of
-// 3.2 characters is accepted. Addresses prepared elsewhere with the same rules
-// compare equal to ours; that, not fidelity to 3.2, is the point.
+// classes from the RFC's own tables. Here NFKC and the bidi classes are those
+// of Unicode 16.0, and Table A.1 is consulted only after normalisation, so a
+// character unassigned in 3.2 whose normal form is made of 3.2 characters is
+// accepted. Addresses prepared elsewhere with the same rules compare equal to
+// ours; that, not fidelity to 3.2, is the point.
+//
+// Unicode 16.0 comes from the built-in 17.0 tables. Normalisation is stable:
+// a text of characters assigned in 16.0 has the same NFKC under both, and
+// their bidi classes are the same. A character first assigned in 17.0 is
+// unassigned under 16.0 (and in 3.2, so in A.1): it would pass NFKC
+// untouched and fail the unassigned check. So such a character anywhere in
+// the mapped text fails the profile as unassigned, even where the 17.0 NFKC
+// would have turned it into older characters.
+//
+// The steps, in order: mapping (B.1 to nothing, B.2 case folding where the
+// profile folds), NFKC, prohibited output, the bidi rule, unassigned code
+// points. Plain ASCII takes the byte-class shortcut of profile_ascii.h.
 #include <optional>
 #include <string>
 
 #include "char_tables.h"
 #include "profile_ascii.h"
 #include "quorvel/profiles.h"
-#include "unicode_support.h"
+#include "scan.h"
+#include "unicode/normalize.h"
 #include "utf8.h"
 
 namespace quorvel {
 namespace {
 
-using tables::CharTables;
-
 struct Profile {
   bool case_fold;
-  tables::Flags prohibited;  // flags of CharTables that the profile refuses
+  tables::Flags prohibited;  // flags of char_tables.h that the profile refuses
   const ascii::ClassTable& ascii_classes;
 };
 
@@ -36,100 +47,128 @@ const Profile kNameprep{true, kAlwaysProhibited, ascii::kNameClasses};
 const Profile kResourceprep{false, kAlwaysProhibited | tables::kAsciiControl,
                             ascii::kResourceClasses};
 
-// Steps 4 to 6 over the normalised text, one code point at a time: the
-// prohibited set, the bidirectional rule and unassigned code points.
+// Steps 4 to 6 over the normalised text: the prohibited set, the
+// bidirectional rule and unassigned code points. All but the bidi rule need
+// only the union of the code points' flags, so adding a code point is one
+// OR; the first and last code points, which the bidi rule also needs, are
+// looked up from the text itself, and only when it holds RandALCat.
 class OutputCheck {
  public:
-  OutputCheck(const CharTables& t, const Profile& profile) noexcept
-      : tables_(t), prohibited_mask_(profile.prohibited) {}
+  explicit OutputCheck(tables::Flags prohibited_mask) noexcept
+      : prohibited_mask_(prohibited_mask) {}
 
-  void add(tables::Flags flags) noexcept {
-    prohibited_ |= (flags & prohibited_mask_) != 0;
-    unassigned_ |= (flags & tables::kUnassigned) != 0;
-    const bool randal = (flags & tables::kRandAL) != 0;
-    any_randal_ |= randal;
-    any_l_ |= (flags & tables::kLCat) != 0;
-    if (!seen_any_) first_randal_ = randal;
-    seen_any_ = true;
-    last_randal_ = randal;
-  }
+  void add(tables::Flags flags) noexcept { any_ |= flags; }
 
   void add_all(std::string_view text) noexcept {
-    for (std::size_t i = 0; i < text.size();) add(tables_.flags(utf8::decode(text, i)));
+    for (std::size_t i = 0; i < text.size();) add(tables::flags(utf8::decode(text, i)));
   }
 
-  std::optional<ProfileFailure> failure() const noexcept {
-    if (prohibited_) return ProfileFailure::Prohibited;
-    if (any_randal_ && (any_l_ || !first_randal_ || !last_randal_)) return ProfileFailure::Bidi;
-    if (unassigned_) return ProfileFailure::Unassigned;
+  // A code point the profiles' Unicode version does not have, found before
+  // normalisation.
+  void add_unassigned() noexcept { any_ |= tables::kUnassigned; }
+
+  void reset() noexcept { any_ = 0; }
+
+  // `text` is the checked text, valid UTF-8.
+  std::optional<ProfileFailure> failure(std::string_view text) const noexcept {
+    if (any_ & prohibited_mask_) return ProfileFailure::Prohibited;
+    if ((any_ & tables::kRandAL) &&
+        ((any_ & tables::kLCat) || !(first_flags(text) & tables::kRandAL) ||
+         !(last_flags(text) & tables::kRandAL))) {
+      return ProfileFailure::Bidi;
+    }
+    if (any_ & tables::kUnassigned) return ProfileFailure::Unassigned;
     return std::nullopt;
   }
 
  private:
-  const CharTables& tables_;
+  static tables::Flags first_flags(std::string_view text) noexcept {
+    std::size_t i = 0;
+    return tables::flags(utf8::decode(text, i));
+  }
+
+  static tables::Flags last_flags(std::string_view text) noexcept {
+    std::size_t i = text.size() - 1;
+    while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) --i;
+    return tables::flags(utf8::decode(text, i));
+  }
+
   tables::Flags prohibited_mask_;
-  bool prohibited_ = false;
-  bool unassigned_ = false;
-  bool any_randal_ = false;
-  bool any_l_ = false;
-  bool first_randal_ = false;
-  bool last_randal_ = false;
-  bool seen_any_ = false;
+  tables::Flags any_ = 0;
 };
 
 // Steps 2 to 7 of the profile procedure for a text that is not plain ASCII.
 ProfileResult prepare_general(std::string_view input, const Profile& profile) {
-  const CharTables& t = CharTables::get();
-
-  // Mapping. The mapped text is only materialised once something changes.
-  // Until then the input's code points are also checked as output, which
-  // is what they are in the usual case of an already prepared part.
-  OutputCheck input_check(t, profile);
+  // Mapping. The mapped text is only materialised once something changes,
+  // and its code points are checked as output on the way, which is what
+  // they are whenever normalisation leaves the text alone (the usual case);
+  // otherwise the check starts again on the normalised text.
+  OutputCheck check(profile.prohibited);
   std::string mapped;
   bool mapping_changed = false;
+  std::size_t copied = 0;  // input[0, copied) is in `mapped`, mapped
+  bool newer = false;      // a code point first assigned after Unicode 16.0
+  // kNfkcInert while every code point of the mapped text is NFKC-inert.
+  tables::Flags inert = tables::kNfkcInert;
   for (std::size_t i = 0; i < input.size();) {
     const std::size_t start = i;
+    const auto b = static_cast<unsigned char>(input[i]);
+    if (b < 0x80 && !(profile.case_fold && static_cast<unsigned>(b - 'A') < 26u)) {
+      // ASCII that stays: never in B.1, always NFKC-inert, never new.
+      check.add(tables::generated::ascii_flags[b]);
+      ++i;
+      continue;
+    }
     const char32_t c = utf8::decode(input, i);
     if (c == utf8::kInvalid) return ProfileFailure::InvalidUtf8;
-    const tables::Flags f = t.flags(c);
+    const tables::Flags f = tables::flags(c);
+    newer |= (f & tables::kAssignedAfter16) != 0;
     const bool drop = (f & tables::kMapToNothing) != 0;
     const bool fold = profile.case_fold && (f & tables::kCaseFold) != 0;
     if (!drop && !fold) {
-      if (mapping_changed) {
-        mapped.append(input.substr(start, i - start));
-      } else {
-        input_check.add(f);
-      }
+      inert &= f;
+      check.add(f);
       continue;
     }
     if (!mapping_changed) {
       mapping_changed = true;
-      mapped.reserve(input.size() + 8);
-      mapped.append(input.substr(0, start));
+      mapped.reserve(input.size());  // folding rarely grows a text; short ones stay inline
     }
+    mapped.append(input.substr(copied, start - copied));
+    copied = i;
     if (fold) {
-      for (char32_t m : t.case_fold(c)) utf8::append(mapped, m);
+      const std::string_view folded = tables::case_fold(c);
+      mapped.append(folded);
+      check.add_all(folded);
+      if (!(f & tables::kFoldInert)) inert = 0;
     }
   }
+  if (mapping_changed) mapped.append(input.substr(copied));
   const std::string_view mapped_view = mapping_changed ? std::string_view(mapped) : input;
 
-  // Normalisation.
+  // Normalisation. A text whose every code point is NFKC-inert is its own
+  // NFKC, which is the common case and needs no second pass. (Code points
+  // mapped to nothing do not matter: inert ones stay inert side by side.)
   std::string normalized;
-  const bool normalization_changed = unicode_icu::to_nfkc(mapped_view, normalized);
-  const std::string_view out = normalization_changed ? std::string_view(normalized) : mapped_view;
+  const bool normalization_changed = !inert && unicode::to_nfkc(mapped_view, normalized);
 
-  if (!mapping_changed && !normalization_changed) {
-    if (auto failed = input_check.failure()) return *failed;
-    return PreparedText::unchanged(input);
+  if (normalization_changed) {
+    check.reset();
+    check.add_all(normalized);
   }
-  OutputCheck output_check(t, profile);
-  output_check.add_all(out);
-  if (auto failed = output_check.failure()) return *failed;
+  if (newer) check.add_unassigned();
+  if (auto failed = check.failure(normalization_changed ? std::string_view(normalized) : mapped_view)) {
+    return *failed;
+  }
   if (normalization_changed) return PreparedText::owned(std::move(normalized));
-  return PreparedText::owned(std::move(mapped));
+  if (mapping_changed) return PreparedText::owned(std::move(mapped));
+  return PreparedText::unchanged(input);
 }
 
 ProfileResult run_profile(std::string_view input, const Profile& profile) {
+  // The word-at-a-time ASCII test first: a text that is not ASCII would
+  // otherwise pay for a table look-up per byte before the general path.
+  if (!scan::is_ascii(input)) return prepare_general(input, profile);
   switch (ascii::classify(input, profile.ascii_classes)) {
     case ascii::Outcome::Unchanged:
       return PreparedText::unchanged(input);

@@ -5,8 +5,9 @@
 
 #include <random>
 
+#include "char_tables.h"
 #include "unicode/normalize.h"
-#include "test_support.h"
+#include "unicode_data.h"
 
 #if QUORVEL_HAVE_ICU
 #include <unicode/normalizer2.h>
@@ -92,6 +93,50 @@ TEST_F(IcuOracle, GeneratedTexts) {
     ASSERT_EQ(ours(false, s), icu_normalize(*nfc_, s)) << s;
     ASSERT_EQ(unicode::is_nfc(s), ours(false, s) == s) << s;
   }
+}
+
+int icu_unicode_version() {
+  UVersionInfo v;
+  u_getUnicodeVersion(v);
+  return v[0] * 100 + v[1];
+}
+
+// Bidi_Class is not a stable property: Unicode changed it for these
+// characters, assigned earlier, in the version given. An ICU older than that
+// version must differ on exactly them.
+struct BidiChange {
+  char32_t c;
+  int version;  // major * 100 + minor
+};
+constexpr BidiChange kBidiChanges[] = {
+    {0x1171E, 1600},  // AHOM CONSONANT SIGN MEDIAL RA: NSM to L (now a spacing mark)
+    {0x1D6C1, 1600}, {0x1D6FB, 1600}, {0x1D735, 1600}, {0x1D76F, 1600},
+    {0x1D7A9, 1600},  // mathematical nablas: L to ON
+};
+constexpr int kOldestComparedIcu = 1500;  // the list above starts after it
+
+// RandALCat and LCat of the profiles are ICU's R/AL and L, on the characters
+// ICU has and on the code points unassigned for both (whose defaults depend
+// on the block).
+TEST_F(IcuOracle, BidiCategoriesOfEveryCodePoint) {
+  const int icu_version = icu_unicode_version();
+  if (icu_version < kOldestComparedIcu) {
+    GTEST_SKIP() << "ICU's Unicode " << icu_version / 100 << " is older than the known changes";
+  }
+  const auto age = testing::derived_age();
+  int compared = 0;
+  for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+    if (!icu_knows(c) && age[c] != 0) continue;
+    ++compared;
+    const UCharDirection d = u_charDirection(static_cast<UChar32>(c));
+    const tables::Flags f = tables::flags(c);
+    const bool agree = ((f & tables::kRandAL) != 0) == (d == U_RIGHT_TO_LEFT || d == U_RIGHT_TO_LEFT_ARABIC) &&
+                       ((f & tables::kLCat) != 0) == (d == U_LEFT_TO_RIGHT);
+    bool changed_since = false;
+    for (const BidiChange& ch : kBidiChanges) changed_since |= ch.c == c && ch.version > icu_version;
+    EXPECT_EQ(agree, !changed_since) << std::hex << static_cast<unsigned>(c) << " direction " << std::dec << d;
+  }
+  EXPECT_GT(compared, 1000000);
 }
 
 #else

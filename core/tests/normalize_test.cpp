@@ -2,9 +2,11 @@
 // NFC and NFKC, and the properties the profiles rely on.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <set>
 
 #include "unicode/normalize.h"
+#include "unicode/normalize_whole.h"
 #include "unicode_data.h"
 
 namespace quorvel {
@@ -78,7 +80,12 @@ TEST(NormalizationConformance, EveryRowOfTheUnicodeFile) {
     for (int k : {3, 4}) EXPECT_EQ(nfc(r.c[k]), r.c[3]) << "NFC of c" << k + 1;
     // c4 == NFKC(c1) == ... == NFKC(c5)
     for (int k : {0, 1, 2, 3, 4}) EXPECT_EQ(nfkc(r.c[k]), r.c[3]) << "NFKC of c" << k + 1;
-    for (const std::string& s : r.c) expect_consistent(s);
+    for (const std::string& s : r.c) {
+      expect_consistent(s);
+      // The segmented, quick-checked path and its slow twin agree.
+      EXPECT_EQ(nfkc(s), unicode::normalize_whole(s, true));
+      EXPECT_EQ(nfc(s), unicode::normalize_whole(s, false));
+    }
     // Segments normalise independently: ASCII around the row takes the
     // other paths of the scan ('.' composes with nothing).
     EXPECT_EQ(nfkc("ab." + r.c[0] + "." + r.c[2]), "ab." + r.c[3] + "." + r.c[3]);
@@ -149,6 +156,27 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"truncated sequence kept", "a" + u8(0xFF21) + "\xE2\x82",
              "a" + u8(0xFF21) + "\xE2\x82", "aA\xE2\x82"},
         Case{"new in 17.0 unchanged", u8(0x1CCD6), u8(0x1CCD6), "A"}));
+
+// Random texts mixing ASCII, starters that compose, marks of several
+// classes, jamo, compatibility and excluded characters: the segmented path
+// must give what normalising the whole text at once gives.
+TEST(Normalize, SegmentsAgreeWithTheWholeText) {
+  const std::vector<char32_t> pool = {
+      'a', 'e', 'A', '.', ' ', 0xE9, 0xC5, 0x212B, 0x301, 0x300, 0x323, 0x327, 0x308, 0x345,
+      0x344, 0x5B0, 0x5B7, 0x93C, 0x915, 0x958, 0xF73, 0xF71, 0xF72, 0x1100, 0x1161, 0x11A8,
+      0xAC00, 0xAC01, 0x3131, 0xFB01, 0xFF21, 0xFF9E, 0xFDFA, 0x1E9B, 0x1E0A, 0x0DD9, 0x0DCF,
+      0x0DCA, 0x1D15E, 0x16D67, 0x16D63, 0x2F874, 0x3099, 0x304B, 0x30AB, 0xFF76, 0x20};
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<std::size_t> pick(0, pool.size() - 1);
+  std::uniform_int_distribution<int> length(0, 16);
+  for (int n = 0; n < 200000; ++n) {
+    std::string s;
+    for (int k = length(rng); k > 0; --k) s += u8(pool[pick(rng)]);
+    ASSERT_EQ(nfkc(s), unicode::normalize_whole(s, true)) << s;
+    ASSERT_EQ(nfc(s), unicode::normalize_whole(s, false)) << s;
+    ASSERT_EQ(unicode::is_nfc(s), nfc(s) == s) << s;
+  }
+}
 
 TEST(Normalize, NothingToDoLeavesTheOutputAlone) {
   std::string out = "kept";

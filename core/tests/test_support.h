@@ -37,7 +37,7 @@ inline std::string repeat(std::string_view s, std::size_t n) {
   return out;
 }
 
-// Major Unicode version of ICU's character data.
+// Major Unicode version of ICU's character data (the IDNA check's).
 inline int unicode_major() {
   UVersionInfo v;
   u_getUnicodeVersion(v);
@@ -59,10 +59,3 @@ inline std::string describe(const ProfileResult& r) {
 }
 
 }  // namespace quorvel::testing
-
-#define QUORVEL_REQUIRE_UNICODE(major)                                             \
-  do {                                                                             \
-    if (::quorvel::testing::unicode_major() < (major))                             \
-      GTEST_SKIP() << "needs Unicode " #major " character data; ICU has Unicode " \
-                   << ::quorvel::testing::unicode_major();                         \
-  } while (0)

@@ -27,8 +27,8 @@ def _version() -> str:
         from quorvel import _build
     except ImportError:
         return f"{__version__} (build information unavailable)"
-    return (f"{__version__} (ICU {_build.ICU_VERSION}, Unicode {_build.UNICODE_VERSION}, "
-            f"libidn {_build.LIBIDN_VERSION})")
+    return (f"{__version__} (Unicode {_build.PROFILES_UNICODE_VERSION} (profiles), "
+            f"{_build.UNICODE_VERSION} (IDNA check, ICU {_build.ICU_VERSION}))")
 
 
 def _parser(prog: str) -> argparse.ArgumentParser:

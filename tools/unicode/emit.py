@@ -68,3 +68,59 @@ def two_stage(name: str, values: Sequence[int], value_type: str, shift: int = 7,
             f"  return {name}_blocks[(static_cast<std::size_t>({name}_index[c >> {shift}]) << {shift})"
             f" | (c & 0x{block - 1:X})];\n}}\n")
     return text, len(index) * index_size + len(blocks) * value_size
+
+
+def three_stage(name: str, values: Sequence[int], value_type: str, shift1: int, shift2: int,
+                limit: int) -> tuple[str, int]:
+    """A three-stage table: `name_top` maps c >> (shift1 + shift2) to a
+    middle block, `name_mid` maps to a data block of 1 << shift2 values in
+    `name_blocks`. Smaller than two stages where blocks repeat in patterns
+    (one more dependent load per look-up). Returns C++ text and size."""
+    block = 1 << shift2
+    group = 1 << shift1
+    assert limit % (block * group) == 0 and len(values) >= limit
+    seen: dict[tuple[int, ...], int] = {}
+    mid_of: list[int] = []
+    blocks: list[int] = []
+    for start in range(0, limit, block):
+        chunk = tuple(values[start:start + block])
+        if chunk not in seen:
+            seen[chunk] = len(seen)
+            blocks.extend(chunk)
+        mid_of.append(seen[chunk])
+    seen_mid: dict[tuple[int, ...], int] = {}
+    top: list[int] = []
+    mid: list[int] = []
+    for start in range(0, len(mid_of), group):
+        chunk = tuple(mid_of[start:start + group])
+        if chunk not in seen_mid:
+            seen_mid[chunk] = len(seen_mid)
+            mid.extend(chunk)
+        top.append(seen_mid[chunk])
+    top_type, top_size = smallest_type(len(seen_mid) - 1)
+    mid_type, mid_size = smallest_type(len(seen) - 1)
+    value_size = TYPE_SIZES[value_type]
+    assert max(blocks) < 1 << (8 * value_size)
+    both = shift1 + shift2
+    text = (c_array(top_type, f"{name}_top", top)
+            + c_array(mid_type, f"{name}_mid", mid)
+            + c_array(value_type, f"{name}_blocks", blocks)
+            + f"constexpr {value_type} {name}_lookup(char32_t c) noexcept {{\n"
+            f"  if (c >= 0x{limit:X}) return 0;\n"
+            f"  const std::size_t m = (static_cast<std::size_t>({name}_top[c >> {both}]) << {shift1})"
+            f" | ((c >> {shift2}) & 0x{group - 1:X});\n"
+            f"  return {name}_blocks[(static_cast<std::size_t>({name}_mid[m]) << {shift2})"
+            f" | (c & 0x{block - 1:X})];\n}}\n")
+    return text, len(top) * top_size + len(mid) * mid_size + len(blocks) * value_size
+
+
+def best_three_stage(name: str, values: Sequence[int], value_type: str) -> tuple[str, int]:
+    """three_stage() with the block sizes that make the table smallest."""
+    last = max((c for c, v in enumerate(values) if v), default=0)
+    options = []
+    for shift2 in range(3, 9):
+        for shift1 in range(2, 9):
+            span = 1 << (shift1 + shift2)
+            options.append(three_stage(name, values, value_type, shift1, shift2,
+                                       limit=((last // span) + 1) * span))
+    return min(options, key=lambda t: t[1])

@@ -28,6 +28,10 @@ NFC_CHECK = 1 << 9         # NFC_QC is No or Maybe
 NFKC_NO_BOUNDARY = 1 << 10
 NFC_NO_BOUNDARY = 1 << 11
 COMBINES_BACK = 1 << 12
+NFKC_NO = 1 << 13          # NFKC_QC is No: a segment holding it changes
+NFC_NO = 1 << 14           # NFC_QC is No
+
+HOT_STAGES = 2  # read for every code point the quick check sees
 
 # Bits of a decomposition element: code point in 0-20, the combining class
 # in 24-31.
@@ -46,11 +50,11 @@ def _hangul_decomposition(c: int) -> list[int]:
     return out
 
 
-def _quick_check(data: pathlib.Path, name: str) -> list[bool]:
-    """True where the property `name` (NFC_QC, NFKC_QC) is No or Maybe."""
+def _quick_check(data: pathlib.Path, name: str, values: tuple[str, ...] = ("N", "M")) -> list[bool]:
+    """True where the property `name` (NFC_QC, NFKC_QC) is one of `values`."""
     flags = [False] * ucd.CODE_POINTS
     for fields in ucd.records(ucd.ucd_dir(data) / "DerivedNormalizationProps.txt"):
-        if len(fields) >= 3 and fields[1] == name and fields[2] in ("N", "M"):
+        if len(fields) >= 3 and fields[1] == name and fields[2] in values:
             first, last = ucd.parse_range(fields[0])
             flags[first:last + 1] = [True] * (last - first + 1)
     return flags
@@ -88,6 +92,8 @@ class Data:
                 self.pairs[(d[0], d[1])] = c
         self.nfc_check = _quick_check(data, "NFC_QC")
         self.nfkc_check = _quick_check(data, "NFKC_QC")
+        self.nfc_no = _quick_check(data, "NFC_QC", ("N",))
+        self.nfkc_no = _quick_check(data, "NFKC_QC", ("N",))
         self.combines_back = {second for _, second in self.pairs}
         self.combines_back.update(range(V_BASE, V_BASE + V_COUNT))
         self.combines_back.update(range(T_BASE + 1, T_BASE + T_COUNT))
@@ -180,6 +186,10 @@ def _props(d: Data) -> list[int]:
             v |= NFC_NO_BOUNDARY
         if c in d.combines_back:
             v |= COMBINES_BACK
+        if d.nfkc_no[c]:
+            v |= NFKC_NO
+        if d.nfc_no[c]:
+            v |= NFC_NO
         props[c] = v
     return props
 
@@ -206,15 +216,22 @@ def generate(data: pathlib.Path) -> dict[str, str]:
     props = _props(d)
     pool, nfd_index, nfkd_index = _pool(d)
     first_index, bounds, pairs = _composition(d)
-    nfkc_min = next(c for c in range(ucd.CODE_POINTS) if props[c] & ~NFC_CHECK & ~NFC_NO_BOUNDARY)
-    nfc_min = next(c for c in range(ucd.CODE_POINTS) if props[c] & ~NFKC_CHECK & ~NFKC_NO_BOUNDARY)
+    nfc_bits = NFC_CHECK | NFC_NO_BOUNDARY | NFC_NO
+    nfkc_bits = NFKC_CHECK | NFKC_NO_BOUNDARY | NFKC_NO
+    nfkc_min = next(c for c in range(ucd.CODE_POINTS) if props[c] & ~nfc_bits)
+    nfc_min = next(c for c in range(ucd.CODE_POINTS) if props[c] & ~nfkc_bits)
 
     first_decomposable = min(min(d.nfkd), min(d.nfd))
     sizes: dict[str, int] = {}
     parts = []
-    for name, values in (("props", props), ("nfd_index", nfd_index), ("nfkd_index", nfkd_index),
-                         ("composition_first", first_index)):
-        text, size = emit.best_two_stage(name, values, "std::uint16_t")
+    # Three stages where only the slow path looks (decomposition and
+    # composition); the quick-check word, read for every code point, in
+    # HOT_STAGES.
+    for name, values, stages in (("props", props, HOT_STAGES), ("nfd_index", nfd_index, 3),
+                                 ("nfkd_index", nfkd_index, 3),
+                                 ("composition_first", first_index, 3)):
+        build = emit.best_two_stage if stages == 2 else emit.best_three_stage
+        text, size = build(name, values, "std::uint16_t")
         parts.append(text)
         sizes[name] = size
     parts.append(emit.c_array("std::uint32_t", "decomposition_pool", pool, per_line=8))
@@ -236,6 +253,8 @@ def generate(data: pathlib.Path) -> dict[str, str]:
             f"inline constexpr std::uint16_t kNfkcNoBoundary = 0x{NFKC_NO_BOUNDARY:X};\n"
             f"inline constexpr std::uint16_t kNfcNoBoundary = 0x{NFC_NO_BOUNDARY:X};\n"
             f"inline constexpr std::uint16_t kCombinesBack = 0x{COMBINES_BACK:X};\n"
+            f"inline constexpr std::uint16_t kNfkcNo = 0x{NFKC_NO:X};\n"
+            f"inline constexpr std::uint16_t kNfcNo = 0x{NFC_NO:X};\n"
             f"inline constexpr std::uint32_t kElementCombinesBack = 0x{ELEMENT_COMBINES_BACK:X};\n"
             "// Below these, every code point is its own NFKC (NFC) with class 0.\n"
             f"inline constexpr char32_t kNfkcFirstInteresting = 0x{nfkc_min:X};\n"

@@ -1,7 +1,8 @@
 // The three stringprep profiles and the whole preparation of a domain.
 //
-// The profiles are composed from the RFC 3454 tables with a current NFKC and
-// current bidirectional classes; see profiles.cpp for the steps.
+// The profiles are composed from the RFC 3454 tables with the NFKC and the
+// bidirectional classes of Unicode 16.0, built into the library; see
+// profiles.cpp for the steps.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +19,7 @@ namespace quorvel {
 enum class ProfileFailure : std::uint8_t {
   Prohibited,   // a character of the profile's prohibited set
   Bidi,         // the bidirectional rule
-  Unassigned,   // a code point unassigned in Unicode 3.2 (Table A.1)
+  Unassigned,   // unassigned in Unicode 3.2 (Table A.1) after NFKC, or new in 17.0
   InvalidUtf8,  // not well-formed UTF-8 (only reachable from C++ callers)
 };
 

@@ -7,6 +7,7 @@
 // text once, and only a segment that fails it is normalised; everything
 // else is copied, or not even that when nothing changes.
 #include "unicode/normalize.h"
+#include "unicode/normalize_whole.h"
 
 #include "unicode/canonical_order.h"
 #include "unicode/element_buffer.h"
@@ -22,6 +23,7 @@ using nf::ElementBuffer;
 struct Nfc {
   static constexpr bool kCompat = false;
   static constexpr std::uint16_t kCheck = nf::g::kNfcCheck;
+  static constexpr std::uint16_t kNo = nf::g::kNfcNo;
   static constexpr std::uint16_t kNoBoundary = nf::g::kNfcNoBoundary;
   static constexpr char32_t kFirstInteresting = nf::g::kNfcFirstInteresting;
 };
@@ -29,13 +31,17 @@ struct Nfc {
 struct Nfkc {
   static constexpr bool kCompat = true;
   static constexpr std::uint16_t kCheck = nf::g::kNfkcCheck;
+  static constexpr std::uint16_t kNo = nf::g::kNfkcNo;
   static constexpr std::uint16_t kNoBoundary = nf::g::kNfkcNoBoundary;
   static constexpr char32_t kFirstInteresting = nf::g::kNfkcFirstInteresting;
 };
 
+// Appends the full decomposition of `segment` to buf; returns the OR of the
+// elements, which tells whether ordering or composition can do anything.
 template <class Form>
-void decompose(std::string_view segment, ElementBuffer& buf) {
+Element decompose(std::string_view segment, ElementBuffer& buf) {
   using namespace nf::hangul;
+  Element all = 0;
   for (std::size_t i = 0; i < segment.size();) {
     const char32_t c = utf8::decode(segment, i);
     if (is_syllable(c)) {
@@ -43,19 +49,26 @@ void decompose(std::string_view segment, ElementBuffer& buf) {
       buf.push_back(kLBase + s / kNCount);
       buf.push_back((kVBase + (s % kNCount) / kTCount) | nf::kCombinesBack);
       if (s % kTCount != 0) buf.push_back((kTBase + s % kTCount) | nf::kCombinesBack);
+      all |= nf::kCombinesBack;
       continue;
     }
     if (c < nf::g::kFirstDecomposable) {
-      buf.push_back(nf::element(c, nf::props(c)));
+      const Element e = nf::element(c, nf::props(c));
+      buf.push_back(e);
+      all |= e;
       continue;
     }
     const auto d = nf::decomposition<Form::kCompat>(c);
     if (d.empty()) {
-      buf.push_back(nf::element(c, nf::props(c)));
+      const Element e = nf::element(c, nf::props(c));
+      buf.push_back(e);
+      all |= e;
     } else {
       buf.append(d.data(), d.size());
+      for (Element e : d) all |= e;
     }
   }
+  return all;
 }
 
 // Canonical composition in place; returns the new length.
@@ -140,6 +153,7 @@ class Run {
         while (i + 1 < n && p[i + 1] < 0x80) ++i;
         segment_start_ = i++;
         segment_ok_ = true;
+        segment_changes_ = false;
         last_class_ = 0;
         continue;
       }
@@ -150,6 +164,7 @@ class Run {
         if (!segment_ok_ && !flush(start)) return true;
         segment_start_ = i;
         segment_ok_ = true;
+        segment_changes_ = false;
         last_class_ = 0;
         continue;
       }
@@ -158,9 +173,17 @@ class Run {
         if (!segment_ok_ && !flush(start)) return true;
         segment_start_ = start;
         segment_ok_ = true;
+        segment_changes_ = false;
       }
       const std::uint8_t cc = static_cast<std::uint8_t>(p16);
-      if ((p16 & Form::kCheck) || (cc != 0 && cc < last_class_)) segment_ok_ = false;
+      // A code point that never occurs in the form, or marks out of
+      // canonical order, change the segment for certain; a "maybe" needs
+      // the segment normalised and compared.
+      const bool misordered = cc != 0 && cc < last_class_;
+      if ((p16 & Form::kCheck) || misordered) {
+        segment_ok_ = false;
+        segment_changes_ |= misordered || (p16 & Form::kNo);
+      }
       last_class_ = cc;
     }
     if (!segment_ok_ && !flush(n)) return true;
@@ -172,12 +195,13 @@ class Run {
   // Normalises s_[segment_start_, end). Returns false when there is no
   // output to write to and the segment changes.
   bool flush(std::size_t end) {
+    if (out_ == nullptr && segment_changes_) return false;
     const std::string_view segment = s_.substr(segment_start_, end - segment_start_);
     buf_.clear();
-    decompose<Form>(segment, buf_);
-    nf::canonical_order(buf_.data(), buf_.size());
-    buf_.shrink(compose(buf_.data(), buf_.size()));
-    if (encodes_to(buf_.data(), buf_.size(), segment)) return true;
+    const Element all = decompose<Form>(segment, buf_);
+    if (nf::combining_class(all) != 0) nf::canonical_order(buf_.data(), buf_.size());
+    if (all & nf::kCombinesBack) buf_.shrink(compose(buf_.data(), buf_.size()));
+    if (!segment_changes_ && encodes_to(buf_.data(), buf_.size(), segment)) return true;
     if (out_ == nullptr) return false;
     if (!changed_) {
       out_->assign(s_.data(), segment_start_);
@@ -197,10 +221,26 @@ class Run {
   std::size_t copied_ = 0;
   std::uint8_t last_class_ = 0;
   bool segment_ok_ = true;
+  bool segment_changes_ = false;  // the segment certainly differs from its form
   bool changed_ = false;
 };
 
+template <class Form>
+std::string whole(std::string_view s) {
+  ElementBuffer buf;
+  decompose<Form>(s, buf);
+  nf::canonical_order(buf.data(), buf.size());
+  buf.shrink(compose(buf.data(), buf.size()));
+  std::string out;
+  for (std::size_t k = 0; k < buf.size(); ++k) utf8::append(out, nf::code_point(buf[k]));
+  return out;
+}
+
 }  // namespace
+
+std::string normalize_whole(std::string_view s, bool compat) {
+  return compat ? whole<Nfkc>(s) : whole<Nfc>(s);
+}
 
 bool to_nfkc(std::string_view s, std::string& out) { return Run<Nfkc>(s, &out).run(); }
 
