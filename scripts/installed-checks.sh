@@ -71,7 +71,7 @@ summary readme "$readme"
 status=0
 quorvel-jid --dedupe -f "$SRC/examples/addresses.txt" >"$RESULTS/cli.txt" 2>&1 || status=$?
 [ "$status" -le 1 ] || { cat "$RESULTS/cli.txt" >&2; failed "quorvel-jid exited $status"; }
-summary quorvel-jid "$(grep '^quorvel-jid: ' "$RESULTS/cli.txt" | tail -n 1)"
+summary cli "$(grep '^quorvel-jid: ' "$RESULTS/cli.txt" | tail -n 1)"
 
 # 5. The suite, with the test command the wheels' CI runs.
 command="$(python "$SRC/scripts/cibw_settings.py" get test-command)"
