@@ -14,6 +14,7 @@ from __future__ import annotations
 
 import fnmatch
 import pathlib
+import re
 import sys
 import tomllib
 
@@ -42,8 +43,10 @@ def _requires_python_admits(identifier: str) -> bool:
     if not spec.startswith(">="):
         raise SystemExit(f"cibw_settings.py: cannot read requires-python {spec!r}")
     low = tuple(int(x) for x in spec[2:].split("."))
-    tag = identifier.split("-", 1)[0].removeprefix("cp").rstrip("t")
-    return (int(tag[0]), int(tag[1:])) >= low
+    version = re.match(r"(?:cp|pp)(\d)(\d+)", identifier)
+    if version is None:
+        raise SystemExit(f"cibw_settings.py: not a build identifier: {identifier!r}")
+    return (int(version.group(1)), int(version.group(2))) >= low
 
 
 def selected(identifier: str) -> bool:
