@@ -101,6 +101,13 @@ make_root() {
   mount --bind "$ROOTFS_CACHE/$key/archives" "$ROOT/var/cache/apt/archives"
   # Downloads only: wheels pip builds itself are made afresh every time.
   mount --bind "$ROOTFS_CACHE/$key/pip-http" "$ROOT/root/.cache/pip/http-v2"
+  # The pinned Unicode test data that the repository finds at ../shared, for
+  # a clone at /src/quorvel.
+  if [ -d "$QUORVEL_ROOT/../shared" ]; then
+    mkdir -p "$ROOT/src/shared"
+    mount --bind "$QUORVEL_ROOT/../shared" "$ROOT/src/shared"
+    mount -o remount,bind,ro "$ROOT/src/shared"
+  fi
   cp -L /etc/resolv.conf "$ROOT/etc/resolv.conf"
   # pip inside the root must trust what this machine trusts; the copy under
   # /usr/local also survives a rebuild of the bundle by update-ca-certificates.
