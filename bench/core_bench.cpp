@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "idna_check.h"
 #include "quorvel/address.h"
 #include "quorvel/profiles.h"
 
@@ -186,6 +187,78 @@ void BM_icu_nfkc_floor(benchmark::State& state, const char* name) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }
 
+// The domain part of an address of the corpus.
+std::string_view domain_of(std::string_view s) {
+  const std::size_t at = s.find('@');
+  const std::size_t start = at == s.npos ? 0 : at + 1;
+  const std::size_t slash = s.find('/', start);
+  return s.substr(start, (slash == s.npos ? s.size() : slash) - start);
+}
+
+// The domain's UTS #46 verdict alone, as the core computes it.
+void BM_idna(benchmark::State& state, const char* name) {
+  const Corpus corpus = make_corpus(name);
+  for (auto _ : state) {
+    for (const std::string_view s : corpus) {
+      if (!quorvel::idna::check(domain_of(s))) state.SkipWithError("refused a domain of the corpus");
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kInputs);
+}
+
+// Raw ICU UTS #46 ToASCII of the same domains: the floor of BM_idna.
+void BM_icu_uts46_floor(benchmark::State& state, const char* name) {
+  const Corpus corpus = make_corpus(name);
+  const Icu icu;
+  for (auto _ : state) {
+    for (const std::string_view s : corpus) {
+      const std::string_view domain = domain_of(s);
+      char buffer[256];
+      icu::CheckedArrayByteSink sink(buffer, sizeof buffer);
+      icu::IDNAInfo info;
+      UErrorCode status = U_ZERO_ERROR;
+      icu.uts46->nameToASCII_UTF8(
+          icu::StringPiece(domain.data(), static_cast<int32_t>(domain.size())), sink, info, status);
+      benchmark::DoNotOptimize(sink.NumberOfBytesWritten());
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kInputs);
+}
+
+// The whole preparation of the domain: IDNA check and nameprep.
+void BM_domain(benchmark::State& state, const char* name) {
+  const Corpus corpus = make_corpus(name);
+  for (auto _ : state) {
+    for (const std::string_view s : corpus) {
+      auto r = quorvel::prepare_domain(domain_of(s));
+      if (!r.ok()) state.SkipWithError("refused a domain of the corpus");
+      benchmark::DoNotOptimize(r);
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kInputs);
+}
+
+// Raw ICU NFKC and UTS #46 ToASCII of the same domains: the floor of
+// BM_domain.
+void BM_icu_domain_floor(benchmark::State& state, const char* name) {
+  const Corpus corpus = make_corpus(name);
+  const Icu icu;
+  for (auto _ : state) {
+    for (const std::string_view s : corpus) {
+      const std::string_view domain = domain_of(s);
+      normalize(icu, domain);
+      char buffer[256];
+      icu::CheckedArrayByteSink sink(buffer, sizeof buffer);
+      icu::IDNAInfo info;
+      UErrorCode status = U_ZERO_ERROR;
+      icu.uts46->nameToASCII_UTF8(
+          icu::StringPiece(domain.data(), static_cast<int32_t>(domain.size())), sink, info, status);
+      benchmark::DoNotOptimize(sink.NumberOfBytesWritten());
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kInputs);
+}
+
 // ---- long inputs -------------------------------------------------------------
 
 // U+00AD SOFT HYPHEN maps to nothing in every profile and in UTS #46, so a
@@ -244,6 +317,12 @@ void register_all() {
       benchmark::RegisterBenchmark((std::string("profiles/") + name).c_str(), BM_profiles, name);
       benchmark::RegisterBenchmark((std::string("icu_nfkc_floor/") + name).c_str(),
                                    BM_icu_nfkc_floor, name);
+      benchmark::RegisterBenchmark((std::string("idna/") + name).c_str(), BM_idna, name);
+      benchmark::RegisterBenchmark((std::string("icu_uts46_floor/") + name).c_str(),
+                                   BM_icu_uts46_floor, name);
+      benchmark::RegisterBenchmark((std::string("domain/") + name).c_str(), BM_domain, name);
+      benchmark::RegisterBenchmark((std::string("icu_domain_floor/") + name).c_str(),
+                                   BM_icu_domain_floor, name);
     }
   }
   benchmark::RegisterBenchmark("long_resource", BM_long_resource)->RangeMultiplier(32)->Range(1, 1 << 20);

@@ -52,6 +52,9 @@ def test_empty_jid(make):
         ("x" * 1023 + "@b", False, "x" * 1023 + "@b"),
         ("\u00c4\u00df@B\u00fccher.Example/\ufb01", False, "\u00e4ss@b\u00fccher.example/fi"),
         (Text("A@B/C"), False, "a@b/C"),
+        # The domain's hyphen rule counts characters, not UTF-16 units: the
+        # hyphens here are the second and third characters.
+        ("\U00020000--a.example", False, "\U00020000--a.example"),
     ],
 )
 def test_from_text(text, bare, expected):
@@ -83,6 +86,8 @@ def test_from_jid_copies_without_sharing(source):
         ("\u0627\u0628\u062a.example", NAME_PREP),
         ("a@b/\U0001f600", RESOURCE_PREP),
         ("a@/c", IDNA),
+        # ...and here the third and fourth.
+        ("\U00020000a--b.example", IDNA),
         # Embedded NUL characters are part of the text, not its end.
         ("a@b\x00c", IDNA),
         ("a\x00@b", NODE_PREP),

@@ -24,6 +24,7 @@ OUT = ROOT / "core" / "src" / "unicode" / "generated"
 MODULES: tuple[str, ...] = (
     "normalization",
     "stringprep",
+    "uts46",
 )
 
 

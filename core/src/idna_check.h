@@ -21,14 +21,15 @@ inline constexpr std::array<bool, 256> kDeniedBytes = [] {
   return t;
 }();
 
-enum class Verdict { Pass, Fail, NeedsIcu };
+enum class Verdict { Pass, Fail, NeedsFullCheck };
 
-// The verdict for a plain-ASCII domain, decided without ICU. Labels that
-// start with "xn--" (any case) need Punycode decoding and get NeedsIcu.
+// The verdict for a plain-ASCII domain, decided by a byte scan. Labels that
+// start with "xn--" (any case) need Punycode decoding and get NeedsFullCheck.
 Verdict check_ascii(std::string_view domain) noexcept;
 
-// The verdict through ICU; valid for any UTF-8 text.
-bool check_icu(std::string_view domain);
+// The verdict of the whole UTS #46 processing (the built-in tables, Unicode
+// 17.0); valid for any text, and the slow twin of check_ascii.
+bool check_full(std::string_view domain);
 
 // Dispatches between the two.
 bool check(std::string_view domain);

@@ -16,14 +16,14 @@ namespace {
 
 // Both passes at once for plain ASCII (the usual domain): the IDNA check, and
 // nameprep, which on ASCII only folds capitals.
-enum class AsciiOutcome { Unchanged, Lowered, Fail, NeedsIcu };
+enum class AsciiOutcome { Unchanged, Lowered, Fail, NeedsFullCheck };
 
 AsciiOutcome prepare_ascii(std::string_view domain) noexcept {
   switch (idna::check_ascii(domain)) {
     case idna::Verdict::Fail:
       return AsciiOutcome::Fail;
-    case idna::Verdict::NeedsIcu:
-      return AsciiOutcome::NeedsIcu;
+    case idna::Verdict::NeedsFullCheck:
+      return AsciiOutcome::NeedsFullCheck;
     case idna::Verdict::Pass:
       break;
   }
@@ -64,12 +64,12 @@ Result<PreparedText> prepare_domain(std::string_view text) {
         return dot_dropped ? PreparedText::slice(domain) : PreparedText::unchanged(text);
       case AsciiOutcome::Lowered:
         return PreparedText::ascii_lowered(domain);
-      case AsciiOutcome::NeedsIcu:
+      case AsciiOutcome::NeedsFullCheck:
         break;
     }
   }
 
-  if (!idna::check_icu(domain)) return JidError::Idna;
+  if (!idna::check_full(domain)) return JidError::Idna;
   ProfileResult prepared = nameprep(domain);
   if (!prepared) return JidError::NamePrep;
   if (!domain_fits_positions(prepared->size())) return JidError::Idna;

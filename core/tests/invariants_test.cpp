@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/utf8.h>
 
 #include <random>
 
@@ -34,9 +36,14 @@ std::vector<std::string> atoms() {
 bool contains_capital_from_newer_unicode(std::string_view text) {
   // Preparation maps characters encoded after Unicode 3.2 through NFKC
   // without case folding, so they can leave capitals behind that a second
-  // preparation folds. Such values are the documented unstable ones.
-  for (char c : text) {
-    if (c >= 'A' && c <= 'Z') return true;
+  // preparation folds. Such values are the documented unstable ones. The
+  // capital need not be ASCII: U+1CCD6 and U+0301 compose to U+00C1. (Table
+  // B.2 folds every capital of Unicode 3.2 and the NFKC forms of its
+  // characters, so only newer ones leave any.)
+  for (std::size_t i = 0; i < text.size();) {
+    UChar32 c;
+    U8_NEXT(reinterpret_cast<const std::uint8_t*>(text.data()), i, text.size(), c);
+    if (c >= 0 && u_foldCase(c, U_FOLD_CASE_DEFAULT) != c) return true;
   }
   return false;
 }

@@ -28,7 +28,7 @@ def _version() -> str:
     except ImportError:
         return f"{__version__} (build information unavailable)"
     return (f"{__version__} (Unicode {_build.PROFILES_UNICODE_VERSION} (profiles), "
-            f"{_build.UNICODE_VERSION} (IDNA check, ICU {_build.ICU_VERSION}))")
+            f"{_build.IDNA_UNICODE_VERSION} (IDNA check))")
 
 
 def _parser(prog: str) -> argparse.ArgumentParser:

@@ -124,3 +124,52 @@ def best_three_stage(name: str, values: Sequence[int], value_type: str) -> tuple
             options.append(three_stage(name, values, value_type, shift1, shift2,
                                        limit=((last // span) + 1) * span))
     return min(options, key=lambda t: t[1])
+
+
+def dedupe_blocks(values: Sequence[int], shift: int) -> tuple[list[int], list[int]]:
+    """Splits `values` into blocks of 1 << shift and keeps each distinct block
+    once: returns (index, blocks), index[i] being the block number of
+    values[i << shift:(i + 1) << shift]."""
+    block = 1 << shift
+    assert len(values) % block == 0
+    seen: dict[tuple[int, ...], int] = {}
+    index: list[int] = []
+    blocks: list[int] = []
+    for start in range(0, len(values), block):
+        chunk = tuple(values[start:start + block])
+        if chunk not in seen:
+            seen[chunk] = len(seen)
+            blocks.extend(chunk)
+        index.append(seen[chunk])
+    return index, blocks
+
+
+def three_stage_arrays(values: Sequence[int], shifts: tuple[int, int]
+                       ) -> tuple[list[int], list[int], list[int]]:
+    """(top, middle, blocks) of a three-stage table over all code points:
+    value(c) = blocks[(middle[(top[c >> (s1 + s2)] << s1) | ((c >> s2) & m1)] << s2)
+    | (c & m2)], with (s1, s2) = shifts and m = (1 << s) - 1. Repeated blocks
+    of values and repeated runs of block numbers are stored once, which keeps
+    tables with many small distinct regions (case pairs, compatibility
+    ideographs) compact without a limit on the code point range.
+    """
+    assert len(values) == CODE_POINTS
+    index, blocks = dedupe_blocks(values, shifts[1])
+    top, middle = dedupe_blocks(index, shifts[0])
+    return top, middle, blocks
+
+
+def smallest_three_stage_arrays(values: Sequence[int], sizes: tuple[int, int, int],
+                     shifts: Sequence[int] = range(3, 8)
+                     ) -> tuple[tuple[int, int], tuple[list[int], list[int], list[int]], int]:
+    """The shifts that make three_stage_arrays smallest, given the byte size
+    of one element of (top, middle, blocks): (shifts, arrays, bytes)."""
+    best = None
+    for s1 in shifts:
+        for s2 in shifts:
+            arrays = three_stage_arrays(values, (s1, s2))
+            size = sum(len(a) * n for a, n in zip(arrays, sizes))
+            if best is None or size < best[2]:
+                best = ((s1, s2), arrays, size)
+    assert best is not None
+    return best

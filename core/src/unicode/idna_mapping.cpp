@@ -1,0 +1,9 @@
+#include "idna_mapping.h"
+
+#include "generated/idna_mapping_17_0_0.h"
+
+namespace quorvel::unicode::idna {
+
+const MappingTable& mapping_17_0_0() noexcept { return generated::v17_0_0::kTable; }
+
+}  // namespace quorvel::unicode::idna
