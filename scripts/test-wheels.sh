@@ -82,7 +82,7 @@ run_checks() {
   in_root bash /src/quorvel/scripts/installed-checks.sh "$python" "$package" /results "$@" \
     >"$out/log.txt" 2>&1 || rc=$?
   cp -r "$ROOT/results/." "$out/" 2>/dev/null || true
-  sed 's/^/    /' "$out/summary.txt" 2>/dev/null >&2 || true
+  sed 's/^/    /' "$out/summary.txt" >&2 2>/dev/null || true
   if [ "$rc" -eq 0 ]; then
     REPORT+=("$label  $where: $(sed -n 's/^pytest: //p' "$out/summary.txt"); green")
   else
@@ -138,11 +138,13 @@ if [ -f "$RESULTS_DIR/sdist/junit.xml" ]; then
   for out in "$RESULTS_DIR"/cp3*-wheel; do
     [ -f "$out/junit.xml" ] || continue
     line="$(build/wheel/tools/bin/python scripts/compare_results.py "$RESULTS_DIR/sdist/junit.xml" "$out/junit.xml" 2>&1)" || status=1
-    COMPARE+=("${out##*/} vs sdist: $line")
-    if ! cmp -s "$RESULTS_DIR/sdist/cli.txt" "$out/cli.txt"; then
-      COMPARE+=("${out##*/} vs sdist: quorvel-jid's output over the sample differs")
+    if cmp -s "$RESULTS_DIR/sdist/cli.txt" "$out/cli.txt"; then
+      line+="; quorvel-jid's output over the sample identical"
+    else
+      line+="; error: quorvel-jid's output over the sample differs"
       status=1
     fi
+    COMPARE+=("${out##*/} vs sdist: $line")
   done
 fi
 
