@@ -35,5 +35,8 @@ dist: wheel
 test-wheels:
 	@bash scripts/test-wheels.sh
 
+# First undo any mount an interrupted test-wheels left under build/: rm -rf
+# would otherwise reach into the host's /dev or pyenv tree.
 clean:
-	rm -rf build dist .venv .venv-bench
+	@bash scripts/test-wheels.sh --unmount
+	rm -rf --one-file-system build dist .venv .venv-bench

@@ -26,6 +26,7 @@ if [ "${1:-}" = "--unmount" ]; then
   exit 0
 fi
 
+rootfs_setup
 version="$(sed -n 's/^__version__ = "\([^"]*\)".*/\1/p' python/quorvel/__init__.py)"
 SDIST="dist/quorvel-$version.tar.gz"
 if ! ls dist/quorvel-"$version"-*.whl >/dev/null 2>&1 || [ ! -f "$SDIST" ]; then
@@ -34,7 +35,6 @@ if ! ls dist/quorvel-"$version"-*.whl >/dev/null 2>&1 || [ ! -f "$SDIST" ]; then
 fi
 mapfile -t WHEELS < <(ls dist/quorvel-"$version"-*.whl)
 
-rootfs_setup
 BASE_PACKAGES="ca-certificates,python3,python3-venv"
 HEAD_COMMIT="$(git rev-parse HEAD)"
 if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
