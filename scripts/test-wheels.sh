@@ -27,16 +27,20 @@ if [ "${1:-}" = "--unmount" ]; then
 fi
 
 rootfs_setup
+HEAD_COMMIT="$(git rev-parse HEAD)"
 version="$(sed -n 's/^__version__ = "\([^"]*\)".*/\1/p' python/quorvel/__init__.py)"
 SDIST="dist/quorvel-$version.tar.gz"
 if ! ls dist/quorvel-"$version"-*.whl >/dev/null 2>&1 || [ ! -f "$SDIST" ]; then
   log "no wheels for $version in dist/: make wheel first"
   bash scripts/wheel.sh
+elif [ "$(cat build/wheel/built-from 2>/dev/null)" != "$HEAD_COMMIT" ]; then
+  # The tests come from this commit; wheels of another would not be what they test.
+  log "dist/ was built from $(cat build/wheel/built-from 2>/dev/null || echo 'an unknown state'), not ${HEAD_COMMIT:0:12}: make wheel again"
+  bash scripts/wheel.sh
 fi
 mapfile -t WHEELS < <(ls dist/quorvel-"$version"-*.whl)
 
 BASE_PACKAGES="ca-certificates,python3,python3-venv"
-HEAD_COMMIT="$(git rev-parse HEAD)"
 if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   log "uncommitted changes are not tested: the roots clone commit ${HEAD_COMMIT:0:12}"
 fi

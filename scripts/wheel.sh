@@ -125,6 +125,10 @@ while read -r v py; do
 done < <(all_pythons)
 
 [ "$built" -gt 0 ] || die "no CPython >= 3.12 here that [tool.cibuildwheel] selects"
+# What dist/ was built from, so that make test-wheels can tell stale wheels.
+state="$(git rev-parse HEAD 2>/dev/null || echo unknown)"
+[ -z "$(git status --porcelain --untracked-files=no 2>/dev/null)" ] || state+=" with uncommitted changes"
+echo "$state" >"$WORK/built-from"
 echo "sdist  $(printf '%4d KiB' $((($(stat -c %s "$SDIST") + 1023) / 1024)))  dist/${SDIST##*/}"
 echo "python version  auditwheel show             size      wheel"
 printf '%s\n' "${LINES[@]}"
