@@ -1,5 +1,5 @@
 # Everything starts from a clean clone: each target installs what it needs.
-.PHONY: all run test test-sanitize fuzz bench wheel dist test-wheels clean
+.PHONY: all run test test-sanitize fuzz bench test-platforms wheel dist test-wheels clean
 
 all: test
 
@@ -35,8 +35,14 @@ dist: wheel
 test-wheels:
 	@bash scripts/test-wheels.sh
 
-# First undo any mount an interrupted test-wheels left under build/: rm -rf
-# would otherwise reach into the host's /dev or pyenv tree.
+# make test from a clean clone in fresh Debian 12, Debian 13 and sid roots
+# (root only; minutes; not part of .ci/run). One line per platform.
+test-platforms:
+	@bash scripts/test-platforms.sh
+
+# First undo any mount an interrupted test-platforms or test-wheels left
+# under build/ (both share build/platforms): rm -rf would otherwise reach
+# into the host's /dev or pyenv tree.
 clean:
-	@bash scripts/test-wheels.sh --unmount
+	@bash scripts/test-platforms.sh --unmount
 	rm -rf --one-file-system build dist .venv .venv-bench

@@ -1,4 +1,5 @@
 // Comparison, hashing, repr and the pickle state of a JID.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -18,8 +19,23 @@ bool same_address(const std::optional<JidValue>& a, const std::optional<JidValue
 
 PyRef new_bool(bool value) { return PyRef::steal(PyBool_FromLong(value ? 1 : 0)); }
 
-// True when `text` (a str) is byte for byte the ASCII text of `self`;
-// absent when only the full conversion can tell.
+bool holds_capital(std::string_view s) noexcept {
+  return std::any_of(s.begin(), s.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
+// True when `text` (a str) is byte for byte the ASCII text of `self` and
+// parsing it can only give back this value; absent when only the full
+// conversion can tell.
+//
+// An ASCII address whose localpart and domain hold no capital parses back to
+// itself: Table B.1 holds no ASCII, the only ASCII entries of Table B.2 are
+// the capitals, NFKC leaves ASCII alone, and the stored parts already passed
+// every check; no stored localpart or domain holds "@" or "/", so the text
+// splits where the value does. A capital there is never an input's capital
+// (those are folded on the way in) but one that normalisation produced from a
+// character newer than the case-folding table (U+2C7D gives "V"): parsing
+// the text folds it, so the text is another address. Bracketed IPv6 literals,
+// stored with their capitals, take the full conversion too.
 std::optional<bool> equals_own_ascii_text(PyObject* self, PyObject* text) {
   if (!PyUnicode_IS_ASCII(text)) return std::nullopt;
   auto borrow = ReadBorrow::try_acquire(as_jid(self));
@@ -31,6 +47,7 @@ std::optional<bool> equals_own_ascii_text(PyObject* self, PyObject* text) {
   if (size != own.size() || std::memcmp(PyUnicode_DATA(text), own.data(), size) != 0) {
     return std::nullopt;
   }
+  if (holds_capital(bare_text(*value))) return std::nullopt;
   return true;
 }
 
@@ -53,9 +70,8 @@ PyObject* jid_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     }
 
     // Comparing with the very text of this address (the usual case for a
-    // str operand) needs no parse when that text is ASCII: preparation maps
-    // a prepared ASCII address to itself, so the parse below could only
-    // give back this value.
+    // str operand) needs no parse when that text is ASCII without capitals
+    // before the resource: see equals_own_ascii_text.
     if ((op == Py_EQ || op == Py_NE) && PyUnicode_Check(other)) {
       if (auto equal = equals_own_ascii_text(self, other)) return new_bool(op == Py_EQ ? *equal : !*equal);
     }

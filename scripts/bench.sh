@@ -27,7 +27,7 @@ fi
 
 # A venv of its own: the peer must never leak into the test environment.
 VENV="$QUORVEL_ROOT/.venv-bench"
-PY="$(ensure_venv)"
+ensure_venv
 
 log "installing the package into $VENV"
 "$PY" -m pip install -q .

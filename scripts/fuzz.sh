@@ -63,7 +63,7 @@ done
 
 case " $TARGETS " in
   *" python "*)
-    PY="$(ensure_venv)"
+    ensure_venv
     log "installing the fuzz extra's requirements into $VENV"
     # shellcheck disable=SC2046  # one word per requirement
     "$PY" -m pip install -q $("$PY" -c 'import tomllib

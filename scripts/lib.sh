@@ -36,13 +36,42 @@ python_ok() {
   "$1" -c 'import sys, venv, ensurepip; sys.exit(0 if sys.version_info >= (3, 12) else 1)' >/dev/null 2>&1
 }
 
-# Prints the path of a Python >= 3.12: $PYTHON if set, then the newest on
-# PATH, then pyenv's versions, then the system's.
+# The major.minor version of the distribution's python3 package, or nothing
+# when there is no apt or it knows no such package.
+distribution_python() {
+  command -v apt-cache >/dev/null 2>&1 || return 0
+  candidate() {
+    apt-cache show --no-all-versions python3 2>/dev/null |
+      sed -n 's/^Version: \([0-9]*\.[0-9]*\).*/\1/p' | head -n 1
+  }
+  local v
+  v="$(candidate)"
+  if [ -z "$v" ] && [ "$(id -u)" -eq 0 ]; then
+    apt-get update -qq >/dev/null 2>&1 || true
+    v="$(candidate)"
+  fi
+  echo "$v"
+}
+
+# Sets PYTHON_FOUND to a Python >= 3.12 with venv and ensurepip: $PYTHON if
+# set, then the newest on PATH, then pyenv's versions, then the system's;
+# with none of them, the distribution's own python3 is installed when it is
+# new enough (Debian 13 and later). Call it directly, never inside $(...):
+# `die` must end the script, not a subshell whose output is then used.
 find_python() {
   local c
+  PYTHON_FOUND=""
   if [ -n "${PYTHON:-}" ]; then
+    # One of Debian's own interpreters lacks venv until its package is installed.
+    case "$PYTHON" in
+      /usr/bin/python3.[0-9]*)
+        if [ -x "$PYTHON" ] && ! python_ok "$PYTHON" &&
+            "$PYTHON" -c 'import sys; sys.exit(sys.version_info < (3, 12))' >/dev/null 2>&1; then
+          ensure_packages "${PYTHON##*/}-venv" "${PYTHON##*/}-dev"
+        fi ;;
+    esac
     python_ok "$PYTHON" || die "PYTHON=$PYTHON is not a Python >= 3.12 with venv and ensurepip"
-    echo "$PYTHON"
+    PYTHON_FOUND="$PYTHON"
     return
   fi
   local candidates=()
@@ -61,36 +90,55 @@ find_python() {
   for c in "${candidates[@]}"; do
     # A pyenv shim may point at a version without the command; skip it.
     if python_ok "$c"; then
-      echo "$c"
+      PYTHON_FOUND="$c"
       return
     fi
   done
   # Debian's own interpreter may lack venv until its package is installed.
-  for c in /usr/bin/python3.13 /usr/bin/python3.12; do
+  for c in /usr/bin/python3.14 /usr/bin/python3.13 /usr/bin/python3.12; do
     if [ -x "$c" ]; then
       local v="${c##*/}"
       ensure_packages "$v-venv" "$v-dev"
-      python_ok "$c" && { echo "$c"; return; }
+      if python_ok "$c"; then
+        PYTHON_FOUND="$c"
+        return
+      fi
     fi
   done
-  die "no Python >= 3.12 found (looked at PATH, pyenv's versions and /usr/bin); set PYTHON=/path/to/python3.12"
+  # No usable interpreter at all: the distribution's own, if new enough.
+  local dist
+  dist="$(distribution_python)"
+  if [ -n "$dist" ] && [ "$(printf '%s\n' 3.12 "$dist" | sort -V | head -n 1)" = 3.12 ]; then
+    ensure_packages python3 python3-venv python3-dev
+    if python_ok /usr/bin/python3; then
+      PYTHON_FOUND=/usr/bin/python3
+      return
+    fi
+    die "python3 $dist was installed from the distribution, but /usr/bin/python3 cannot create a virtual environment"
+  fi
+  local why="no Python >= 3.12 found (looked at PATH, pyenv's versions and /usr/bin)"
+  if [ -n "$dist" ]; then
+    why+=", and this system's python3 package is $dist, too old"
+  fi
+  die "$why; install one (pyenv can build it) and point PYTHON= at it, as in: make run PYTHON=/path/to/python3.12"
 }
 
-# Creates the virtual environment when missing. Prints its python.
+# Creates the virtual environment when missing, and sets PY to its python.
+# Like find_python, call it directly, never inside $(...).
 ensure_venv() {
   if [ ! -x "$VENV/bin/python" ] || ! python_ok "$VENV/bin/python"; then
-    local py
-    py="$(find_python)"
+    find_python
+    local py="$PYTHON_FOUND"
     log "creating $VENV with $py ($("$py" -c 'import sys; print(sys.version.split()[0])'))"
     rm -rf "$VENV"
-    "$py" -m venv "$VENV"
+    "$py" -m venv "$VENV" || die "$py could not create the virtual environment $VENV"
     "$VENV/bin/python" -m pip install -q --upgrade pip >/dev/null
   fi
   # Debian's system Python needs its headers for the build.
   case "$(readlink -f "$VENV/bin/python")" in
     /usr/bin/python3.*) local v; v="$(basename "$(readlink -f "$VENV/bin/python")")"; ensure_packages "$v-dev" ;;
   esac
-  echo "$VENV/bin/python"
+  PY="$VENV/bin/python"
 }
 
 # clang with its libFuzzer and sanitizer runtimes, whatever version the

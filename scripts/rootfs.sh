@@ -1,6 +1,6 @@
 # Fresh Debian root filesystems for the checks that must run on a machine
-# other than this one (make test-wheels; make test-platforms once it sources
-# this too). Source it after lib.sh; don't run it. Needs root.
+# other than this one: make test-platforms and make test-wheels. Source it
+# after lib.sh; don't run it. Needs root.
 #
 # Cached under build/platforms/<key>/: base/ is the root filesystem as
 # debootstrap left it plus the start packages, archives/ and pip-http/ keep

@@ -8,7 +8,7 @@ source "$(dirname "$0")/lib.sh"
 cd "$QUORVEL_ROOT"
 
 ensure_build_packages
-PY="$(ensure_venv)"
+ensure_venv
 log "building and installing quorvel into $VENV"
 "$PY" -m pip install -q .
 

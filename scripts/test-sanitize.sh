@@ -12,7 +12,7 @@ cd "$QUORVEL_ROOT"
 
 BUILD=build/sanitize
 ensure_build_packages
-PY="$(ensure_venv)"
+ensure_venv
 log "installing the test extras into $VENV"
 "$PY" -m pip install -q pytest hypothesis
 

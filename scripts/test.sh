@@ -15,7 +15,7 @@ cmake --build build/test -j "$JOBS"
 log "C++ tests"
 ctest --test-dir build/test --output-on-failure
 
-PY="$(ensure_venv)"
+ensure_venv
 log "installing the package with its test extras into $VENV"
 "$PY" -m pip install -q ".[test]"
 log "Python tests"

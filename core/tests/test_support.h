@@ -1,8 +1,6 @@
 // Helpers shared by the core tests.
 #pragma once
 
-#include <unicode/uchar.h>
-
 #include <string>
 
 #include "quorvel/jid.h"
@@ -35,13 +33,6 @@ inline std::string repeat(std::string_view s, std::size_t n) {
   out.reserve(s.size() * n);
   for (std::size_t i = 0; i < n; ++i) out.append(s);
   return out;
-}
-
-// Major Unicode version of ICU's character data (the IDNA check's).
-inline int unicode_major() {
-  UVersionInfo v;
-  u_getUnicodeVersion(v);
-  return v[0];
 }
 
 // "ok:<text>" or "err:<KindName>", for compact tables.

@@ -5,7 +5,7 @@ from __future__ import annotations
 import json
 from collections import Counter
 from dataclasses import dataclass, field
-from typing import TextIO
+from typing import Callable, TextIO
 
 from quorvel._sources import Record
 
@@ -46,6 +46,7 @@ class Report:
         self.valid = 0
         self.invalid: Counter[str] = Counter()
         self.groups: dict[str, Group] = {}
+        self.read_back_otherwise = 0  # --dedupe: printed values naming another address
 
     def _json_line(self, obj: dict[str, object]) -> None:
         self._out.write(json.dumps(obj, ensure_ascii=False) + "\n")
@@ -75,21 +76,40 @@ class Report:
             group = self.groups[outcome.value] = Group()
         group.add(outcome.record)
 
-    def write_groups(self) -> None:
+    def write_groups(self, read_back: Callable[[str], str] | None) -> None:
+        """Prints each value once with its spellings. `read_back` parses a
+        printed value again; a value that it does not give back (or that
+        does not parse) would name another address once stored and read,
+        so that is said next to it."""
         for value, group in self.groups.items():
+            again: str | None = value
+            error: str | None = None
+            if read_back is not None:
+                try:
+                    again = read_back(value)
+                except ValueError as e:
+                    again, error = None, str(e)
+            notes = [] if group.count == 1 else [f"{group.count} inputs"]
+            if again != value:
+                self.read_back_otherwise += 1
+                notes.append(f"reads back as {again}" if error is None else f"does not read back: {error}")
             if self._json:
-                self._json_line({
+                obj: dict[str, object] = {
                     "address": value,
                     "count": group.count,
                     "inputs": [{"input": s.text, "source": s.source, "line": s.line}
                                for s in group.spellings],
                     "unlisted": group.unlisted,
-                })
+                }
+                if again != value:
+                    obj["reads_back_as"] = again
+                    if error is not None:
+                        obj["read_back_error"] = error
+                self._json_line(obj)
                 continue
+            self._out.write(value + (f" ({'; '.join(notes)})" if notes else "") + "\n")
             if group.count == 1:
-                self._out.write(value + "\n")
                 continue
-            self._out.write(f"{value} ({group.count} inputs)\n")
             for s in group.spellings:
                 self._out.write(f"    {s.where}: {s.shown}\n")
             if group.unlisted:
@@ -106,6 +126,9 @@ class Report:
             groups = self.duplicate_groups()
             line += (f", {len(self.groups)} distinct, "
                      f"{groups} duplicate group{'' if groups == 1 else 's'}")
+            n = self.read_back_otherwise
+            if n:
+                line += f", {n} {'value reads' if n == 1 else 'values read'} back otherwise"
         err.write(line + "\n")
         for message, count in self.invalid.most_common():
             err.write(f"{count:>8}  {message}\n")
