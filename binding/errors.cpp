@@ -11,7 +11,7 @@
 
 namespace quorvel::binding {
 
-__attribute__((tls_model("initial-exec"))) thread_local int LockDepth::depth_ = 0;
+QUORVEL_TLS_INITIAL_EXEC thread_local int LockDepth::depth_ = 0;
 
 // ---- PyError ---------------------------------------------------------------
 

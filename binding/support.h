@@ -14,6 +14,14 @@
 #include <utility>
 #include <variant>
 
+// The initial-exec TLS model is a GCC and Clang attribute on ELF systems;
+// elsewhere (MSVC for the Windows wheels) the default model is used.
+#if defined(__GNUC__) && defined(__ELF__)
+#define QUORVEL_TLS_INITIAL_EXEC __attribute__((tls_model("initial-exec")))
+#else
+#define QUORVEL_TLS_INITIAL_EXEC
+#endif
+
 namespace quorvel::binding {
 
 // One owned (strong) reference. Every PyObject the binding owns lives in one
@@ -135,7 +143,7 @@ class LockDepth {
   // a dlopen()ed module goes through __tls_get_addr on each access, which
   // cost a tenth of a constructor call. Four bytes fit easily in the static
   // TLS space the loader keeps for modules loaded later.
-  __attribute__((tls_model("initial-exec"))) static thread_local int depth_;
+  QUORVEL_TLS_INITIAL_EXEC static thread_local int depth_;
 };
 
 // Raises the C++ exception `fault` (caught by the entry guard) as the
