@@ -1,6 +1,8 @@
 // JID(jid=None, bare=False), the conversion it shares with comparison, the
 // truth value and the release of an instance.
+#include <cstring>
 #include <new>
+#include <utility>
 
 #include "arguments.h"
 #include "jid_object.h"
@@ -50,6 +52,16 @@ namespace {
 Outcome<PyRef> instantiate(PyTypeObject* cls, std::optional<JidValue> value) {
   PyObject* obj = cls->tp_alloc(cls, 0);
   if (obj == nullptr) return PyError::fetch();  // `value` is dropped with the frame
+  JidObject* jid = as_jid(obj);
+  new (&jid->value) std::optional<JidValue>(std::move(value));
+  new (&jid->borrow_flag) std::atomic<std::size_t>(0);
+  return PyRef::steal(obj);
+}
+
+// The same for a value known to be there, without the optional on the way.
+Outcome<PyRef> instantiate(PyTypeObject* cls, JidValue&& value) {
+  PyObject* obj = cls->tp_alloc(cls, 0);
+  if (obj == nullptr) return PyError::fetch();
   JidObject* jid = as_jid(obj);
   new (&jid->value) std::optional<JidValue>(std::move(value));
   new (&jid->borrow_flag) std::atomic<std::size_t>(0);
@@ -121,12 +133,69 @@ PyObject* jid_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) noexcept 
 // their order are those of that route: the same binding, the same
 // conversions. Should __new__ or __init__ ever be replaced on the type, the
 // call goes the generic way so that the replacement runs.
+namespace {
+
+// A new instance for the common calls, or absent when the general route
+// has to decide (flags that are not exact bools, subclasses of str, a JID
+// held by a writer). Everything it returns is what the general route
+// returns for the same call: the same value, or the same exception (a str
+// without UTF-8 form, an invalid address).
+std::optional<Outcome<PyRef>> construct_common(PyTypeObject* type, PyObject* arg, bool bare) {
+  if (PyUnicode_CheckExact(arg)) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(arg, &size);
+    if (utf8 == nullptr) return Outcome<PyRef>(PyError::fetch());
+    if (size == 0) return instantiate(type, std::nullopt);
+    Result<JidValue> parsed = parse_address(std::string_view(utf8, static_cast<std::size_t>(size)));
+    if (!parsed.ok()) return Outcome<PyRef>(raise_invalid_jid(message(parsed.error())));
+    if (bare) strip_resource(parsed.value());
+    return instantiate(type, std::move(parsed).value());
+  }
+  if (Py_TYPE(arg) == type) {
+    auto borrow = ReadBorrow::try_acquire(as_jid(arg));
+    if (!borrow) return std::nullopt;
+    const std::optional<JidValue>& source = as_jid(arg)->value;
+    if (!source) return instantiate(type, std::nullopt);
+    return instantiate(type, bare ? bare_copy(*source) : JidValue(*source));
+  }
+  return std::nullopt;
+}
+
+// JID(x), JID(x, flag) and JID(x, bare=flag) with an exact bool: the
+// argument to bind is plain, so binding by the general rules is skipped.
+// Absent: some other call.
+std::optional<std::pair<PyObject*, bool>> common_arguments(PyObject* const* args, Py_ssize_t nargs,
+                                                           PyObject* kwnames) {
+  if (kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0) {
+    if (nargs == 1) return std::pair{args[0], false};
+    if (nargs == 2 && PyBool_Check(args[1])) return std::pair{args[0], args[1] == Py_True};
+    return std::nullopt;
+  }
+  if (nargs != 1 || PyTuple_GET_SIZE(kwnames) != 1 || !PyBool_Check(args[1])) return std::nullopt;
+  PyObject* key = PyTuple_GET_ITEM(kwnames, 0);
+  // Keyword names reach a call interned, as exact ASCII strs.
+  if (!PyUnicode_CheckExact(key) || !PyUnicode_IS_ASCII(key) || PyUnicode_GET_LENGTH(key) != 4 ||
+      std::memcmp(PyUnicode_DATA(key), "bare", 4) != 0) {
+    return std::nullopt;
+  }
+  return std::pair{args[0], args[1] == Py_True};
+}
+
+}  // namespace
+
 PyObject* jid_vectorcall(PyObject* cls, PyObject* const* args, std::size_t nargsf,
                          PyObject* kwnames) noexcept {
   return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
     PyTypeObject* type = reinterpret_cast<PyTypeObject*>(cls);
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    if (type->tp_new != jid_new || type->tp_init != PyBaseObject_Type.tp_init) {
+    const bool own_constructor =
+        type->tp_new == jid_new && type->tp_init == PyBaseObject_Type.tp_init;
+    if (own_constructor) {
+      if (auto call = common_arguments(args, nargs, kwnames)) {
+        if (auto made = construct_common(type, call->first, call->second)) return std::move(*made);
+      }
+    }
+    if (!own_constructor) {
       return call_through_type(cls, args, nargs, kwnames);
     }
     PyObject* slots[2] = {nullptr, nullptr};

@@ -11,8 +11,6 @@
 
 namespace quorvel::binding {
 
-QUORVEL_TLS_INITIAL_EXEC thread_local int LockDepth::depth_ = 0;
-
 // ---- PyError ---------------------------------------------------------------
 
 PyError PyError::lazy(PyObject* type, PyRef arg) noexcept {

@@ -33,7 +33,7 @@ PyType_Slot jid_slots[] = {
     {Py_nb_bool, slot_fn(jid_bool)},
     {Py_tp_str, slot_fn(jid_str)},
     {Py_tp_repr, slot_fn(jid_repr)},
-    {Py_tp_richcompare, slot_fn(jid_richcompare)},
+    {Py_tp_richcompare, slot_fn(jid_compare)},
     {Py_tp_hash, slot_fn(jid_hash)},
     {Py_tp_methods, jid_methods},
     {Py_tp_getset, jid_properties},

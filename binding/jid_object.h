@@ -118,6 +118,9 @@ void jid_dealloc(PyObject* self) noexcept;
 PyObject* jid_str(PyObject* self) noexcept;
 PyObject* jid_repr(PyObject* self) noexcept;
 PyObject* jid_richcompare(PyObject* self, PyObject* other, int op) noexcept;
+// The type's comparison slot: JID == JID directly, the rest through
+// jid_richcompare (equality.cpp).
+PyObject* jid_compare(PyObject* self, PyObject* other, int op) noexcept;
 Py_hash_t jid_hash(PyObject* self) noexcept;
 
 extern PyGetSetDef jid_properties[];

@@ -116,6 +116,14 @@ Refusal assign_resource(Slot& slot, std::optional<std::string_view> text) {
     if (slot) strip_resource(*slot);
     return std::nullopt;
   }
+  // The usual resource is prepared as it is written: no profile, and one
+  // copy of the bare part and the text into the new value.
+  if (is_plain_resource(*text)) {
+    if (!slot) return "JID.resource must apply to a proper JID";
+    JidValue next = replace_resource(*slot, *text);
+    slot = std::move(next);
+    return std::nullopt;
+  }
   auto prepared = prepare_resource(*text);
   if (!prepared.ok()) return message(prepared.error());
   if (!slot) return "JID.resource must apply to a proper JID";

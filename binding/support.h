@@ -143,7 +143,10 @@ class LockDepth {
   // a dlopen()ed module goes through __tls_get_addr on each access, which
   // cost a tenth of a constructor call. Four bytes fit easily in the static
   // TLS space the loader keeps for modules loaded later.
-  QUORVEL_TLS_INITIAL_EXEC static thread_local int depth_;
+  // constinit: a thread_local whose initialiser the compiler cannot see
+  // from another file is read through a wrapper function call on every
+  // access, which cost more than the rest of a getter.
+  QUORVEL_TLS_INITIAL_EXEC static inline thread_local constinit int depth_ = 0;
 };
 
 // Raises the C++ exception `fault` (caught by the entry guard) as the

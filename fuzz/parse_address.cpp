@@ -1,12 +1,32 @@
 // Any bytes as an address: no crash, and a success or failure that agrees
 // with preparing the raw parts one by one.
+#include "ascii_address.h"
 #include "checks.h"
 
 using namespace quorvel;
 
+namespace {
+
+// Same outcome: the same text and positions, or the same error kind.
+bool same(const Result<JidValue>& a, const Result<JidValue>& b) {
+  if (a.ok() != b.ok()) return false;
+  if (!a.ok()) return a.error() == b.error();
+  return a->text() == b->text() && a->localpart_end() == b->localpart_end() &&
+         a->slash_position() == b->slash_position();
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input = fuzz::as_text(data, size);
   const Result<JidValue> r = parse_address(input);
+
+  // Every variant of the fast path this processor runs, and the general
+  // path alone, give the same outcome.
+  QUORVEL_CHECK(same(r, parse_address_general(input)), input);
+  QUORVEL_CHECK(same(r, parse_address_with(input, ascii::Isa::Bytes)), input);
+  QUORVEL_CHECK(same(r, parse_address_with(input, ascii::Isa::Sse2)), input);
+  if (ascii::has_avx2()) QUORVEL_CHECK(same(r, parse_address_with(input, ascii::Isa::Avx2)), input);
   const std::optional<JidError> expected = fuzz::expected_parse_error(input);
   if (!r) {
     QUORVEL_CHECK(expected.has_value() && *expected == r.error(), input);

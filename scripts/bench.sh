@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every benchmark from nothing: the core's Google Benchmark
-# program and the Python-level suite against the floor module, in a venv of
-# its own (.venv-bench) that also holds the aioxmpp peer. Prints one table
-# and writes bench/results.json.
+# program, the Python-level suite against the floor module, and the
+# command-line tool against naive loops over a generated million-address
+# file, in a venv of its own (.venv-bench) that also holds the aioxmpp peer.
+# Prints one table and writes bench/results.json.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 cd "$QUORVEL_ROOT"

@@ -35,10 +35,12 @@ def expected_files(names: list[str]) -> tuple[set[str], list[str]]:
     allowed = sources | {"quorvel/_build.py"} | {
         f"{info}/{n}" for n in ("METADATA", "WHEEL", "RECORD", "entry_points.txt")
     } | {f"{info}/licenses/{n}" for n in LICENCES}
-    modules = [n for n in names if re.fullmatch(r"quorvel/jid\.[\w.-]+\.(so|pyd)", n)]
-    if len(modules) != 1:
-        faults.append(f"expected one extension module quorvel/jid.*, found {modules}")
-    allowed |= set(modules)
+    # The public module and the command-line tool's private one, once each.
+    for stem in ("jid", "_blocks"):
+        modules = [n for n in names if re.fullmatch(rf"quorvel/{stem}\.[\w.-]+\.(so|pyd)", n)]
+        if len(modules) != 1:
+            faults.append(f"expected one extension module quorvel/{stem}.*, found {modules}")
+        allowed |= set(modules)
     faults += [f"missing {n}" for n in sorted(allowed) if n not in names]
     faults += [f"unexpected {n}" for n in names if n not in allowed]
     return allowed, faults

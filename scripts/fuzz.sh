@@ -88,12 +88,14 @@ print(*tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependenc
     cmake --build "$PYBUILD" -j "$JOBS" >/dev/null
     runtime="$("$PY" -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so"
     [ -f "$runtime" ] || die "atheris has no sanitizer runtime at $runtime"
-    module="$(ls "$PYBUILD"/python/quorvel/jid.*.so)"
+    # quorvel.jid and the tool's private quorvel._blocks, both under the harness.
+    modules=("$PYBUILD"/python/quorvel/jid.*.so "$PYBUILD"/python/quorvel/_blocks.*.so)
     # A handler the runtime lacks would only show as an import error later.
     missing="$(comm -23 \
-      <(nm -D --undefined-only "$module" | awk '{print $NF}' | grep -E '^__(asan|ubsan|sanitizer)' | sort -u) \
+      <(for m in "${modules[@]}"; do nm -D --undefined-only "$m"; done | awk '{print $NF}' |
+          grep -E '^__(asan|ubsan|sanitizer)' | sort -u) \
       <(nm -D --defined-only "$runtime" | awk '{print $NF}' | sort -u))"
-    [ -z "$missing" ] || die "atheris's runtime lacks sanitizer entry points the module needs: $missing"
+    [ -z "$missing" ] || die "atheris's runtime lacks sanitizer entry points the modules need: $missing"
 
     # Leaks are left to make test-sanitize, which tells the interpreter's
     # own allocations from the module's; here the interpreter's would drown

@@ -39,6 +39,15 @@ def test_module_attributes():
     assert quorvel.jid.__all__ == ["JID", "unescape_node", "InvalidJID"]
 
 
+def test_module_holds_its_interface_and_nothing_else():
+    # The command-line tool's native helpers live in quorvel._blocks; nothing
+    # public or private may be added here.
+    names = set(dir(quorvel.jid))
+    assert {n for n in names if not n.startswith("_")} == {"JID", "unescape_node", "InvalidJID"}
+    assert {n for n in names if n.startswith("_")} == {
+        "__all__", "__doc__", "__file__", "__loader__", "__name__", "__package__", "__spec__"}
+
+
 @pytest.mark.parametrize(
     "obj, attr, expected",
     [
@@ -138,14 +147,15 @@ def _run_isolated(script):
         interpreters.destroy(interp)
 
 
+@pytest.mark.parametrize("module", ["quorvel.jid", "quorvel._blocks"])
 @pytest.mark.parametrize("run", [_run_legacy, _run_isolated], ids=["shared-gil", "isolated"])
-def test_import_in_subinterpreter_is_refused(run, tmp_path):
+def test_import_in_subinterpreter_is_refused(run, module, tmp_path):
     # The types are process-wide objects of the main interpreter and must
     # not be handed to another interpreter.
     result = tmp_path / "outcome"
     run(
         f"import sys\nsys.path[:] = {sys.path!r}\n"
-        "try:\n    import quorvel.jid\n    outcome = 'imported'\n"
+        f"try:\n    import {module}\n    outcome = 'imported'\n"
         "except BaseException as exc:\n    outcome = type(exc).__name__\n"
         f"open({str(result)!r}, 'w').write(outcome)\n"
     )

@@ -1,5 +1,6 @@
 """The package around the module: version, light import, stubs and metadata."""
 
+import importlib
 import importlib.metadata
 import pathlib
 import re
@@ -38,6 +39,11 @@ def test_stubs_and_marker_ship_beside_the_module():
     assert (package / "py.typed").is_file()
     stub = (package / "jid.pyi").read_text()
     assert '__all__ = ["JID", "unescape_node", "InvalidJID"]' in stub
+    # The command-line tool's private module, with its own stub, is
+    # installed next to quorvel.jid.
+    blocks = importlib.import_module("quorvel._blocks")
+    assert pathlib.Path(blocks.__file__).parent == package
+    assert (package / "_blocks.pyi").is_file()
 
 
 def test_metadata_states_python_and_licence():

@@ -36,6 +36,19 @@ def test_equality(left, right, equal):
     assert (left != right) is (not equal)
 
 
+@pytest.mark.parametrize("length", [1, 2, 7, 8, 9, 15, 16, 17, 24, 31, 32, 33, 40, 100])
+def test_equality_of_jids_looks_at_every_byte(length):
+    # The comparison of two JIDs reads texts of up to 32 bytes in words and
+    # blocks; a difference in any one byte, at either end or inside, counts.
+    node = "".join("abcdefghij"[k % 10] for k in range(length))
+    jid, same = JID(node + "@d"), JID(node + "@d")
+    assert jid == same and not (jid != same)
+    for k in range(length):
+        other = JID(node[:k] + "z" + node[k + 1:] + "@d")
+        assert jid != other and not (jid == other), k
+    assert jid != JID(node + "@e") and jid != JID(node + "a@d") and JID(node + "a@d") != jid
+
+
 @pytest.mark.parametrize("other", ["a@@b", "a@b/", "\ud800@b", 5, b"a@b", ["a@b"], object()])
 @pytest.mark.parametrize("op", [operator.eq, operator.ne, *ORDERING])
 def test_unconvertible_operand_is_never_equal_and_never_raises(other, op):

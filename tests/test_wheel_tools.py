@@ -54,6 +54,7 @@ def _wheel_names(*extra, drop=()):
                      if p.suffix in {".py", ".pyi"} or p.name == "py.typed")
     info = "quorvel-0.1.0.dist-info"
     names = sources + ["quorvel/_build.py", "quorvel/jid.cpython-313-x86_64-linux-gnu.so",
+                       "quorvel/_blocks.cpython-313-x86_64-linux-gnu.so",
                        f"{info}/METADATA", f"{info}/WHEEL", f"{info}/RECORD",
                        f"{info}/entry_points.txt", f"{info}/licenses/LICENSE",
                        f"{info}/licenses/data/unicode/LICENSE-UNICODE", *extra]

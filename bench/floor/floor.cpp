@@ -1,12 +1,20 @@
 // The benchmark floor: a type that does only what any correct address type
 // must do with its text, and nothing else. It takes one str, gets its UTF-8,
-// allocates one buffer, copies the bytes and keeps two 16-bit positions.
-// Reading gives a new str of the bytes, hashing builds that str and hashes
-// it, == compares lengths, then bytes. No validation, no normalisation.
+// finds the two separators (the first "@" before the first "/", and that
+// "/"), allocates one buffer of exactly the text's size, copies the bytes
+// and keeps the two 16-bit positions in the object. Reading gives a new str
+// of the bytes, hashing builds that str and hashes it, == compares lengths,
+// then bytes. No validation, no normalisation.
 //
 // Two types with the same behaviour: Floor is called through tp_new only
 // (the interpreter's generic type call), VectorFloor through a vectorcall
 // entry point, as JID is.
+//
+// Three more vectorcall types stop part of the way, so that the benchmark
+// can show where a construction's nanoseconds go: FloorCall only checks its
+// arguments, FloorView also takes the UTF-8 view and finds the separators,
+// FloorAlloc also allocates and fills the text buffer (and frees it). Each
+// returns None; VectorFloor adds the object itself.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -25,34 +33,54 @@ struct FloorObject {
 
 FloorObject* as_floor(PyObject* o) { return reinterpret_cast<FloorObject*>(o); }
 
-// Positions as a parser would record them: first "@", then first "/".
-void locate(FloorObject* f) {
-  f->at = 0;
-  f->slash = 0;
-  const void* at = std::memchr(f->data, '@', f->size);
-  if (at != nullptr) f->at = static_cast<std::uint16_t>(static_cast<const char*>(at) - f->data);
-  const void* slash = std::memchr(f->data, '/', f->size);
-  if (slash != nullptr) f->slash = static_cast<std::uint16_t>(static_cast<const char*>(slash) - f->data);
-}
+// The UTF-8 of a str and the positions of its separators, as an address
+// type records them: the first "/" ends the domain, and an "@" before it
+// ends the localpart.
+struct View {
+  const char* utf8;
+  std::size_t size;
+  std::uint16_t at;
+  std::uint16_t slash;
+};
 
-bool fill(FloorObject* f, PyObject* text) {
+bool view_of(PyObject* text, View& v) {
   if (!PyUnicode_Check(text)) {
     PyErr_SetString(PyExc_TypeError, "str expected");
     return false;
   }
   Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
-  if (utf8 == nullptr) return false;
-  char* data = static_cast<char*>(std::malloc(static_cast<std::size_t>(size) + 1));
+  v.utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+  if (v.utf8 == nullptr) return false;
+  v.size = static_cast<std::size_t>(size);
+  const void* slash = std::memchr(v.utf8, '/', v.size);
+  const std::size_t domain_end =
+      slash != nullptr ? static_cast<std::size_t>(static_cast<const char*>(slash) - v.utf8) : v.size;
+  const void* at = std::memchr(v.utf8, '@', domain_end);
+  v.at = at != nullptr ? static_cast<std::uint16_t>(static_cast<const char*>(at) - v.utf8) : 0;
+  v.slash = slash != nullptr ? static_cast<std::uint16_t>(domain_end) : 0;
+  return true;
+}
+
+// One buffer of exactly the text's size.
+char* copy_of(const View& v) {
+  char* data = static_cast<char*>(std::malloc(v.size == 0 ? 1 : v.size));
   if (data == nullptr) {
     PyErr_NoMemory();
-    return false;
+    return nullptr;
   }
-  std::memcpy(data, utf8, static_cast<std::size_t>(size));
-  std::free(f->data);
+  std::memcpy(data, v.utf8, v.size);
+  return data;
+}
+
+bool fill(FloorObject* f, PyObject* text) {
+  View v;
+  if (!view_of(text, v)) return false;
+  char* data = copy_of(v);
+  if (data == nullptr) return false;
   f->data = data;
-  f->size = static_cast<std::uint32_t>(size);
-  locate(f);
+  f->size = static_cast<std::uint32_t>(v.size);
+  f->at = v.at;
+  f->slash = v.slash;
   return true;
 }
 
@@ -79,16 +107,48 @@ PyObject* floor_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
   return make(cls, PyTuple_GET_ITEM(args, 0));
 }
 
-PyObject* floor_vectorcall(PyObject* cls, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+bool one_argument(std::size_t nargsf, PyObject* kwnames) {
   if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) != 0) {
     PyErr_SetString(PyExc_TypeError, "no keyword arguments");
-    return nullptr;
+    return false;
   }
   if (PyVectorcall_NARGS(nargsf) != 1) {
     PyErr_SetString(PyExc_TypeError, "one argument expected");
-    return nullptr;
+    return false;
   }
+  return true;
+}
+
+PyObject* floor_vectorcall(PyObject* cls, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+  if (!one_argument(nargsf, kwnames)) return nullptr;
   return make(reinterpret_cast<PyTypeObject*>(cls), args[0]);
+}
+
+// The stages of the breakdown.
+PyObject* call_stage(PyObject*, PyObject* const*, std::size_t nargsf, PyObject* kwnames) {
+  if (!one_argument(nargsf, kwnames)) return nullptr;
+  Py_RETURN_NONE;
+}
+
+PyObject* view_stage(PyObject*, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+  if (!one_argument(nargsf, kwnames)) return nullptr;
+  View v;
+  if (!view_of(args[0], v)) return nullptr;
+  // Keeps the search from being optimised away.
+  if (v.at == 0xFFFF && v.slash == 0xFFFF) return nullptr;
+  Py_RETURN_NONE;
+}
+
+PyObject* alloc_stage(PyObject*, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+  if (!one_argument(nargsf, kwnames)) return nullptr;
+  View v;
+  if (!view_of(args[0], v)) return nullptr;
+  char* data = copy_of(v);
+  if (data == nullptr) return nullptr;
+  asm volatile("" : : "r"(data) : "memory");
+  std::free(data);
+  if (v.at == 0xFFFF && v.slash == 0xFFFF) return nullptr;
+  Py_RETURN_NONE;
 }
 
 void floor_dealloc(PyObject* self) {
@@ -213,6 +273,21 @@ PyType_Slot floor_slots[] = {
 PyType_Spec floor_spec = {"bench_floor.Floor", sizeof(FloorObject), 0, Py_TPFLAGS_DEFAULT, floor_slots};
 PyType_Spec vector_floor_spec = {"bench_floor.VectorFloor", sizeof(FloorObject), 0, Py_TPFLAGS_DEFAULT,
                                  floor_slots};
+PyType_Spec call_spec = {"bench_floor.FloorCall", sizeof(FloorObject), 0, Py_TPFLAGS_DEFAULT, floor_slots};
+PyType_Spec view_spec = {"bench_floor.FloorView", sizeof(FloorObject), 0, Py_TPFLAGS_DEFAULT, floor_slots};
+PyType_Spec alloc_spec = {"bench_floor.FloorAlloc", sizeof(FloorObject), 0, Py_TPFLAGS_DEFAULT,
+                          floor_slots};
+
+int add_type(PyObject* module, PyType_Spec* spec, const char* name, vectorcallfunc call) {
+  PyObject* type = PyType_FromSpec(spec);
+  if (type == nullptr) return -1;
+  reinterpret_cast<PyTypeObject*>(type)->tp_vectorcall = call;
+  if (PyModule_AddObject(module, name, type) < 0) {
+    Py_DECREF(type);
+    return -1;
+  }
+  return 0;
+}
 
 int floor_exec(PyObject* module) {
   PyObject* plain = PyType_FromSpec(&floor_spec);
@@ -220,11 +295,10 @@ int floor_exec(PyObject* module) {
     Py_XDECREF(plain);
     return -1;
   }
-  PyObject* vector = PyType_FromSpec(&vector_floor_spec);
-  if (vector == nullptr) return -1;
-  reinterpret_cast<PyTypeObject*>(vector)->tp_vectorcall = floor_vectorcall;
-  if (PyModule_AddObject(module, "VectorFloor", vector) < 0) {
-    Py_DECREF(vector);
+  if (add_type(module, &vector_floor_spec, "VectorFloor", floor_vectorcall) < 0 ||
+      add_type(module, &call_spec, "FloorCall", call_stage) < 0 ||
+      add_type(module, &view_spec, "FloorView", view_stage) < 0 ||
+      add_type(module, &alloc_spec, "FloorAlloc", alloc_stage) < 0) {
     return -1;
   }
   return 0;

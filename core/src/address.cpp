@@ -3,6 +3,7 @@
 #include <cassert>
 
 #include "ascii_address.h"
+#include "ascii_short.h"
 #include "domain_limits.h"
 #include "quorvel/profiles.h"
 #include "scan.h"
@@ -109,7 +110,9 @@ Result<JidValue> parse_address_general(std::string_view text) {
 Result<JidValue> parse_address(std::string_view text) {
   // Nearly every address met in practice is plain ASCII that is valid as
   // written; that case skips the per-part machinery of the general path.
-  if (std::optional<JidValue> plain = parse_plain_ascii(text)) return std::move(*plain);
+  if (text.size() <= ascii::kShortLayoutMax) return ascii::best_short_parser()(text);
+  const PlainLayout plain = long_plain_ascii_layout(text);
+  if (plain.ok) return build_plain(text, plain);
   return parse_address_general(text);
 }
 
@@ -124,16 +127,24 @@ JidValue join_parts(std::optional<Part> localpart, Part domain, std::optional<Pa
   return build(localpart, domain, resource);
 }
 
+bool is_plain_resource(std::string_view text) noexcept {
+  return !text.empty() && text.size() <= kMaxPartBytes && scan::is_printable_ascii(text);
+}
+
 JidValue attach_resource(const JidValue& bare, Part resource) {
   assert(bare.is_bare());
-  const std::string_view base = bare.text();
+  return replace_resource(bare, resource);
+}
+
+JidValue replace_resource(const JidValue& value, Part resource) {
+  const std::string_view base = bare_text(value);
   const std::size_t total = base.size() + 1 + resource.size();
   auto buffer = JidValue::allocate(total);
   std::memcpy(buffer.get(), base.data(), base.size());
   buffer[base.size()] = '/';
   resource.copy_to(buffer.get() + base.size() + 1);
   return JidValue::adopt(std::move(buffer), static_cast<std::uint32_t>(total),
-                         bare.localpart_end(), static_cast<std::uint16_t>(base.size()));
+                         value.localpart_end(), static_cast<std::uint16_t>(base.size()));
 }
 
 JidValue bare_copy(const JidValue& value) {

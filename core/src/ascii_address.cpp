@@ -1,9 +1,13 @@
+// The plain-ASCII fast path for texts longer than the short path takes (64
+// bytes and more, rare in practice): a scan segment by segment, sixteen bytes
+// at a time; and the dispatch between the two paths for the tests.
 #include "ascii_address.h"
 
 #include <array>
 #include <cstdint>
 #include <cstring>
 
+#include "ascii_short.h"
 #include "idna_check.h"
 #include "profile_ascii.h"
 #include "quorvel/address.h"
@@ -186,81 +190,71 @@ Segment scan_segment(std::string_view text, std::size_t from) noexcept {
 
 #endif
 
-// True when every byte is printable ASCII (0x20 to 0x7E): exactly the bytes
-// that resourceprep keeps as they are on ASCII text.
-bool all_printable(std::string_view s) noexcept {
-  const char* p = s.data();
-  const std::size_t n = s.size();
-  std::size_t i = 0;
-#if defined(__SSE2__)
-  // Signed compares: bytes from 0x80 up are negative and fail the first.
-  const __m128i low = _mm_set1_epi8(0x1F);
-  const __m128i high = _mm_set1_epi8(0x7F);
-  for (; i + 16 <= n; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    const __m128i ok = _mm_and_si128(_mm_cmpgt_epi8(v, low), _mm_cmplt_epi8(v, high));
-    if (_mm_movemask_epi8(ok) != 0xFFFF) return false;
-  }
-#endif
-  for (; i < n; ++i) {
-    const auto b = static_cast<unsigned char>(p[i]);
-    if (b < 0x20 || b > 0x7E) return false;
-  }
-  return true;
-}
-
 void lower_in_place(char* p, std::size_t n) noexcept {
   for (std::size_t i = 0; i < n; ++i) {
     if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] + ('a' - 'A'));
   }
 }
 
+
 }  // namespace
 
-std::optional<JidValue> parse_plain_ascii(std::string_view text) {
+PlainLayout long_plain_ascii_layout(std::string_view text) noexcept {
   // On plain ASCII the three profiles only fold capitals or refuse, and the
   // domain check reduces to label rules and the deny set, so the separator
   // search and every check fit in one pass. IPv4 literals need no special
   // case: digits and dots pass these rules unchanged, as they pass the
   // literal test. Bracketed IPv6, trailing dots and Punycode fall through.
+  PlainLayout out;
   const Segment first = scan_segment(text, 0);
   std::size_t at = std::string_view::npos;
   Segment domain = first;
   std::size_t domain_start = 0;
   if (first.end < text.size() && text[first.end] == '@') {
     at = first.end;
-    if (at == 0 || at > kMaxPartBytes || (first.classes & (kOther | kNodeRefused))) {
-      return std::nullopt;
-    }
+    if (at == 0 || at > kMaxPartBytes || (first.classes & (kOther | kNodeRefused))) return out;
     domain_start = at + 1;
     domain = scan_segment(text, domain_start);
-    if (domain.end < text.size() && text[domain.end] == '@') return std::nullopt;
+    if (domain.end < text.size() && text[domain.end] == '@') return out;
   }
   const std::size_t domain_size = domain.end - domain_start;
-  if (!domain.labels_ok || domain_size > 253 || (domain.classes & (kOther | kDenied))) {
-    return std::nullopt;
-  }
+  if (!domain.labels_ok || domain_size > 253 || (domain.classes & (kOther | kDenied))) return out;
 
   const std::size_t slash = domain.end < text.size() ? domain.end : std::string_view::npos;
   if (slash != std::string_view::npos) {
     const std::string_view resource = text.substr(slash + 1);
-    if (resource.empty() || resource.size() > kMaxPartBytes || !all_printable(resource)) {
-      return std::nullopt;
-    }
+    if (resource.empty() || resource.size() > kMaxPartBytes || !scan::is_printable_ascii(resource)) return out;
   }
 
   const bool fold_node = at != std::string_view::npos && (first.classes & kCapital);
   const bool fold_domain = (domain.classes & kCapital) != 0;
-  const auto localpart_end = static_cast<std::uint16_t>(at == std::string_view::npos ? 0 : at);
-  const auto slash_position =
-      static_cast<std::uint16_t>(slash == std::string_view::npos ? 0 : slash);
-  if (!fold_node && !fold_domain) return JidValue(text, localpart_end, slash_position);
+  out.localpart_end = static_cast<std::uint16_t>(at == std::string_view::npos ? 0 : at);
+  out.slash_position = static_cast<std::uint16_t>(slash == std::string_view::npos ? 0 : slash);
+  // The localpart and the domain; not the resource.
+  out.fold_end = (fold_node || fold_domain) ? static_cast<std::uint16_t>(domain.end) : 0;
+  out.ok = true;
+  return out;
+}
 
+PlainLayout plain_ascii_layout(std::string_view text, ascii::Isa isa) noexcept {
+  if (text.size() > ascii::kShortLayoutMax) return long_plain_ascii_layout(text);
+  return ascii::short_layout(text, isa);
+}
+
+JidValue build_plain(std::string_view text, const PlainLayout& layout) {
+  if (layout.fold_end == 0) return JidValue(text, layout.localpart_end, layout.slash_position);
   auto buffer = JidValue::allocate(text.size());
   std::memcpy(buffer.get(), text.data(), text.size());
-  lower_in_place(buffer.get(), domain.end);  // the localpart and the domain; not the resource
-  return JidValue::adopt(std::move(buffer), static_cast<std::uint32_t>(text.size()), localpart_end,
-                         slash_position);
+  lower_in_place(buffer.get(), layout.fold_end);
+  return JidValue::adopt(std::move(buffer), static_cast<std::uint32_t>(text.size()),
+                         layout.localpart_end, layout.slash_position);
+}
+
+Result<JidValue> parse_address_with(std::string_view text, ascii::Isa isa) {
+  if (text.size() <= ascii::kShortLayoutMax) return ascii::short_parser(isa)(text);
+  const PlainLayout plain = long_plain_ascii_layout(text);
+  if (plain.ok) return build_plain(text, plain);
+  return parse_address_general(text);
 }
 
 }  // namespace quorvel

@@ -2,15 +2,6 @@
 
 namespace quorvel {
 
-JidValue::JidValue(std::string_view text, std::uint16_t localpart_end,
-                   std::uint16_t slash_position)
-    : data_(allocate(text.size())),
-      size_(static_cast<std::uint32_t>(text.size())),
-      localpart_end_(localpart_end),
-      slash_position_(slash_position) {
-  if (!text.empty()) std::memcpy(data_.get(), text.data(), text.size());
-}
-
 JidValue::JidValue(const JidValue& other)
     : data_(other.data_ ? allocate(other.size_) : nullptr),
       size_(other.size_),

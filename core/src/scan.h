@@ -83,6 +83,36 @@ inline bool is_ascii(std::string_view s) noexcept {
   return true;
 }
 
+// True when every byte is printable ASCII (0x20 to 0x7E): exactly the bytes
+// that resourceprep keeps as they are on ASCII text.
+inline bool is_printable_ascii(std::string_view s) noexcept {
+  const char* p = s.data();
+  const std::size_t n = s.size();
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  // Signed compares: bytes from 0x80 up are negative and fail the first.
+  const __m128i low = _mm_set1_epi8(0x1F);
+  const __m128i high = _mm_set1_epi8(0x7F);
+  __m128i ok = _mm_set1_epi8(-1);
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    ok = _mm_and_si128(ok, _mm_and_si128(_mm_cmpgt_epi8(v, low), _mm_cmplt_epi8(v, high)));
+  }
+  if (n >= 16 && i != n) {
+    // The last sixteen bytes again, overlapping: never past the text.
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 16));
+    ok = _mm_and_si128(ok, _mm_and_si128(_mm_cmpgt_epi8(v, low), _mm_cmplt_epi8(v, high)));
+    i = n;
+  }
+  if (_mm_movemask_epi8(ok) != 0xFFFF) return false;
+#endif
+  for (; i < n; ++i) {
+    const auto b = static_cast<unsigned char>(p[i]);
+    if (b < 0x20 || b > 0x7E) return false;
+  }
+  return true;
+}
+
 // Index of the first backslash at or after `from`, or npos.
 inline std::size_t find_backslash(std::string_view s, std::size_t from) noexcept {
   if (from >= s.size()) return std::string_view::npos;

@@ -2,7 +2,9 @@
 // must give the same value (text and positions) or the same error kind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <vector>
 
 #include "ascii_address.h"
 #include "test_support.h"
@@ -11,6 +13,14 @@ namespace quorvel {
 namespace {
 
 using testing::describe;
+
+#if defined(QUORVEL_HAVE_X86_SIMD)
+// The AVX2 classifier compiled for AVX2, as the tests must call it.
+__attribute__((target("avx2,bmi,bmi2"))) ascii::ShortMasks classify_avx2_for_tests(
+    const char* text, std::size_t n) {
+  return ascii::classify_avx2(text, n);
+}
+#endif
 using testing::repeat;
 
 std::string positions(const Result<JidValue>& r) {
@@ -18,11 +28,39 @@ std::string positions(const Result<JidValue>& r) {
   return std::to_string(r->localpart_end()) + "," + std::to_string(r->slash_position());
 }
 
+// The variants of the short-text path this processor can run.
+std::vector<ascii::Isa> runnable_variants() {
+  std::vector<ascii::Isa> out = {ascii::Isa::Bytes};
+#if defined(QUORVEL_HAVE_X86_SIMD)
+  out.push_back(ascii::Isa::Sse2);
+  if (ascii::has_avx2()) out.push_back(ascii::Isa::Avx2);
+#endif
+  return out;
+}
+
+const char* variant_name(ascii::Isa isa) {
+  switch (isa) {
+    case ascii::Isa::Bytes:
+      return "bytes";
+    case ascii::Isa::Sse2:
+      return "sse2";
+    case ascii::Isa::Avx2:
+      return "avx2";
+  }
+  return "?";
+}
+
 void expect_same(const std::string& input) {
-  const Result<JidValue> fast = parse_address(input);
   const Result<JidValue> general = parse_address_general(input);
+  const Result<JidValue> fast = parse_address(input);
   ASSERT_EQ(describe(fast), describe(general)) << "input: " << input;
   ASSERT_EQ(positions(fast), positions(general)) << "input: " << input;
+  static const std::vector<ascii::Isa> variants = runnable_variants();
+  for (ascii::Isa isa : variants) {
+    const Result<JidValue> r = parse_address_with(input, isa);
+    ASSERT_EQ(describe(r), describe(general)) << variant_name(isa) << ", input: " << input;
+    ASSERT_EQ(positions(r), positions(general)) << variant_name(isa) << ", input: " << input;
+  }
 }
 
 class FastPathEdges : public ::testing::TestWithParam<std::string> {};
@@ -73,6 +111,58 @@ TEST(FastPath, AgreesOnEveryByteInEveryPart) {
   }
 }
 
+// Random address-shaped texts of every length around the limits of the
+// short path (16, 32, 63 bytes): labels of random lengths with hyphens and
+// dots in every place, capitals, and now and then a byte that some part
+// refuses.
+TEST(FastPath, AgreesOnRandomAddressShapes) {
+  std::mt19937 rng(1313);
+  const std::string letters = "abcXYZ019-_";
+  const std::string rare = ".-@/ #%:[\"'&<>\x7f\x01\xc3";
+  auto pick = [&](const std::string& from) {
+    return from[std::uniform_int_distribution<std::size_t>(0, from.size() - 1)(rng)];
+  };
+  auto label = [&](std::size_t max) {
+    std::string l;
+    const std::size_t n = std::uniform_int_distribution<std::size_t>(0, max)(rng);
+    for (std::size_t k = 0; k < n; ++k) l += pick(letters);
+    return l;
+  };
+  for (int i = 0; i < 100000; ++i) {
+    std::string s;
+    if (rng() % 4 != 0) s += label(20) + "@";
+    const std::size_t labels = 1 + rng() % 4;
+    for (std::size_t k = 0; k < labels; ++k) s += (k ? "." : "") + label(rng() % 8 == 0 ? 70 : 12);
+    if (rng() % 2 == 0) s += "/" + label(30);
+    for (int k = rng() % 3; k > 0 && !s.empty(); --k) {
+      s[std::uniform_int_distribution<std::size_t>(0, s.size() - 1)(rng)] = pick(rare);
+    }
+    expect_same(s);
+    if (HasFatalFailure()) return;
+  }
+}
+
+// The classifiers give the same masks as the byte table, for every length
+// they take and bytes from the whole range.
+TEST(FastPath, ClassifiersAgreeWithTheByteTable) {
+  std::mt19937 rng(64);
+  const std::string alphabet = "aZ09@/.-_ `{[\x7f\x80\xff\x00";
+  for (int i = 0; i < 20000; ++i) {
+    const std::size_t n = static_cast<std::size_t>(i % (ascii::kShortMax + 1));
+    std::string s;
+    for (std::size_t k = 0; k < n; ++k) {
+      s += rng() % 2 ? static_cast<char>(rng()) : alphabet[rng() % alphabet.size()];
+    }
+    const ascii::ShortMasks expected = ascii::classify_bytes(s.data(), n);
+#if defined(QUORVEL_HAVE_X86_SIMD)
+    ASSERT_TRUE(ascii::classify_sse2(s.data(), n) == expected) << "sse2, " << n << " bytes";
+    if (ascii::has_avx2()) {
+      ASSERT_TRUE(classify_avx2_for_tests(s.data(), n) == expected) << "avx2, " << n << " bytes";
+    }
+#endif
+  }
+}
+
 // Random texts over the bytes that matter to the fast path's decisions.
 TEST(FastPath, AgreesOnRandomAsciiTexts) {
   const std::string alphabet = "aZ0-.@/ \t\x7f" "[]:xn_%'\"&<>\\\xc3\xa9" "A";
@@ -93,11 +183,53 @@ TEST(FastPath, AgreesOnRandomAsciiTexts) {
 TEST(FastPath, TakesTheCommonCases) {
   for (const char* s : {"user@example.com/res", "User@Example.COM/Res", "example.com",
                         "a@b/ x ", "host-1.example.org", "a@192.168.0.1"}) {
-    EXPECT_TRUE(parse_plain_ascii(s).has_value()) << s;
+    EXPECT_TRUE(plain_ascii_layout(s).ok) << s;
   }
   for (const char* s : {"a@b@c", "a@[::1]", "a@b.", "a@xn--mnchen-3ya.de", "a b@c", "@b",
                         "a@b/", "j\xc3\xbcrgen@example.com"}) {
-    EXPECT_FALSE(parse_plain_ascii(s).has_value()) << s;
+    EXPECT_FALSE(plain_ascii_layout(s).ok) << s;
+  }
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// A plain resource is exactly one that resourceprep keeps as it is: valid,
+// unchanged, of the same bytes. Random texts over the edges: lengths
+// around 16 and 1023 bytes, controls, DEL, bytes of multi-byte characters.
+TEST(FastPath, PlainResourceAgreesWithResourceprep) {
+  std::mt19937 rng(1023);
+  const std::string alphabet = std::string("aZ0 ~!/@\t\x7f\x1f\xc3\xa9\xc2\xad", 15);
+  for (int i = 0; i < 50000; ++i) {
+    std::size_t n = rng() % 40;
+    if (i % 100 == 0) n = 1020 + rng() % 8;
+    std::string s;
+    for (std::size_t k = 0; k < n; ++k) {
+      s += rng() % 8 == 0 ? alphabet[rng() % alphabet.size()] : static_cast<char>('a' + rng() % 26);
+    }
+    const bool plain = is_plain_resource(s);
+    const Result<PreparedText> prepared = prepare_resource(s);
+    const bool kept = prepared.ok() && prepared->unchanged() && prepared->str() == s;
+    const bool ascii = std::all_of(s.begin(), s.end(), [](char c) { return (c & 0x80) == 0; });
+    // Plain implies kept; on ASCII text the two are the same question.
+    ASSERT_TRUE(!plain || kept) << s;
+    if (ascii) {
+      ASSERT_EQ(plain, kept) << s;
+    }
+  }
+}
+
+TEST(FastPath, ReplacedResourceKeepsTheBarePart) {
+  for (const char* text : {"a@b", "a@b/old", "b", "b/old"}) {
+    const JidValue v = *parse_address(text);
+    const JidValue r = replace_resource(v, Part(std::string_view("new")));
+    EXPECT_EQ(bare_text(r), bare_text(v)) << text;
+    EXPECT_EQ(resource_part(r), std::optional<std::string_view>("new")) << text;
+    EXPECT_EQ(node_part(r), node_part(v)) << text;
+    EXPECT_EQ(describe(parse_address(r.text())), "ok:" + std::string(r.text())) << text;
   }
 }
 

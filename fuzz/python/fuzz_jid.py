@@ -1,5 +1,6 @@
 """Arbitrary text (lone surrogates included) and arbitrary objects against
-every entry point of quorvel.jid, under atheris.
+every entry point of quorvel.jid, and arbitrary blocks of lines against the
+command-line tool's native helpers in quorvel._blocks, under atheris.
 
 Anything but the documented exceptions, a setter that fails and still
 changes its object, or a value that does not survive str/pickle/copy is a
@@ -16,6 +17,9 @@ import sys
 
 import atheris
 
+from quorvel._blocks import Groups, normalise_block
+from quorvel._report import PyGroups, may_read_back_otherwise
+from quorvel.cli import _reader
 from quorvel.jid import JID, InvalidJID, unescape_node
 
 # The suite's account of which stored texts may read back otherwise.
@@ -103,6 +107,67 @@ def check_value(j):
         assert str(JID(s, bare=True)) == again.bare
 
 
+PARTS = ("full", "bare", "node", "domain", "resource")
+
+
+def per_line(data, part, bare_only):
+    """The command-line tool's per-line rules, on the lines of `data`."""
+    pieces = data.split(b"\n")
+    if pieces[-1] == b"":
+        pieces.pop()
+    out, failures, values = [], [], []
+    size = 0
+    for n, raw in enumerate(pieces, 1):
+        if n < len(pieces) or data.endswith(b"\n"):
+            raw = raw[:-1] if raw.endswith(b"\r") else raw
+        if not raw or raw == b"#" or raw.startswith(b"# "):
+            continue
+        try:
+            text = raw.decode("utf-8")
+        except UnicodeDecodeError:
+            failures.append((size, n, raw, None))
+            continue
+        j = JID()
+        try:
+            if bare_only:
+                j.bare = text
+            else:
+                j.full = text
+        except InvalidJID as exc:
+            failures.append((size, n, raw, str(exc)))
+            continue
+        value = getattr(j, PARTS[part]) or ""
+        values.append((value, n, text))
+        line = (value + "\n").encode()
+        out.append(line)
+        size += len(line)
+    return b"".join(out), failures, values
+
+
+@atheris.instrument_func
+def check_block(fdp):
+    """The tool's block route against its per-line rules, the native
+    --dedupe groups against the Python ones, and the values they print
+    without reading them back against the read-back."""
+    data = fdp.ConsumeBytes(fdp.ConsumeIntInRange(0, 256))
+    part = fdp.ConsumeIntInRange(0, 4)
+    bare_only = fdp.ConsumeBool()
+    out, failures, valid, lines = normalise_block(data, part, bare_only, 1, None, 0)
+    expected_out, expected_failures, values = per_line(data, part, bare_only)
+    assert (out, failures, valid) == (expected_out, expected_failures, len(values)), data
+    native, python = Groups(), PyGroups()
+    for value, n, text in values:
+        native.add(value, 0, n, text)
+        python.add(value, 0, n, text)
+    assert [native.group(i) for i in range(len(native))] == [python.group(i) for i in range(len(python))]
+    assert native.render(0, 1 << 20) == python.render(0, 1 << 20)
+    # What render writes unchecked must read back as itself.
+    reader = _reader(PARTS[part], bare_only)
+    for value, _, _ in values:
+        if not may_read_back_otherwise(value):
+            assert reader(value) == value, value
+
+
 @atheris.instrument_func
 def test_one(data):
     fdp = atheris.FuzzedDataProvider(data)
@@ -151,6 +216,8 @@ def test_one(data):
         assert isinstance(out, str) and out and out[0] != " " and out[-1] != " "
     except (InvalidJID, TypeError, UnicodeEncodeError) as exc:
         check_invalid(exc)
+
+    check_block(fdp)
 
 
 if __name__ == "__main__":

@@ -8,7 +8,7 @@ first use of ``escape_node`` loads what it needs.
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING
+TYPE_CHECKING = False  # typing itself is not imported at run time
 
 __version__ = "0.1.0"
 __all__ = ["escape_node"]

@@ -10,11 +10,17 @@ from __future__ import annotations
 import argparse
 import os
 import sys
-from typing import Callable, Iterator, Sequence
 
 from quorvel import _sources
 from quorvel._report import Outcome, Report
-from quorvel._sources import Record
+from quorvel._sources import Block
+
+# typing is not imported at run time (see _sources).
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Callable, Iterator, Sequence
+
+    from quorvel._sources import Record
 
 PARTS = ("full", "bare", "node", "domain", "resource")
 EXIT_OK, EXIT_INVALID, EXIT_USAGE, EXIT_PIPE = 0, 1, 2, 141
@@ -31,9 +37,30 @@ def _version() -> str:
             f"{_build.IDNA_UNICODE_VERSION} (IDNA check))")
 
 
+def _help_formatter(prog: str) -> argparse.HelpFormatter:
+    """argparse's formatter at the width argparse would choose itself.
+
+    argparse asks shutil for the terminal's width whenever an argument is
+    added, and shutil brings the compression modules with it: most of the
+    tool's memory beyond a plain loop over the lines. The width is read as
+    shutil.get_terminal_size reads it.
+    """
+    try:
+        columns = int(os.environ["COLUMNS"])
+    except (KeyError, ValueError):
+        columns = 0
+    if columns <= 0:
+        try:
+            columns = os.get_terminal_size(sys.__stdout__.fileno()).columns  # type: ignore[union-attr]
+        except (AttributeError, ValueError, OSError):
+            columns = 0
+    return argparse.HelpFormatter(prog, width=(columns if columns > 0 else 80) - 2)
+
+
 def _parser(prog: str) -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(
         prog=prog,
+        formatter_class=_help_formatter,
         description="Normalise and check XMPP addresses (JIDs), one per argument or per line.",
         epilog="Blank lines and lines starting with '# ' are skipped. Without addresses or "
                "files, standard input is read when it is not a terminal.",
@@ -142,7 +169,21 @@ def _stdin_usable() -> bool:
     return sys.stdin is not None and not sys.stdin.isatty()
 
 
-def _records(args: argparse.Namespace, report_io_error: Callable[[str], None]) -> Iterator[Record]:
+def _block_mode(args: argparse.Namespace) -> tuple[int, bool] | None:
+    """(part, bare_only) when files go through quorvel._blocks a block at a time.
+
+    That route gives the same output as the per-line one for the modes it
+    knows: text output of addresses or one of their parts. QUORVEL_JID_PER_LINE
+    in the environment keeps every input on the per-line route (the tests
+    compare the two).
+    """
+    if args.json or args.unescape or args.escape or args.uri or os.environ.get("QUORVEL_JID_PER_LINE"):
+        return None
+    return PARTS.index(args.part), args.bare_only
+
+
+def _records(args: argparse.Namespace, report_io_error: Callable[[str], None],
+             blocks: bool = False) -> Iterator[Record | Block]:
     yield from _sources.from_arguments(args.addresses)
     files = list(args.file) or ([] if args.addresses else ["-"])
     for name in files:
@@ -155,7 +196,10 @@ def _records(args: argparse.Namespace, report_io_error: Callable[[str], None]) -
             continue
         progress = _sources.progress_for(name, stream, args.progress)
         try:
-            yield from _sources.from_stream(name, stream, progress)
+            if blocks:
+                yield from _sources.blocks_from_stream(name, stream, progress)
+            else:
+                yield from _sources.from_stream(name, stream, progress)
         except OSError as e:
             report_io_error(f"{name}: {e.strerror or e}")
         finally:
@@ -169,7 +213,13 @@ def _run(args: argparse.Namespace, prog: str) -> int:
     from quorvel.jid import InvalidJID
 
     evaluate = _mode_evaluator(args) or _evaluator(args.part, args.unescape, args.bare_only)
-    report = Report(sys.stdout, args.json)
+    block_mode = _block_mode(args)
+    groups = None
+    if block_mode is not None:
+        from quorvel._blocks import Groups
+
+        groups = Groups()
+    report = Report(sys.stdout, args.json, groups)
     io_errors = 0
 
     def report_io_error(message: str) -> None:
@@ -178,7 +228,11 @@ def _run(args: argparse.Namespace, prog: str) -> int:
         sys.stdout.flush()
         print(f"{prog}: {message}", file=sys.stderr)
 
-    for record in _records(args, report_io_error):
+    for record in _records(args, report_io_error, block_mode is not None):
+        if isinstance(record, Block):
+            assert block_mode is not None
+            report.block(record, *block_mode, args.dedupe)
+            continue
         if record.error is not None:
             report.failure(record, record.error)
             continue

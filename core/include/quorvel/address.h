@@ -20,6 +20,12 @@ Result<JidValue> parse_bare_address(std::string_view text);
 
 Result<PreparedText> prepare_node(std::string_view text);
 Result<PreparedText> prepare_resource(std::string_view text);
+
+// True when `text` is a valid resourcepart that preparation leaves exactly
+// as it is because it is plain printable ASCII of 1 to 1023 bytes: the
+// usual resource, decided in one pass without the profile. False decides
+// nothing; prepare_resource does.
+bool is_plain_resource(std::string_view text) noexcept;
 // prepare_domain lives in profiles.h with the rest of the domain rules.
 
 // A prepared part handed to the builders: a prepared text, or a view into an
@@ -47,6 +53,8 @@ class Part {
 JidValue join_parts(std::optional<Part> localpart, Part domain,
                     std::optional<Part> resource);
 JidValue attach_resource(const JidValue& bare, Part resource);
+// The value with its resource (if any) replaced by `resource`.
+JidValue replace_resource(const JidValue& value, Part resource);
 JidValue bare_copy(const JidValue& value);
 void strip_resource(JidValue& value) noexcept;
 

@@ -26,7 +26,13 @@ class JidValue {
 
   // Copies `text`; the positions must describe it (see the readers below).
   JidValue(std::string_view text, std::uint16_t localpart_end,
-           std::uint16_t slash_position);
+           std::uint16_t slash_position)
+      : data_(allocate(text.size())),
+        size_(static_cast<std::uint32_t>(text.size())),
+        localpart_end_(localpart_end),
+        slash_position_(slash_position) {
+    if (!text.empty()) std::memcpy(data_.get(), text.data(), text.size());
+  }
 
   // Takes ownership of `size` bytes allocated with allocate().
   static JidValue adopt(Buffer data, std::uint32_t size,

@@ -12,7 +12,8 @@ namespace quorvel {
 template <class T, class E = JidError>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : value_(std::move(value)), ok_(true) {}  // NOLINT: implicit by design
+  Result(T&& value) : value_(std::move(value)), ok_(true) {}      // NOLINT: implicit by design
+  Result(const T& value) : value_(value), ok_(true) {}           // NOLINT: implicit by design
   Result(E error) : error_(error), ok_(false) {}             // NOLINT: implicit by design
 
   bool ok() const noexcept { return ok_; }
