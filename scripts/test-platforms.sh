@@ -113,7 +113,7 @@ for name in $PLATFORMS; do
     verdict="FAILED (make test exit $rc; see $logfile and $ROOT)"
     status=1
   fi
-  RESULTS+=("$name  Debian $debian, GCC $gcc, Unicode ${unicode:-?}, ICU oracle ${icu:-none}, Python $python$python_note; C++ tests: $cxx; pytest: ${pytest:-none}; set-up ${setup}s, total $((SECONDS - started))s: $verdict")
+  RESULTS+=("$name  Debian $debian, GCC $gcc, ${unicode:-Unicode ?}, ICU oracle ${icu:-none}, Python $python$python_note; C++ tests: $cxx; pytest: ${pytest:-none}; set-up ${setup}s, total $((SECONDS - started))s: $verdict")
   rootfs_unmount_all
   if [ "$rc" -eq 0 ]; then
     remove_tree "$ROOT"
