@@ -1,5 +1,5 @@
 # Everything starts from a clean clone: each target installs what it needs.
-.PHONY: all run test test-sanitize fuzz bench test-platforms clean
+.PHONY: all run test test-sanitize fuzz bench test-platforms wheel dist test-wheels clean
 
 all: test
 
@@ -23,12 +23,26 @@ fuzz:
 bench:
 	@bash scripts/bench.sh
 
+# The sdist and a repaired wheel for every CPython >= 3.12 on this machine,
+# in dist/, with the platform tag each earned.
+wheel:
+	@bash scripts/wheel.sh
+
+dist: wheel
+
+# Each wheel (and the sdist) installed into a fresh Debian root without a
+# compiler, then its checks and the Python suite there (root only; minutes).
+test-wheels:
+	@bash scripts/test-wheels.sh
+
 # make test from a clean clone in fresh Debian 12, Debian 13 and sid roots
 # (root only; minutes; not part of .ci/run). One line per platform.
 test-platforms:
 	@bash scripts/test-platforms.sh
 
-# First undo any mount an interrupted test-platforms left under build/.
+# First undo any mount an interrupted test-platforms or test-wheels left
+# under build/ (both share build/platforms): rm -rf would otherwise reach
+# into the host's /dev or pyenv tree.
 clean:
 	@bash scripts/test-platforms.sh --unmount
-	rm -rf build .venv .venv-bench
+	rm -rf --one-file-system build dist .venv .venv-bench

@@ -14,6 +14,14 @@
 #include <utility>
 #include <variant>
 
+// The initial-exec TLS model is a GCC and Clang attribute on ELF systems;
+// elsewhere (MSVC for the Windows wheels) the default model is used.
+#if defined(__GNUC__) && defined(__ELF__)
+#define QUORVEL_TLS_INITIAL_EXEC __attribute__((tls_model("initial-exec")))
+#else
+#define QUORVEL_TLS_INITIAL_EXEC
+#endif
+
 namespace quorvel::binding {
 
 // One owned (strong) reference. Every PyObject the binding owns lives in one
@@ -138,7 +146,7 @@ class LockDepth {
   // constinit: a thread_local whose initialiser the compiler cannot see
   // from another file is read through a wrapper function call on every
   // access, which cost more than the rest of a getter.
-  __attribute__((tls_model("initial-exec"))) static inline thread_local constinit int depth_ = 0;
+  QUORVEL_TLS_INITIAL_EXEC static inline thread_local constinit int depth_ = 0;
 };
 
 // Raises the C++ exception `fault` (caught by the entry guard) as the

@@ -52,3 +52,19 @@ def test_metadata_states_python_and_licence():
     assert "Programming Language :: Python :: 3.12" in project["classifiers"]
     assert project["scripts"] == {"quorvel-jid": "quorvel.cli:main"}
     assert (ROOT / "LICENSE").read_text().startswith("MIT License")
+    # Both licences exist where the metadata says, the Unicode one because
+    # the tables compiled into the module are generated from Unicode's data.
+    assert project["license"] == "MIT AND Unicode-3.0"
+    assert project["license-files"] == ["LICENSE", "data/unicode/LICENSE-UNICODE"]
+    assert (ROOT / "data/unicode/LICENSE-UNICODE").read_text().startswith("UNICODE LICENSE V3")
+
+
+def test_installed_metadata_carries_both_licences():
+    if "site-packages" not in pathlib.Path(quorvel.__file__).resolve().parts:
+        pytest.skip("running against a build tree")
+    meta = importlib.metadata.metadata("quorvel")
+    assert meta["License-Expression"] == "MIT AND Unicode-3.0"
+    assert sorted(meta.get_all("License-File")) == ["LICENSE", "data/unicode/LICENSE-UNICODE"]
+    files = {str(f) for f in importlib.metadata.files("quorvel")}
+    info = f"quorvel-{quorvel.__version__}.dist-info/licenses"
+    assert {f"{info}/LICENSE", f"{info}/data/unicode/LICENSE-UNICODE"} <= files

@@ -12,11 +12,12 @@ from cli_support import ROOT
 
 # Top-level entries an sdist may hold; anything else is a leak from the tree.
 ALLOWED_TOP = {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "README.md", "LICENSE",
-               "core", "binding", "python"}
+               "core", "binding", "python", "data"}
 REQUIRED = ["pyproject.toml", "CMakeLists.txt", "README.md", "LICENSE", "core/CMakeLists.txt",
             "core/include/quorvel/jid.h", "core/src/address.cpp", "binding/CMakeLists.txt",
             "binding/jid.cpp", "binding/_build.py.in", "python/quorvel/__init__.py",
-            "python/quorvel/cli.py", "python/quorvel/jid.pyi", "python/quorvel/py.typed"]
+            "python/quorvel/cli.py", "python/quorvel/jid.pyi", "python/quorvel/py.typed",
+            "data/unicode/LICENSE-UNICODE"]
 
 
 def _run(*cmd, cwd=None):
@@ -44,6 +45,10 @@ def test_sdist_holds_the_sources_and_nothing_else(sdist):
     assert {n.split("/", 1)[0] for n in files} <= ALLOWED_TOP
     leaked = [n for n in files if n.startswith(("core/tests/", "build")) or n.endswith((".so", ".o"))]
     assert leaked == []
+    # Of the pinned Unicode data only its licence, which covers the tables
+    # generated from it; the data files themselves no build reads.
+    assert sorted(n for n in files if n.startswith("data/") and not n.endswith("/")) == [
+        "data/unicode/LICENSE-UNICODE"]
 
 
 def test_sdist_installs_into_a_fresh_environment(sdist, tmp_path):
