@@ -59,6 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
         EscapeRow{u8(0x2100), "ok:a\\2fc"},
         EscapeRow{u8(0xC4) + u8(0xDF) + "@x", "ok:" + u8(0xE4) + "ss\\40x"},
         EscapeRow{"<" + u8(0x338), "ok:" + u8(0x226E)},     // composes; nothing to escape
+        EscapeRow{u8(0x345) + u8(0x300), "ok:" + u8(0x1F76)},  // folded, then composed
         EscapeRow{u8(0x37A) + "x", "err:NodePrep"},        // B.2 maps it to a space first
         EscapeRow{"x" + u8(0x37A), "ok:x\\20" + u8(0x3B9)},
         // Refused: nothing left, a space at an end, Nodeprep, length.
