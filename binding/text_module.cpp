@@ -1,7 +1,8 @@
 // The module quorvel._text: its definition and module_exec (multi-phase
 // initialisation, like quorvel.jid). Private to the package's Python
 // modules, so it has no __all__ and no documentation of its own. It holds
-// no state of its own: escape_node looks InvalidJID up when it needs it.
+// no state of its own: escape_node looks InvalidJID up when it needs it, and each
+// parser uri_parser makes is bound to what it uses.
 #include <utility>
 
 #include "text.h"
@@ -27,7 +28,8 @@ int module_exec(PyObject* module) noexcept {
     }
     PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
     if (!module_name) return PyError::fetch();
-    for (auto& [name, def] : {std::pair{"escape_node", &escape_node_def}}) {
+    for (auto& [name, def] : {std::pair{"escape_node", &escape_node_def},
+                              std::pair{"uri_parser", &uri_parser_def}}) {
       PyRef function = PyRef::steal(PyCMethod_New(def, module, module_name.get(), nullptr));
       if (!function || PyModule_AddObjectRef(module, name, function.get()) < 0) {
         return PyError::fetch();

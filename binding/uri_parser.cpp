@@ -1,0 +1,144 @@
+// quorvel.uri.parse: the plain URI (uri_plain.h) read here, any other text
+// handed to the Python parser, which raises every error.
+//
+// The function is bound to a tuple of what it needs instead of holding
+// module state: the general parser, the XmppUri type, the JID type and the
+// four field descriptors of XmppUri, which set a field the way the frozen
+// dataclass's own __init__ ends up doing, without its per-field look-ups.
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "scan.h"
+#include "text.h"
+#include "uri_plain.h"
+
+namespace quorvel::binding::text {
+namespace {
+
+enum Slot : Py_ssize_t { kGeneral, kUriType, kJidType, kJid, kAction, kParams, kAuthority, kSlots };
+
+Outcome<PyRef> call(PyObject* callable, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* result = PyObject_Vectorcall(callable, args, nargs, kwnames);
+  if (result == nullptr) return PyError::fetch();
+  return PyRef::steal(result);
+}
+
+// The decoded address as a str, or nothing (no error set) when its bytes are
+// not UTF-8: the general route then names the part at fault.
+Outcome<PyRef> address_str(std::string_view bytes, bool& not_utf8) {
+  const auto size = static_cast<Py_ssize_t>(bytes.size());
+  if (scan::is_ascii(bytes)) {
+    PyObject* str = PyUnicode_New(size, 127);
+    if (str == nullptr) return PyError::fetch();
+    std::memcpy(PyUnicode_1BYTE_DATA(str), bytes.data(), bytes.size());
+    return PyRef::steal(str);
+  }
+  PyObject* str = PyUnicode_DecodeUTF8(bytes.data(), size, nullptr);
+  if (str == nullptr) {
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) return PyError::fetch();
+    PyErr_Clear();
+    not_utf8 = true;
+  }
+  return PyRef::steal(str);
+}
+
+Status set_field(PyObject* descriptor, PyObject* obj, PyObject* value) {
+  if (Py_TYPE(descriptor)->tp_descr_set(descriptor, obj, value) < 0) return PyError::fetch();
+  return Done{};
+}
+
+PyObject* parse(PyObject* bound, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
+    PyObject* general = PyTuple_GET_ITEM(bound, kGeneral);
+    const Py_ssize_t count = PyVectorcall_NARGS(nargs);
+    // Keywords, a str subclass, text beyond ASCII (an IRI): the general way.
+    if (count != 1 || kwnames != nullptr || !PyUnicode_CheckExact(args[0]) ||
+        !PyUnicode_IS_ASCII(args[0])) {
+      return call(general, args, count, kwnames);
+    }
+    const std::string_view text(static_cast<const char*>(PyUnicode_DATA(args[0])),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(args[0])));
+    const auto plain = split_plain_uri(text);
+    if (!plain) return call(general, args, count, nullptr);
+    bool not_utf8 = false;
+    auto address = address_str(plain->address(), not_utf8);
+    if (!address) return std::move(address).error();
+    if (not_utf8) return call(general, args, count, nullptr);
+
+    PyObject* jid_arg = address.value().get();
+    auto jid = call(PyTuple_GET_ITEM(bound, kJidType), &jid_arg, 1, nullptr);
+    if (!jid) return std::move(jid).error();
+    PyRef action = PyRef::borrow(Py_None);
+    if (!plain->action.empty()) {
+      auto made = make_str(plain->action);
+      if (!made) return std::move(made).error();
+      action = std::move(made).value();
+    }
+    PyRef params = PyRef::steal(PyTuple_New(0));
+    if (!params) return PyError::fetch();
+
+    auto* uri_type = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(bound, kUriType));
+    PyRef uri = PyRef::steal(PyBaseObject_Type.tp_new(uri_type, params.get(), nullptr));
+    if (!uri) return PyError::fetch();
+    for (auto [slot, value] : {std::pair{kJid, jid.value().get()}, std::pair{kAction, action.get()},
+                               std::pair{kParams, params.get()}, std::pair{kAuthority, Py_None}}) {
+      if (auto set = set_field(PyTuple_GET_ITEM(bound, slot), uri.get(), value); !set) {
+        return std::move(set).error();
+      }
+    }
+    return uri;
+  });
+}
+
+PyMethodDef parse_def = {
+    "parse",
+    as_cfunction(parse),
+    METH_FASTCALL | METH_KEYWORDS,
+    R"doc(parse(uri)
+--
+
+Read an ``xmpp:`` URI or IRI.
+
+Raises a subclass of ``InvalidUri`` (a ``ValueError``) when the text is
+not a well-formed ``xmpp:`` URI, and ``InvalidJID`` when it is but its
+address (or authority) is not a valid address.)doc",
+};
+
+// uri_parser(general, uri_type, jid_type, jid, action, params, authority).
+PyObject* uri_parser(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
+    if (nargs != kSlots) {
+      return PyError::with_text(PyExc_TypeError, "uri_parser() takes exactly 7 positional arguments");
+    }
+    if (!PyCallable_Check(args[kGeneral]) || !PyType_Check(args[kUriType]) ||
+        !PyType_Check(args[kJidType])) {
+      return PyError::with_text(PyExc_TypeError,
+                                "uri_parser() needs a callable, the XmppUri type and the JID type");
+    }
+    for (Py_ssize_t i = kJid; i < kSlots; ++i) {
+      if (Py_TYPE(args[i])->tp_descr_set == nullptr) {
+        return PyError::with_text(PyExc_TypeError, "uri_parser() needs XmppUri's field descriptors");
+      }
+    }
+    PyRef bound = PyRef::steal(PyTuple_New(kSlots));
+    if (!bound) return PyError::fetch();
+    for (Py_ssize_t i = 0; i < kSlots; ++i) PyTuple_SET_ITEM(bound.get(), i, Py_NewRef(args[i]));
+    PyRef module_name = PyRef::steal(PyObject_GetAttrString(args[kUriType], "__module__"));
+    if (!module_name) return PyError::fetch();
+    PyObject* function = PyCMethod_New(&parse_def, bound.get(), module_name.get(), nullptr);
+    if (function == nullptr) return PyError::fetch();
+    return PyRef::steal(function);
+  });
+}
+
+}  // namespace
+
+PyMethodDef uri_parser_def = {
+    "uri_parser",
+    as_cfunction(uri_parser),
+    METH_FASTCALL,
+    "uri_parser(general, uri_type, jid_type, jid, action, params, authority, /)\n--\n\n",
+};
+
+}  // namespace quorvel::binding::text
