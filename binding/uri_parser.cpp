@@ -6,6 +6,7 @@
 // four field descriptors of XmppUri, which set a field the way the frozen
 // dataclass's own __init__ ends up doing, without its per-field look-ups.
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -16,7 +17,26 @@
 namespace quorvel::binding::text {
 namespace {
 
-enum Slot : Py_ssize_t { kGeneral, kUriType, kJidType, kJid, kAction, kParams, kAuthority, kSlots };
+// The arguments of uri_parser, then the made strs of the usual actions.
+enum Slot : Py_ssize_t {
+  kGeneral, kUriType, kJidType, kJid, kAction, kParams, kAuthority, kArguments,
+  kActions = kArguments, kSlots
+};
+
+// The actions of XEP-0147's registry, whose strs are made once per parser
+// and shared by every URI that names one: a URI that asks for a message
+// then costs one str less.
+constexpr std::string_view kUsualActions[] = {
+    "message", "join", "subscribe", "unsubscribe", "roster", "remove", "command", "disco",
+    "invite", "pubsub", "recvfile", "sendfile", "register", "unregister", "vcard"};
+
+// The action as a str: a shared one when it is one of the usual actions.
+Outcome<PyRef> action_str(PyObject* usual, std::string_view action) {
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(usual); ++i) {
+    if (kUsualActions[i] == action) return PyRef::borrow(PyTuple_GET_ITEM(usual, i));
+  }
+  return make_str(action);
+}
 
 Outcome<PyRef> call(PyObject* callable, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* result = PyObject_Vectorcall(callable, args, nargs, kwnames);
@@ -71,7 +91,7 @@ PyObject* parse(PyObject* bound, PyObject* const* args, Py_ssize_t nargs, PyObje
     if (!jid) return std::move(jid).error();
     PyRef action = PyRef::borrow(Py_None);
     if (!plain->action.empty()) {
-      auto made = make_str(plain->action);
+      auto made = action_str(PyTuple_GET_ITEM(bound, kActions), plain->action);
       if (!made) return std::move(made).error();
       action = std::move(made).value();
     }
@@ -108,7 +128,7 @@ address (or authority) is not a valid address.)doc",
 // uri_parser(general, uri_type, jid_type, jid, action, params, authority).
 PyObject* uri_parser(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
-    if (nargs != kSlots) {
+    if (nargs != kArguments) {
       return PyError::with_text(PyExc_TypeError, "uri_parser() takes exactly 7 positional arguments");
     }
     if (!PyCallable_Check(args[kGeneral]) || !PyType_Check(args[kUriType]) ||
@@ -116,14 +136,23 @@ PyObject* uri_parser(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
       return PyError::with_text(PyExc_TypeError,
                                 "uri_parser() needs a callable, the XmppUri type and the JID type");
     }
-    for (Py_ssize_t i = kJid; i < kSlots; ++i) {
+    for (Py_ssize_t i = kJid; i < kArguments; ++i) {
       if (Py_TYPE(args[i])->tp_descr_set == nullptr) {
         return PyError::with_text(PyExc_TypeError, "uri_parser() needs XmppUri's field descriptors");
       }
     }
     PyRef bound = PyRef::steal(PyTuple_New(kSlots));
     if (!bound) return PyError::fetch();
-    for (Py_ssize_t i = 0; i < kSlots; ++i) PyTuple_SET_ITEM(bound.get(), i, Py_NewRef(args[i]));
+    for (Py_ssize_t i = 0; i < kArguments; ++i) PyTuple_SET_ITEM(bound.get(), i, Py_NewRef(args[i]));
+    constexpr auto kUsual = static_cast<Py_ssize_t>(std::size(kUsualActions));
+    PyRef usual = PyRef::steal(PyTuple_New(kUsual));
+    if (!usual) return PyError::fetch();
+    for (Py_ssize_t i = 0; i < kUsual; ++i) {
+      auto made = make_str(kUsualActions[i]);
+      if (!made) return std::move(made).error();
+      PyTuple_SET_ITEM(usual.get(), i, std::move(made).value().release());
+    }
+    PyTuple_SET_ITEM(bound.get(), kActions, usual.release());
     PyRef module_name = PyRef::steal(PyObject_GetAttrString(args[kUriType], "__module__"));
     if (!module_name) return PyError::fetch();
     PyObject* function = PyCMethod_New(&parse_def, bound.get(), module_name.get(), nullptr);

@@ -6,38 +6,42 @@
 namespace quorvel::binding {
 namespace {
 
-// Which part of the path may hold an ASCII character as itself (RFC 5122
-// section 2.2): unreserved characters everywhere, then the sub-delimiters
-// each part allows. "%" starts an encoding and is handled apart.
-enum : std::uint8_t { kNode = 1, kHost = 2, kResource = 4, kAlnum = 8 };
+// What an ASCII character is to a path of the plain shape (RFC 5122
+// section 2.2): allowed as itself in every part (the unreserved characters
+// and the localpart's sub-delimiters), in the domain and the resource only
+// ("&" and "'"), in the resource only (":"), a separator, the start of an
+// encoding, or refused anywhere (every byte beyond ASCII too: an IRI's
+// characters go the general way). One look-up a byte, since most are plain.
+enum Kind : std::uint8_t { kRefused, kPlain, kNotLocalpart, kResourceOnly, kAt, kSlash, kPercent };
 
-constexpr std::array<std::uint8_t, 128> make_classes() {
-  std::array<std::uint8_t, 128> t{};
-  auto add = [&t](std::string_view chars, std::uint8_t bits) {
-    for (char c : chars) t[static_cast<unsigned char>(c)] |= bits;
+constexpr std::array<std::uint8_t, 256> make_kinds() {
+  std::array<std::uint8_t, 256> t{};
+  auto set = [&t](std::string_view chars, Kind kind) {
+    for (char c : chars) t[static_cast<unsigned char>(c)] = kind;
   };
-  for (char c = 'a'; c <= 'z'; ++c) t[static_cast<unsigned char>(c)] |= kNode | kHost | kResource | kAlnum;
-  for (char c = 'A'; c <= 'Z'; ++c) t[static_cast<unsigned char>(c)] |= kNode | kHost | kResource | kAlnum;
-  for (char c = '0'; c <= '9'; ++c) t[static_cast<unsigned char>(c)] |= kNode | kHost | kResource | kAlnum;
-  add("-._~", kNode | kHost | kResource);
-  add("!$()*+,;=", kNode | kHost | kResource);  // nodeallow: no & and '
-  add("&'", kHost | kResource);
-  add(":", kResource);
+  for (char c = 'a'; c <= 'z'; ++c) t[static_cast<unsigned char>(c)] = kPlain;
+  for (char c = 'A'; c <= 'Z'; ++c) t[static_cast<unsigned char>(c)] = kPlain;
+  for (char c = '0'; c <= '9'; ++c) t[static_cast<unsigned char>(c)] = kPlain;
+  set("-._~!$()*+,;=", kPlain);
+  set("&'", kNotLocalpart);
+  set(":", kResourceOnly);
+  set("@", kAt);
+  set("/", kSlash);
+  set("%", kPercent);
   return t;
 }
 
-constexpr std::array<std::uint8_t, 128> kClasses = make_classes();
+constexpr std::array<std::uint8_t, 256> kKinds = make_kinds();
+
+constexpr bool alnum(char c) noexcept {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
 
 constexpr int hex_value(char c) noexcept {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-bool has(char c, std::uint8_t bits) noexcept {
-  const auto u = static_cast<unsigned char>(c);
-  return u < 0x80 && (kClasses[u] & bits) != 0;
 }
 
 }  // namespace
@@ -54,7 +58,7 @@ std::optional<PlainUri> split_plain_uri(std::string_view uri) {
     // parameter or anything encoded goes its general way.
     if (out.action.empty()) return std::nullopt;
     for (char c : out.action) {
-      if (!has(c, kAlnum)) return std::nullopt;
+      if (!alnum(c)) return std::nullopt;
     }
   }
   // An authority starts with "//", which no localpart or domain can.
@@ -68,26 +72,36 @@ std::optional<PlainUri> split_plain_uri(std::string_view uri) {
   Part part = Part::LocalpartOrDomain;
   bool domain_only_seen = false;
   for (std::size_t i = 0; i < rest.size(); ++i) {
-    const char c = rest[i];
-    if (c == '%') {
-      const int hi = i + 2 < rest.size() ? hex_value(rest[i + 1]) : -1;
-      const int lo = hi >= 0 ? hex_value(rest[i + 2]) : -1;
-      if (lo < 0) return std::nullopt;
-      // A decoded "@" or "/" would move where the address splits.
-      const int decoded = (hi << 4) | lo;
-      if (decoded == '@' || decoded == '/') return std::nullopt;
-      out.encoded = true;
-      i += 2;
-    } else if (c == '@') {
-      if (part != Part::LocalpartOrDomain || domain_only_seen) return std::nullopt;
-      part = Part::Domain;
-    } else if (c == '/') {
-      if (part == Part::Resource) return std::nullopt;
-      part = Part::Resource;
-    } else if (!has(c, part == Part::Resource ? kResource : kHost)) {
-      return std::nullopt;
-    } else if (part == Part::LocalpartOrDomain && !has(c, kNode)) {
-      domain_only_seen = true;
+    switch (kKinds[static_cast<unsigned char>(rest[i])]) {
+      case kPlain:
+        break;
+      case kNotLocalpart:
+        if (part == Part::LocalpartOrDomain) domain_only_seen = true;
+        break;
+      case kResourceOnly:
+        if (part != Part::Resource) return std::nullopt;
+        break;
+      case kAt:
+        if (part != Part::LocalpartOrDomain || domain_only_seen) return std::nullopt;
+        part = Part::Domain;
+        break;
+      case kSlash:
+        if (part == Part::Resource) return std::nullopt;
+        part = Part::Resource;
+        break;
+      case kPercent: {
+        const int hi = i + 2 < rest.size() ? hex_value(rest[i + 1]) : -1;
+        const int lo = hi >= 0 ? hex_value(rest[i + 2]) : -1;
+        if (lo < 0) return std::nullopt;
+        // A decoded "@" or "/" would move where the address splits.
+        const int decoded = (hi << 4) | lo;
+        if (decoded == '@' || decoded == '/') return std::nullopt;
+        out.encoded = true;
+        i += 2;
+        break;
+      }
+      default:
+        return std::nullopt;
     }
   }
   if (out.encoded) {
