@@ -3,7 +3,7 @@
 //
 // The function is bound to a tuple of what it needs instead of holding
 // module state: the general parser, the XmppUri type, the JID type and the
-// four field descriptors of XmppUri, which set a field the way the frozen
+// four field descriptors of XmppUri, whose slots it fills the way the frozen
 // dataclass's own __init__ ends up doing, without its per-field look-ups.
 #include <cstring>
 #include <iterator>
@@ -63,9 +63,23 @@ Outcome<PyRef> address_str(std::string_view bytes, bool& not_utf8) {
   return PyRef::steal(str);
 }
 
-Status set_field(PyObject* descriptor, PyObject* obj, PyObject* value) {
-  if (Py_TYPE(descriptor)->tp_descr_set(descriptor, obj, value) < 0) return PyError::fetch();
-  return Done{};
+// Where a field of XmppUri lives in an instance: the slot its member
+// descriptor stands for. uri_parser accepts only descriptors of slots that
+// hold an object and may be written, so that storing into a fresh instance,
+// whose slots are all empty, is all that setting it would do.
+Py_ssize_t slot_offset(PyObject* descriptor) noexcept {
+  return reinterpret_cast<PyMemberDescrObject*>(descriptor)->d_member->offset;
+}
+
+bool is_object_slot(PyObject* descriptor) noexcept {
+  if (!Py_IS_TYPE(descriptor, &PyMemberDescr_Type)) return false;
+  const PyMemberDef* member = reinterpret_cast<PyMemberDescrObject*>(descriptor)->d_member;
+  return member->type == Py_T_OBJECT_EX && (member->flags & Py_READONLY) == 0 && member->offset > 0;
+}
+
+void fill_slot(PyObject* obj, PyObject* descriptor, PyObject* value) noexcept {
+  auto** slot = reinterpret_cast<PyObject**>(reinterpret_cast<char*>(obj) + slot_offset(descriptor));
+  Py_XSETREF(*slot, Py_NewRef(value));
 }
 
 PyObject* parse(PyObject* bound, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
@@ -98,15 +112,14 @@ PyObject* parse(PyObject* bound, PyObject* const* args, Py_ssize_t nargs, PyObje
     PyRef params = PyRef::steal(PyTuple_New(0));
     if (!params) return PyError::fetch();
 
+    // object.__new__(XmppUri), then each field set as its descriptor would.
     auto* uri_type = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(bound, kUriType));
-    PyRef uri = PyRef::steal(PyBaseObject_Type.tp_new(uri_type, params.get(), nullptr));
+    PyRef uri = PyRef::steal(uri_type->tp_alloc(uri_type, 0));
     if (!uri) return PyError::fetch();
-    for (auto [slot, value] : {std::pair{kJid, jid.value().get()}, std::pair{kAction, action.get()},
-                               std::pair{kParams, params.get()}, std::pair{kAuthority, Py_None}}) {
-      if (auto set = set_field(PyTuple_GET_ITEM(bound, slot), uri.get(), value); !set) {
-        return std::move(set).error();
-      }
-    }
+    fill_slot(uri.get(), PyTuple_GET_ITEM(bound, kJid), jid.value().get());
+    fill_slot(uri.get(), PyTuple_GET_ITEM(bound, kAction), action.get());
+    fill_slot(uri.get(), PyTuple_GET_ITEM(bound, kParams), params.get());
+    fill_slot(uri.get(), PyTuple_GET_ITEM(bound, kAuthority), Py_None);
     return uri;
   });
 }
@@ -136,8 +149,15 @@ PyObject* uri_parser(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
       return PyError::with_text(PyExc_TypeError,
                                 "uri_parser() needs a callable, the XmppUri type and the JID type");
     }
+    // A class with __slots__ of its own, made by the class statement: its
+    // instances are made by object.__new__ and nothing runs on creation.
+    auto* uri_type = reinterpret_cast<PyTypeObject*>(args[kUriType]);
+    if (uri_type->tp_new != PyBaseObject_Type.tp_new || uri_type->tp_base != &PyBaseObject_Type) {
+      return PyError::with_text(PyExc_TypeError, "uri_parser() needs a plain class with slots");
+    }
     for (Py_ssize_t i = kJid; i < kArguments; ++i) {
-      if (Py_TYPE(args[i])->tp_descr_set == nullptr) {
+      if (!is_object_slot(args[i]) || PyDescr_TYPE(args[i]) != uri_type ||
+          slot_offset(args[i]) + static_cast<Py_ssize_t>(sizeof(PyObject*)) > uri_type->tp_basicsize) {
         return PyError::with_text(PyExc_TypeError, "uri_parser() needs XmppUri's field descriptors");
       }
     }

@@ -339,6 +339,21 @@ def test_parse_keeps_its_documentation_and_signature():
     assert value.params == () and value.authority is None and value.jid == JID("a@b/c")
 
 
+def test_the_native_parser_is_made_only_from_what_it_can_fill():
+    from quorvel._text import uri_parser
+
+    @dataclasses.dataclass(frozen=True, slots=True)
+    class Other:
+        jid: object
+
+    good = (uri._parse_slowly, XmppUri, JID, *uri._FIELDS)
+    for args in (good[:-1], good[:1] + (JID,) + good[2:], good[:-1] + (Other.__dict__["jid"],),
+                 good[:-1] + (XmppUri.__dict__["__str__"],), good[:2] + (5,) + good[3:]):
+        with pytest.raises(TypeError):
+            uri_parser(*args)
+    assert uri_parser(*good)("xmpp:a@b?join") == XmppUri(JID("a@b"), "join")
+
+
 uri_pieces = st.lists(st.sampled_from(
     PIECES + ["@", "/", "?", "#", ";", "=", "&", "'", ":", "[", "]", " ", "A", "message", "xmpp:", "//",
               "%40", "%2f", "%2F", "%C3%A9", "%c3", "%FF", "%00", "%20", "%4", "%%", "%41", "\u00e9"]),
