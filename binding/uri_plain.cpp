@@ -44,6 +44,24 @@ constexpr int hex_value(char c) noexcept {
   return -1;
 }
 
+// The plain URI, its path decoded once it is known to be well-formed.
+std::optional<PlainUri> finish(PlainUri& out) {
+  if (out.encoded) {
+    const std::string_view rest = out.path;
+    // Well-formed by now: every "%" starts two hex digits.
+    out.decoded.reserve(rest.size());
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+      if (rest[i] == '%') {
+        out.decoded.push_back(static_cast<char>((hex_value(rest[i + 1]) << 4) | hex_value(rest[i + 2])));
+        i += 2;
+      } else {
+        out.decoded.push_back(rest[i]);
+      }
+    }
+  }
+  return std::move(out);
+}
+
 }  // namespace
 
 std::optional<PlainUri> split_plain_uri(std::string_view uri) {
@@ -72,9 +90,13 @@ std::optional<PlainUri> split_plain_uri(std::string_view uri) {
   Part part = Part::LocalpartOrDomain;
   bool domain_only_seen = false;
   for (std::size_t i = 0; i < rest.size(); ++i) {
-    switch (kKinds[static_cast<unsigned char>(rest[i])]) {
-      case kPlain:
-        break;
+    // Runs of plain bytes in a loop of their own: a switch a byte costs an
+    // indirect jump each, most of the time spent here.
+    const auto kind_at = [&rest](std::size_t j) { return kKinds[static_cast<unsigned char>(rest[j])]; };
+    while (kind_at(i) == kPlain) {
+      if (++i == rest.size()) return finish(out);
+    }
+    switch (kind_at(i)) {
       case kNotLocalpart:
         if (part == Part::LocalpartOrDomain) domain_only_seen = true;
         break;
@@ -104,19 +126,7 @@ std::optional<PlainUri> split_plain_uri(std::string_view uri) {
         return std::nullopt;
     }
   }
-  if (out.encoded) {
-    // Well-formed by now: every "%" starts two hex digits.
-    out.decoded.reserve(rest.size());
-    for (std::size_t i = 0; i < rest.size(); ++i) {
-      if (rest[i] == '%') {
-        out.decoded.push_back(static_cast<char>((hex_value(rest[i + 1]) << 4) | hex_value(rest[i + 2])));
-        i += 2;
-      } else {
-        out.decoded.push_back(rest[i]);
-      }
-    }
-  }
-  return out;
+  return finish(out);
 }
 
 }  // namespace quorvel::binding
