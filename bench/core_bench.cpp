@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,36 @@ void normalize(const Icu& icu, std::string_view s) {
   benchmark::DoNotOptimize(out.data());
 }
 
+// The three parts of an address of the corpus, split the way the parser
+// splits: at the first "@", then at the first "/" after it.
+struct Parts {
+  std::optional<std::string_view> node;
+  std::string_view domain;
+  std::optional<std::string_view> resource;
+};
+
+Parts split(std::string_view s) {
+  const std::size_t at = s.find('@');
+  const std::size_t start = at == s.npos ? 0 : at + 1;
+  const std::size_t slash = s.find('/', start);
+  Parts parts;
+  if (at != s.npos) parts.node = s.substr(0, at);
+  parts.domain = s.substr(start, (slash == s.npos ? s.size() : slash) - start);
+  if (slash != s.npos) parts.resource = s.substr(slash + 1);
+  return parts;
+}
+
+// Raw ICU UTS #46 ToASCII of a domain, into a buffer on the stack.
+void icu_to_ascii(const Icu& icu, std::string_view domain) {
+  char buffer[256];
+  icu::CheckedArrayByteSink sink(buffer, sizeof buffer);
+  icu::IDNAInfo info;
+  UErrorCode status = U_ZERO_ERROR;
+  icu.uts46->nameToASCII_UTF8(
+      icu::StringPiece(domain.data(), static_cast<int32_t>(domain.size())), sink, info, status);
+  benchmark::DoNotOptimize(sink.NumberOfBytesWritten());
+}
+
 void BM_icu_floor(benchmark::State& state, const char* name) {
   const Corpus corpus = make_corpus(name);
   const Icu icu;
@@ -101,20 +132,10 @@ void BM_icu_floor(benchmark::State& state, const char* name) {
   for (const auto& s : corpus) bytes += s.size();
   for (auto _ : state) {
     for (const std::string_view s : corpus) {
-      const std::size_t at = s.find('@');
-      const std::size_t slash = s.find('/', at == s.npos ? 0 : at);
-      const std::size_t domain_start = at == s.npos ? 0 : at + 1;
-      const std::size_t domain_end = slash == s.npos ? s.size() : slash;
-      if (at != s.npos) normalize(icu, s.substr(0, at));
-      if (slash != s.npos) normalize(icu, s.substr(slash + 1));
-      const std::string_view domain = s.substr(domain_start, domain_end - domain_start);
-      char buffer[256];
-      icu::CheckedArrayByteSink sink(buffer, sizeof buffer);
-      icu::IDNAInfo info;
-      UErrorCode status = U_ZERO_ERROR;
-      icu.uts46->nameToASCII_UTF8(
-          icu::StringPiece(domain.data(), static_cast<int32_t>(domain.size())), sink, info, status);
-      benchmark::DoNotOptimize(sink.NumberOfBytesWritten());
+      const Parts parts = split(s);
+      if (parts.node) normalize(icu, *parts.node);
+      if (parts.resource) normalize(icu, *parts.resource);
+      icu_to_ascii(icu, parts.domain);
     }
   }
   state.SetItemsProcessed(state.iterations() * kInputs);
@@ -130,14 +151,10 @@ void BM_profiles(benchmark::State& state, const char* name) {
   for (const auto& s : corpus) bytes += s.size();
   for (auto _ : state) {
     for (const std::string_view s : corpus) {
-      const std::size_t at = s.find('@');
-      const std::size_t slash = s.find('/', at == s.npos ? 0 : at);
-      const std::size_t domain_start = at == s.npos ? 0 : at + 1;
-      const std::size_t domain_end = slash == s.npos ? s.size() : slash;
-      if (at != s.npos) benchmark::DoNotOptimize(quorvel::nodeprep(s.substr(0, at)));
-      benchmark::DoNotOptimize(
-          quorvel::nameprep(s.substr(domain_start, domain_end - domain_start)));
-      if (slash != s.npos) benchmark::DoNotOptimize(quorvel::resourceprep(s.substr(slash + 1)));
+      const Parts parts = split(s);
+      if (parts.node) benchmark::DoNotOptimize(quorvel::nodeprep(*parts.node));
+      benchmark::DoNotOptimize(quorvel::nameprep(parts.domain));
+      if (parts.resource) benchmark::DoNotOptimize(quorvel::resourceprep(*parts.resource));
     }
   }
   state.SetItemsProcessed(state.iterations() * kInputs);
@@ -152,25 +169,14 @@ void BM_icu_nfkc_floor(benchmark::State& state, const char* name) {
   for (const auto& s : corpus) bytes += s.size();
   for (auto _ : state) {
     for (const std::string_view s : corpus) {
-      const std::size_t at = s.find('@');
-      const std::size_t slash = s.find('/', at == s.npos ? 0 : at);
-      const std::size_t domain_start = at == s.npos ? 0 : at + 1;
-      const std::size_t domain_end = slash == s.npos ? s.size() : slash;
-      if (at != s.npos) normalize(icu, s.substr(0, at));
-      normalize(icu, s.substr(domain_start, domain_end - domain_start));
-      if (slash != s.npos) normalize(icu, s.substr(slash + 1));
+      const Parts parts = split(s);
+      if (parts.node) normalize(icu, *parts.node);
+      normalize(icu, parts.domain);
+      if (parts.resource) normalize(icu, *parts.resource);
     }
   }
   state.SetItemsProcessed(state.iterations() * kInputs);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
-}
-
-// The domain part of an address of the corpus.
-std::string_view domain_of(std::string_view s) {
-  const std::size_t at = s.find('@');
-  const std::size_t start = at == s.npos ? 0 : at + 1;
-  const std::size_t slash = s.find('/', start);
-  return s.substr(start, (slash == s.npos ? s.size() : slash) - start);
 }
 
 // The domain's UTS #46 verdict alone, as the core computes it.
@@ -178,7 +184,7 @@ void BM_idna(benchmark::State& state, const char* name) {
   const Corpus corpus = make_corpus(name);
   for (auto _ : state) {
     for (const std::string_view s : corpus) {
-      if (!quorvel::idna::check(domain_of(s))) state.SkipWithError("refused a domain of the corpus");
+      if (!quorvel::idna::check(split(s).domain)) state.SkipWithError("refused a domain of the corpus");
     }
   }
   state.SetItemsProcessed(state.iterations() * kInputs);
@@ -190,14 +196,7 @@ void BM_icu_uts46_floor(benchmark::State& state, const char* name) {
   const Icu icu;
   for (auto _ : state) {
     for (const std::string_view s : corpus) {
-      const std::string_view domain = domain_of(s);
-      char buffer[256];
-      icu::CheckedArrayByteSink sink(buffer, sizeof buffer);
-      icu::IDNAInfo info;
-      UErrorCode status = U_ZERO_ERROR;
-      icu.uts46->nameToASCII_UTF8(
-          icu::StringPiece(domain.data(), static_cast<int32_t>(domain.size())), sink, info, status);
-      benchmark::DoNotOptimize(sink.NumberOfBytesWritten());
+      icu_to_ascii(icu, split(s).domain);
     }
   }
   state.SetItemsProcessed(state.iterations() * kInputs);
@@ -208,7 +207,7 @@ void BM_domain(benchmark::State& state, const char* name) {
   const Corpus corpus = make_corpus(name);
   for (auto _ : state) {
     for (const std::string_view s : corpus) {
-      auto r = quorvel::prepare_domain(domain_of(s));
+      auto r = quorvel::prepare_domain(split(s).domain);
       if (!r.ok()) state.SkipWithError("refused a domain of the corpus");
       benchmark::DoNotOptimize(r);
     }
@@ -223,15 +222,9 @@ void BM_icu_domain_floor(benchmark::State& state, const char* name) {
   const Icu icu;
   for (auto _ : state) {
     for (const std::string_view s : corpus) {
-      const std::string_view domain = domain_of(s);
+      const std::string_view domain = split(s).domain;
       normalize(icu, domain);
-      char buffer[256];
-      icu::CheckedArrayByteSink sink(buffer, sizeof buffer);
-      icu::IDNAInfo info;
-      UErrorCode status = U_ZERO_ERROR;
-      icu.uts46->nameToASCII_UTF8(
-          icu::StringPiece(domain.data(), static_cast<int32_t>(domain.size())), sink, info, status);
-      benchmark::DoNotOptimize(sink.NumberOfBytesWritten());
+      icu_to_ascii(icu, domain);
     }
   }
   state.SetItemsProcessed(state.iterations() * kInputs);

@@ -53,6 +53,24 @@ distribution_python() {
   echo "$v"
 }
 
+# Interpreters that may be a Python >= 3.12, one path a line, preferred first:
+# the newest on PATH, then pyenv's versions, then the system's.
+python_candidates() {
+  local c
+  for c in python3.14 python3.13 python3.12 python3; do
+    command -v "$c" >/dev/null 2>&1 && command -v "$c"
+  done
+  local pyenv_root="${PYENV_ROOT:-$HOME/.pyenv}"
+  if command -v pyenv >/dev/null 2>&1; then pyenv_root="$(pyenv root)"; fi
+  if [ -d "$pyenv_root/versions" ]; then
+    ls -d "$pyenv_root"/versions/3.1[2-9]*/bin/python3 2>/dev/null | sort -rV
+  fi
+  for c in /usr/bin/python3.14 /usr/bin/python3.13 /usr/bin/python3.12; do
+    [ -x "$c" ] && echo "$c"
+  done
+  return 0
+}
+
 # Sets PYTHON_FOUND to a Python >= 3.12 with venv and ensurepip: $PYTHON if
 # set, then the newest on PATH, then pyenv's versions, then the system's;
 # with none of them, the distribution's own python3 is installed when it is
@@ -75,18 +93,7 @@ find_python() {
     return
   fi
   local candidates=()
-  for c in python3.14 python3.13 python3.12 python3; do
-    command -v "$c" >/dev/null 2>&1 && candidates+=("$(command -v "$c")")
-  done
-  local pyenv_root="${PYENV_ROOT:-$HOME/.pyenv}"
-  if command -v pyenv >/dev/null 2>&1; then pyenv_root="$(pyenv root)"; fi
-  if [ -d "$pyenv_root/versions" ]; then
-    while IFS= read -r c; do candidates+=("$c"); done < <(
-      ls -d "$pyenv_root"/versions/3.1[2-9]*/bin/python3 2>/dev/null | sort -rV)
-  fi
-  for c in /usr/bin/python3.14 /usr/bin/python3.13 /usr/bin/python3.12; do
-    [ -x "$c" ] && candidates+=("$c")
-  done
+  while IFS= read -r c; do candidates+=("$c"); done < <(python_candidates)
   for c in "${candidates[@]}"; do
     # A pyenv shim may point at a version without the command; skip it.
     if python_ok "$c"; then

@@ -25,17 +25,7 @@ ensure_packages g++ make
 all_pythons() {
   local c v seen=" "
   local candidates=()
-  for c in python3.14 python3.13 python3.12 python3; do
-    command -v "$c" >/dev/null 2>&1 && candidates+=("$(command -v "$c")")
-  done
-  local pyenv_root="${PYENV_ROOT:-$HOME/.pyenv}"
-  if [ -d "$pyenv_root/versions" ]; then
-    while IFS= read -r c; do candidates+=("$c"); done < <(
-      ls -d "$pyenv_root"/versions/3.1[2-9]*/bin/python3 2>/dev/null | sort -rV)
-  fi
-  for c in /usr/bin/python3.14 /usr/bin/python3.13 /usr/bin/python3.12; do
-    [ -x "$c" ] && candidates+=("$c")
-  done
+  while IFS= read -r c; do candidates+=("$c"); done < <(python_candidates)
   for c in "${candidates[@]}"; do
     python_ok "$c" || continue
     "$c" -c 'import sys; sys.exit(sys.implementation.name != "cpython")' 2>/dev/null || continue

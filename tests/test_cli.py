@@ -206,6 +206,18 @@ def test_dedupe_says_which_values_read_back_otherwise(args, headers, summary):
     assert lines(result.stderr)[0].endswith(summary)
 
 
+@pytest.mark.parametrize("args, stdin, headers", [
+    # Escaped localparts are read back as localparts, not as whole addresses.
+    (["--escape"], "D'Artagnan\nd'artagnan\n\u2c7d\n", ["d\\27artagnan (2 inputs)", "v"]),
+    # URIs and display text are not addresses: nothing to read back.
+    (["--uri"], "a@b\nA@B\n", ["xmpp:a@b (2 inputs)"]),
+    (["--unescape"], "d\\27artagnan\nD\\27Artagnan\n", ["d'artagnan (2 inputs)"]),
+])  # fmt: skip
+def test_dedupe_reads_back_only_what_the_mode_prints_as_an_address(args, stdin, headers):
+    result = run("--dedupe", *args, "-f", "-", stdin=stdin.encode())
+    assert [ln for ln in lines(result.stdout) if not ln.startswith("    ")] == headers
+
+
 def test_dedupe_json_names_the_read_back_value():
     result = run("--dedupe", "--json", "-f", "-", stdin=READ_BACK_INPUT)
     groups = {g["address"]: g for g in map(json.loads, lines(result.stdout))}

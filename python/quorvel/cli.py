@@ -166,6 +166,17 @@ def _reader(part: str, bare_only: bool) -> Callable[[str], str]:
     return read
 
 
+def _group_reader(args: argparse.Namespace) -> Callable[[str], str] | None:
+    """What --dedupe reads a printed value back as: an address or a part of
+    one, or (--escape) the localpart the escaped text is; display text
+    (--unescape) and URIs (--uri) are not addresses to read back."""
+    if args.unescape or args.uri:
+        return None
+    if args.escape:
+        return _reader("node", False)
+    return _reader(args.part, args.bare_only)
+
+
 def _stdin_usable() -> bool:
     return sys.stdin is not None and not sys.stdin.isatty()
 
@@ -253,7 +264,7 @@ def _run(args: argparse.Namespace, prog: str) -> int:
         else:
             report.success(outcome)
     if args.dedupe:
-        report.write_groups(None if args.unescape else _reader(args.part, args.bare_only))
+        report.write_groups(_group_reader(args))
     sys.stdout.flush()
     if not args.quiet:
         report.write_summary(sys.stderr, prog, args.dedupe)

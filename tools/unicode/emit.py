@@ -1,4 +1,4 @@
-"""C++ text for generated tables: a header line, and two-stage look-ups."""
+"""C++ text for generated tables: a header line, and two- and three-stage look-ups."""
 from __future__ import annotations
 
 from typing import Sequence
@@ -49,16 +49,8 @@ def two_stage(name: str, values: Sequence[int], value_type: str, shift: int = 7,
     """
     block = 1 << shift
     assert limit % block == 0 and len(values) >= limit
-    seen: dict[tuple[int, ...], int] = {}
-    index: list[int] = []
-    blocks: list[int] = []
-    for start in range(0, limit, block):
-        chunk = tuple(values[start:start + block])
-        if chunk not in seen:
-            seen[chunk] = len(seen)
-            blocks.extend(chunk)
-        index.append(seen[chunk])
-    index_type, index_size = smallest_type(len(seen) - 1)
+    index, blocks = dedupe_blocks(values[:limit], shift)
+    index_type, index_size = smallest_type(max(index))
     value_size = TYPE_SIZES[value_type]
     assert max(blocks) < 1 << (8 * value_size)
     text = (c_array(index_type, f"{name}_index", index)
@@ -79,26 +71,10 @@ def three_stage(name: str, values: Sequence[int], value_type: str, shift1: int, 
     block = 1 << shift2
     group = 1 << shift1
     assert limit % (block * group) == 0 and len(values) >= limit
-    seen: dict[tuple[int, ...], int] = {}
-    mid_of: list[int] = []
-    blocks: list[int] = []
-    for start in range(0, limit, block):
-        chunk = tuple(values[start:start + block])
-        if chunk not in seen:
-            seen[chunk] = len(seen)
-            blocks.extend(chunk)
-        mid_of.append(seen[chunk])
-    seen_mid: dict[tuple[int, ...], int] = {}
-    top: list[int] = []
-    mid: list[int] = []
-    for start in range(0, len(mid_of), group):
-        chunk = tuple(mid_of[start:start + group])
-        if chunk not in seen_mid:
-            seen_mid[chunk] = len(seen_mid)
-            mid.extend(chunk)
-        top.append(seen_mid[chunk])
-    top_type, top_size = smallest_type(len(seen_mid) - 1)
-    mid_type, mid_size = smallest_type(len(seen) - 1)
+    mid_of, blocks = dedupe_blocks(values[:limit], shift2)
+    top, mid = dedupe_blocks(mid_of, shift1)
+    top_type, top_size = smallest_type(max(top))
+    mid_type, mid_size = smallest_type(max(mid_of))
     value_size = TYPE_SIZES[value_type]
     assert max(blocks) < 1 << (8 * value_size)
     both = shift1 + shift2
