@@ -49,32 +49,13 @@ Outcome<std::optional<JidValue>> jid_value_from_object(PyObject* obj, bool bare)
 
 namespace {
 
-Outcome<PyRef> instantiate(PyTypeObject* cls, std::optional<JidValue> value) {
-  PyObject* obj = cls->tp_alloc(cls, 0);
-  if (obj == nullptr) return PyError::fetch();  // `value` is dropped with the frame
-  JidObject* jid = as_jid(obj);
-  new (&jid->value) std::optional<JidValue>(std::move(value));
-  new (&jid->borrow_flag) std::atomic<std::size_t>(0);
-  return PyRef::steal(obj);
-}
-
-// The same for a value known to be there, without the optional on the way.
-Outcome<PyRef> instantiate(PyTypeObject* cls, JidValue&& value) {
-  PyObject* obj = cls->tp_alloc(cls, 0);
-  if (obj == nullptr) return PyError::fetch();
-  JidObject* jid = as_jid(obj);
-  new (&jid->value) std::optional<JidValue>(std::move(value));
-  new (&jid->borrow_flag) std::atomic<std::size_t>(0);
-  return PyRef::steal(obj);
-}
-
 constexpr const char* kNewNames[] = {"jid", "bare"};
 constexpr Signature kNewSignature{"JID.__new__()", kNewNames, 2, 0};
 
 }  // namespace
 
 Outcome<PyRef> new_jid_object(std::optional<JidValue> value) {
-  return instantiate(checked_jid_type(), std::move(value));
+  return instantiate_jid(checked_jid_type(), std::move(value));
 }
 
 namespace {
@@ -90,7 +71,7 @@ Outcome<PyRef> construct(PyTypeObject* cls, PyObject* const* slots) {
   }
   auto value = jid_value_from_object(slots[0], bare);
   if (!value) return std::move(value).error();
-  return instantiate(cls, std::move(value).value());
+  return instantiate_jid(cls, std::move(value).value());
 }
 
 // The generic type call with the arguments packed as it wants them.
@@ -145,18 +126,18 @@ std::optional<Outcome<PyRef>> construct_common(PyTypeObject* type, PyObject* arg
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(arg, &size);
     if (utf8 == nullptr) return Outcome<PyRef>(PyError::fetch());
-    if (size == 0) return instantiate(type, std::nullopt);
+    if (size == 0) return instantiate_jid(type, std::nullopt);
     Result<JidValue> parsed = parse_address(std::string_view(utf8, static_cast<std::size_t>(size)));
     if (!parsed.ok()) return Outcome<PyRef>(raise_invalid_jid(message(parsed.error())));
     if (bare) strip_resource(parsed.value());
-    return instantiate(type, std::move(parsed).value());
+    return instantiate_jid(type, std::move(parsed).value());
   }
   if (Py_TYPE(arg) == type) {
     auto borrow = ReadBorrow::try_acquire(as_jid(arg));
     if (!borrow) return std::nullopt;
     const std::optional<JidValue>& source = as_jid(arg)->value;
-    if (!source) return instantiate(type, std::nullopt);
-    return instantiate(type, bare ? bare_copy(*source) : JidValue(*source));
+    if (!source) return instantiate_jid(type, std::nullopt);
+    return instantiate_jid(type, bare ? bare_copy(*source) : JidValue(*source));
   }
   return std::nullopt;
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <limits>
+#include <new>
 #include <optional>
 #include <utility>
 
@@ -106,6 +107,28 @@ Outcome<std::optional<JidValue>> jid_value_from_object(PyObject* obj, bool bare)
 
 // A new instance of exactly JID holding `value`.
 Outcome<PyRef> new_jid_object(std::optional<JidValue> value);
+
+// A new instance of `cls` (JID or a subclass) holding `value`. Inline, so
+// that another module of the package that holds the JID type can make an
+// instance from a value its own copy of the core prepared, without a str.
+inline Outcome<PyRef> instantiate_jid(PyTypeObject* cls, std::optional<JidValue> value) {
+  PyObject* obj = cls->tp_alloc(cls, 0);
+  if (obj == nullptr) return PyError::fetch();  // `value` is dropped with the frame
+  JidObject* jid = as_jid(obj);
+  new (&jid->value) std::optional<JidValue>(std::move(value));
+  new (&jid->borrow_flag) std::atomic<std::size_t>(0);
+  return PyRef::steal(obj);
+}
+
+// The same for a value known to be there, without the optional on the way.
+inline Outcome<PyRef> instantiate_jid(PyTypeObject* cls, JidValue&& value) {
+  PyObject* obj = cls->tp_alloc(cls, 0);
+  if (obj == nullptr) return PyError::fetch();
+  JidObject* jid = as_jid(obj);
+  new (&jid->value) std::optional<JidValue>(std::move(value));
+  new (&jid->borrow_flag) std::atomic<std::size_t>(0);
+  return PyRef::steal(obj);
+}
 
 // Slots of the JID type, by job.
 PyObject* jid_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) noexcept;

@@ -10,9 +10,12 @@
 #include <string>
 #include <utility>
 
+#include "jid_object.h"
+#include "quorvel/address.h"
 #include "scan.h"
 #include "text.h"
 #include "uri_plain.h"
+#include "utf8.h"
 
 namespace quorvel::binding::text {
 namespace {
@@ -44,23 +47,22 @@ Outcome<PyRef> call(PyObject* callable, PyObject* const* args, Py_ssize_t nargs,
   return PyRef::steal(result);
 }
 
-// The decoded address as a str, or nothing (no error set) when its bytes are
-// not UTF-8: the general route then names the part at fault.
-Outcome<PyRef> address_str(std::string_view bytes, bool& not_utf8) {
-  const auto size = static_cast<Py_ssize_t>(bytes.size());
-  if (scan::is_ascii(bytes)) {
-    PyObject* str = PyUnicode_New(size, 127);
-    if (str == nullptr) return PyError::fetch();
-    std::memcpy(PyUnicode_1BYTE_DATA(str), bytes.data(), bytes.size());
-    return PyRef::steal(str);
+// The JID of the decoded address, made from its bytes as JID(text) would
+// make it from their str, or nothing (no error set) when the bytes are not
+// UTF-8 or not an address: the general route then raises what it raises.
+// Building the value here spares a str that would only be read back as the
+// same UTF-8.
+Outcome<PyRef> address_jid(PyTypeObject* jid_type, std::string_view bytes, bool& general) {
+  if (!scan::is_ascii(bytes) && !utf8::is_well_formed(bytes)) {
+    general = true;
+    return PyRef();
   }
-  PyObject* str = PyUnicode_DecodeUTF8(bytes.data(), size, nullptr);
-  if (str == nullptr) {
-    if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) return PyError::fetch();
-    PyErr_Clear();
-    not_utf8 = true;
+  auto parsed = parse_address(bytes);
+  if (!parsed.ok()) {
+    general = true;
+    return PyRef();
   }
-  return PyRef::steal(str);
+  return instantiate_jid(jid_type, std::move(parsed).value());
 }
 
 // Where a field of XmppUri lives in an instance: the slot its member
@@ -95,14 +97,11 @@ PyObject* parse(PyObject* bound, PyObject* const* args, Py_ssize_t nargs, PyObje
                                 static_cast<std::size_t>(PyUnicode_GET_LENGTH(args[0])));
     const auto plain = split_plain_uri(text);
     if (!plain) return call(general, args, count, nullptr);
-    bool not_utf8 = false;
-    auto address = address_str(plain->address(), not_utf8);
-    if (!address) return std::move(address).error();
-    if (not_utf8) return call(general, args, count, nullptr);
-
-    PyObject* jid_arg = address.value().get();
-    auto jid = call(PyTuple_GET_ITEM(bound, kJidType), &jid_arg, 1, nullptr);
+    bool take_general = false;
+    auto jid = address_jid(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(bound, kJidType)),
+                           plain->address(), take_general);
     if (!jid) return std::move(jid).error();
+    if (take_general) return call(general, args, count, nullptr);
     PyRef action = PyRef::borrow(Py_None);
     if (!plain->action.empty()) {
       auto made = action_str(PyTuple_GET_ITEM(bound, kActions), plain->action);
@@ -148,6 +147,13 @@ PyObject* uri_parser(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
         !PyType_Check(args[kJidType])) {
       return PyError::with_text(PyExc_TypeError,
                                 "uri_parser() needs a callable, the XmppUri type and the JID type");
+    }
+    // Instances of the JID type are made here directly (address_jid): it
+    // must be quorvel.jid's own, whose record this module was built with.
+    auto* jid_type = reinterpret_cast<PyTypeObject*>(args[kJidType]);
+    if (std::string_view(jid_type->tp_name) != "quorvel.jid.JID" ||
+        jid_type->tp_basicsize != static_cast<Py_ssize_t>(sizeof(JidObject))) {
+      return PyError::with_text(PyExc_TypeError, "uri_parser() needs the JID type of quorvel.jid");
     }
     // A class with __slots__ of its own, made by the class statement: its
     // instances are made by object.__new__ and nothing runs on creation.

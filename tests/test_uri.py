@@ -348,7 +348,9 @@ def test_the_native_parser_is_made_only_from_what_it_can_fill():
 
     good = (uri._parse_slowly, XmppUri, JID, *uri._FIELDS)
     for args in (good[:-1], good[:1] + (JID,) + good[2:], good[:-1] + (Other.__dict__["jid"],),
-                 good[:-1] + (XmppUri.__dict__["__str__"],), good[:2] + (5,) + good[3:]):
+                 good[:-1] + (XmppUri.__dict__["__str__"],), good[:2] + (5,) + good[3:],
+                 # JID instances are made directly: only quorvel.jid's JID will do.
+                 good[:2] + (XmppUri,) + good[3:], good[:2] + (type(uri_parser),) + good[3:]):
         with pytest.raises(TypeError):
             uri_parser(*args)
     assert uri_parser(*good)("xmpp:a@b?join") == XmppUri(JID("a@b"), "join")

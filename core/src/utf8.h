@@ -51,6 +51,14 @@ inline char32_t decode(std::string_view s, std::size_t& i) noexcept {
   return kInvalid;
 }
 
+// Whether all of `s` is well-formed UTF-8.
+inline bool is_well_formed(std::string_view s) noexcept {
+  for (std::size_t i = 0; i < s.size();) {
+    if (decode(s, i) == kInvalid) return false;
+  }
+  return true;
+}
+
 inline void append(std::string& out, char32_t c) {
   if (c < 0x80) {
     out.push_back(static_cast<char>(c));
