@@ -19,7 +19,7 @@ struct DomainRow {
   std::string expected;  // "ok:<text>" or "err:<Kind>"
   bool unchanged = false;
 };
-void PrintTo(const DomainRow& row, std::ostream* os) { *os << '"' << row.input << '"'; }
+void PrintTo(const DomainRow& row, std::ostream* os) { *os << testing::quoted(row.input); }
 
 class DomainTest : public ::testing::TestWithParam<DomainRow> {};
 
@@ -146,7 +146,7 @@ struct IpRow {
   bool v4;
   bool v6;
 };
-void PrintTo(const IpRow& row, std::ostream* os) { *os << '"' << row.text << '"'; }
+void PrintTo(const IpRow& row, std::ostream* os) { *os << testing::quoted(row.text); }
 
 class IpLiteralTest : public ::testing::TestWithParam<IpRow> {};
 

@@ -24,7 +24,7 @@ struct EscapeRow {
   std::string display;
   std::string expected;  // "ok:<localpart>" or "err:<kind>"
 };
-void PrintTo(const EscapeRow& row, std::ostream* os) { *os << '"' << row.display << '"'; }
+void PrintTo(const EscapeRow& row, std::ostream* os) { *os << testing::quoted(row.display); }
 
 class EscapeTest : public ::testing::TestWithParam<EscapeRow> {};
 

@@ -16,7 +16,7 @@ struct ParseRow {
   int slash_position = -1;
 };
 
-void PrintTo(const ParseRow& row, std::ostream* os) { *os << '"' << row.input << '"'; }
+void PrintTo(const ParseRow& row, std::ostream* os) { *os << testing::quoted(row.input); }
 
 class ParseTest : public ::testing::TestWithParam<ParseRow> {};
 

@@ -29,7 +29,7 @@ struct ProfileRow {
 };
 
 void PrintTo(const ProfileRow& row, std::ostream* os) {
-  *os << "profile " << static_cast<int>(row.which) << " on \"" << row.input << '"';
+  *os << "profile " << static_cast<int>(row.which) << " on " << testing::quoted(row.input);
 }
 
 class ProfileTest : public ::testing::TestWithParam<ProfileRow> {};

@@ -1,9 +1,12 @@
 // Helpers shared by the core tests.
 #pragma once
 
+#include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "quorvel/jid.h"
+#include "utf8.h"
 
 namespace quorvel::testing {
 
@@ -26,6 +29,26 @@ inline std::string u8(char32_t c) {
     out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
   }
   return out;
+}
+
+// `text` in double quotes for a test's parameter: well-formed UTF-8 as it
+// is, every other byte and every control character as \xNN. Test reports
+// (the XML ones above all) must stay valid UTF-8 whatever a row holds.
+inline std::string quoted(std::string_view text) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t start = i;
+    const char32_t c = utf8::decode(text, i);
+    if (c == utf8::kInvalid || c < 0x20 || c == 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(text[start]));
+      out += hex;
+      i = start + 1;
+    } else {
+      out.append(text.substr(start, i - start));
+    }
+  }
+  return out + "\"";
 }
 
 inline std::string repeat(std::string_view s, std::size_t n) {

@@ -11,7 +11,7 @@ struct UnescapeRow {
   std::string prepared;  // the localpart as prepare_node returns it
   std::string expected;
 };
-void PrintTo(const UnescapeRow& row, std::ostream* os) { *os << '"' << row.prepared << '"'; }
+void PrintTo(const UnescapeRow& row, std::ostream* os) { *os << testing::quoted(row.prepared); }
 
 class UnescapeTest : public ::testing::TestWithParam<UnescapeRow> {};
 
