@@ -36,7 +36,6 @@ constexpr Facts kCapital = 1u << 30;  // ASCII A-Z: mapped by UTS #46, folded by
 constexpr Facts kFolds = 1u << 29;    // folded by nameprep (kFold of the table)
 constexpr Facts kHyphen = 1u << 28;
 constexpr Facts kMark = 1u << 27;     // General_Category Mark: may not start a label
-constexpr Facts kDot = 1u << 26;      // the label separator (ASCII only)
 constexpr Facts kBidiBits = (1u << 23) - 1;
 static_assert(static_cast<unsigned>(BidiClass::PDI) < 23, "a Bidi_Class bit would hit a flag");
 
@@ -53,7 +52,6 @@ constexpr std::array<Facts, 128> kAsciiFacts = [] {
     if (idna::kDeniedBytes[c]) f |= kRefused;
     if (c >= 'A' && c <= 'Z') f |= kCapital;
     if (c == '-') f |= kHyphen;
-    if (c == '.') f |= kDot;
     t[c] = f;
   }
   return t;
@@ -163,19 +161,27 @@ bool passes(std::string_view text, Changes& changes) noexcept {
     std::size_t characters = 0;
     std::size_t basic = 0;
     char32_t largest = 0;
-    while (i < n) {
-      Facts f;
+    while (i < n && p[i] != '.') {
       if (p[i] < 0x80) {
-        f = kAsciiFacts[p[i]];
-        if (f & kDot) break;
-        ++basic;
-        ++i;
-      } else {
-        const char32_t c = utf8::decode(text, i);
-        if (c == utf8::kInvalid) return false;
-        f = kTableFacts[generated::one_pass_lookup(c)];
-        if (c > largest) largest = c;
+        // A run of ASCII: one OR per byte; its ends are the only bytes
+        // the first and last characters can be (ASCII has no NSM).
+        const std::size_t run = i;
+        Facts run_seen = 0;
+        do {
+          run_seen |= kAsciiFacts[p[i]];
+          ++i;
+        } while (i < n && p[i] < 0x80 && p[i] != '.');
+        if (characters == 0) first = kAsciiFacts[p[run]];
+        last = last_not_nsm = kAsciiFacts[p[i - 1]];
+        seen |= run_seen;
+        characters += i - run;
+        basic += i - run;
+        continue;
       }
+      const char32_t c = utf8::decode(text, i);
+      if (c == utf8::kInvalid) return false;
+      const Facts f = kTableFacts[generated::one_pass_lookup(c)];
+      if (c > largest) largest = c;
       if (characters == 0) first = f;
       seen |= f;
       last = f;
@@ -218,30 +224,27 @@ bool passes(std::string_view text, Changes& changes) noexcept {
 }
 
 // Nameprep's mapping of a text the pass took: capitals and the characters
-// the table folds, replaced by their B.2 mappings. Written in place: no
-// mapping the table folds is longer than its character (the generator
-// checks that; a longer one would leave the text to the general path).
+// the table folds, replaced by their B.2 mappings. Each folded character
+// maps to as many bytes as it takes (the generator checks that), so the
+// text is copied once and changed in place; a mapping of another length
+// would leave the text to the general path.
 bool fold(std::string_view text, std::string& out) {
-  out.resize(text.size());
+  out.assign(text);
   char* w = out.data();
   for (std::size_t i = 0; i < text.size();) {
-    const char b = text[i];
-    if (static_cast<unsigned char>(b) < 0x80) {
-      *w++ = b >= 'A' && b <= 'Z' ? static_cast<char>(b + ('a' - 'A')) : b;
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      if (static_cast<unsigned>(b - 'A') < 26u) w[i] = static_cast<char>(b | 0x20);
       ++i;
       continue;
     }
     const std::size_t start = i;
     const char32_t c = utf8::decode(text, i);
-    std::string_view bytes = text.substr(start, i - start);
-    if (generated::one_pass_lookup(c) & generated::kFold) {
-      const std::string_view mapped = tables::case_fold(c);
-      if (mapped.size() > bytes.size()) return false;
-      bytes = mapped;
-    }
-    for (char m : bytes) *w++ = m;
+    if (!(generated::one_pass_lookup(c) & generated::kFold)) continue;
+    const std::string_view mapped = tables::case_fold(c);
+    if (mapped.size() != i - start) return false;
+    for (std::size_t k = 0; k < mapped.size(); ++k) w[start + k] = mapped[k];
   }
-  out.resize(static_cast<std::size_t>(w - out.data()));
   return true;
 }
 

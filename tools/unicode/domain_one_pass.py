@@ -14,7 +14,7 @@ One byte per code point, in a two-stage table:
   combining class 0, and for nameprep: not in B.1 or B.2, NFKC-inert, not
   prohibited, assigned in Unicode 3.2 (not in A.1) and in 16.0;
 - kFold: the same, except that UTS #46 may also call it a deviation and
-  nameprep folds it (B.2) to NFKC-inert characters of no more UTF-8 bytes
+  nameprep folds it (B.2) to NFKC-inert characters of as many UTF-8 bytes
   (U+00DF, U+03C2): the IDNA check sees it as written, nameprep's output
   needs a second look;
 - kMark: General_Category Mark (a label may not start with one);
@@ -66,7 +66,7 @@ def values(data: pathlib.Path) -> list[int]:
         assert bool(f & _B["kLCat"]) == (bidi == left), hex(c)
         assert c not in (0x200C, 0x200D), "a joiner would need CONTEXTJ"
         # The pass folds in place (domain_one_pass.cpp fold()).
-        assert keep or len("".join(map(chr, b2[c])).encode()) <= len(chr(c).encode()), hex(c)
+        assert keep or len("".join(map(chr, b2[c])).encode()) == len(chr(c).encode()), hex(c)
         out[c] = (KEEP if keep else FOLD) | (MARK if properties[c] & uts46.MARK_BIT else 0) | bidi
     return out
 
