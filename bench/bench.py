@@ -357,6 +357,29 @@ def breakdown_lines(r):
     return lines
 
 
+# ---- non-ASCII construction against ASCII --------------------------------
+
+NON_ASCII = ("latin1", "greek", "cyrillic", "cjk", "arabic", "strasse")
+NON_ASCII_TARGET = 4.0
+
+
+def non_ascii_vs_ascii(rounds):
+    """ns/op of JID(x) over each non-ASCII corpus and over the ASCII one,
+    interleaved in the same rounds so that the ratios share their noise."""
+    variants = {name: Variant("JID(x)", corpus(name)) for name in ("ascii",) + NON_ASCII}
+    return measure_variants(variants, rounds)
+
+
+def non_ascii_lines(r):
+    lines = ["", f"JID(str) of non-ASCII addresses against JID(str) ascii ({r['ascii']:.1f} ns), "
+             f"target <= {NON_ASCII_TARGET:.0f}x"]
+    for name in NON_ASCII:
+        ratio = r[name] / r["ascii"]
+        lines.append(f"  {name:<10}{r[name]:>8.1f} ns  {ratio:>5.2f}x  "
+                     f"{'yes' if ratio <= NON_ASCII_TARGET else 'NO'}")
+    return lines
+
+
 # ---- memory ----------------------------------------------------------------
 
 MEMORY_SNIPPET = r"""
@@ -448,7 +471,7 @@ def main():
     ap.add_argument("--core-json")
     ap.add_argument("--json", default=os.path.join(os.path.dirname(__file__), "results.json"))
     ap.add_argument("--rounds", type=int, default=21)
-    ap.add_argument("--only", help="substring of the workload names to run")
+    ap.add_argument("--only", help="substring of the workload names to run (\"non-ASCII\": only the non-ASCII against ASCII rows)")
     ap.add_argument("--no-memory", action="store_true")
     ap.add_argument("--cli-lines", type=int, default=1_000_000,
                     help="addresses in the generated file of the command-line workload (0: skip it)")
@@ -486,6 +509,11 @@ def main():
     if not args.only:
         breakdown = floor_breakdown(args.rounds)
         lines.extend(breakdown_lines(breakdown))
+    non_ascii = None
+    if not args.only or args.only == "non-ASCII":
+        non_ascii = non_ascii_vs_ascii(args.rounds)
+        lines.extend(non_ascii_lines(non_ascii))
+    if not args.only:
         lines.append("")
     if PEER is None:
         lines.append(f"peer: n/a ({PEER_ERROR})")
@@ -556,6 +584,9 @@ def main():
         "workloads": rows,
         "memory": memory,
         "floor_breakdown": breakdown,
+        "non_ascii_vs_ascii": None if non_ascii is None else {
+            "ns_per_op": non_ascii, "target": NON_ASCII_TARGET,
+            "ratios": {name: non_ascii[name] / non_ascii["ascii"] for name in NON_ASCII}},
         "cli": cli,
         "core": core,
     }

@@ -11,7 +11,7 @@ source "$(dirname "$0")/lib.sh"
 cd "$QUORVEL_ROOT"
 
 SECONDS_PER_TARGET="${FUZZ_SECONDS:-60}"
-ALL_TARGETS="parse_address parse_bare_address prepare_domain idna nodeprep nameprep resourceprep unescape normalize python"
+ALL_TARGETS="parse_address parse_bare_address prepare_domain idna nodeprep nameprep resourceprep unescape escape normalize python"
 TARGETS="${FUZZ_TARGETS:-$ALL_TARGETS}"
 BUILD=build/fuzz
 ARTIFACTS=fuzz/artifacts
@@ -88,8 +88,9 @@ print(*tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependenc
     cmake --build "$PYBUILD" -j "$JOBS" >/dev/null
     runtime="$("$PY" -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so"
     [ -f "$runtime" ] || die "atheris has no sanitizer runtime at $runtime"
-    # quorvel.jid and the tool's private quorvel._blocks, both under the harness.
-    modules=("$PYBUILD"/python/quorvel/jid.*.so "$PYBUILD"/python/quorvel/_blocks.*.so)
+    # quorvel.jid and the private quorvel._blocks and quorvel._text, all under the harness.
+    modules=("$PYBUILD"/python/quorvel/jid.*.so "$PYBUILD"/python/quorvel/_blocks.*.so
+             "$PYBUILD"/python/quorvel/_text.*.so)
     # A handler the runtime lacks would only show as an import error later.
     missing="$(comm -23 \
       <(for m in "${modules[@]}"; do nm -D --undefined-only "$m"; done | awk '{print $NF}' |

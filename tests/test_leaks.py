@@ -14,7 +14,9 @@ import sys
 
 import pytest
 
+from quorvel import escape_node
 from quorvel.jid import JID, InvalidJID, unescape_node
+from quorvel.uri import parse as parse_uri
 
 # Under the sanitizers every call is slower and LeakSanitizer watches the C++
 # heap; fewer rounds still show a leak per round.
@@ -32,6 +34,12 @@ CALLS = [
     (JID("a@b").__setstate__, ("a@@b",), {}), (JID().__setstate__, (5,), {}), (JID().__setstate__, (), {}),
     (unescape_node, ("\\20a",), {}), (unescape_node, (5,), {}), (unescape_node, (), {"nod": "a"}),
     (operator.lt, (JID("a@b"), "a@b"), {}),
+    # quorvel._text: escape_node's refusals, and uri.parse's native route
+    # failing in JID or handing a URI on to the Python parser.
+    (escape_node, (" a",), {}), (escape_node, (":\u0301",), {}), (escape_node, ("x" * 1100,), {}),
+    (escape_node, (None,), {}), (escape_node, ("\ud800",), {}), (escape_node, (), {"txt": "a"}),
+    (parse_uri, ("xmpp:a@b@c",), {}), (parse_uri, ("xmpp:@b?message",), {}), (parse_uri, ("xmpp:a%FF@b",), {}),
+    (parse_uri, ("xmpp:a@b/%C3",), {}), (parse_uri, (5,), {}), (parse_uri, (), {"uri": "http:"}),
 ]  # fmt: skip
 
 
@@ -39,7 +47,7 @@ def workload():
     for fn, args, kwargs in CALLS:
         try:
             fn(*args, **kwargs)
-        except (InvalidJID, TypeError, UnicodeEncodeError, NotImplementedError):
+        except (ValueError, TypeError, UnicodeEncodeError, NotImplementedError):
             pass
     jid = JID("User@Example.COM./Home")
     JID(jid), JID(jid, bare=True), JID("\u00c4@b\u00fccher.example/\u00fc", True)
@@ -57,6 +65,8 @@ def workload():
     pickle.loads(pickle.dumps(jid, 4)), copy.copy(JID()), copy.deepcopy(jid)
     jid.__setstate__("x@y/z"), jid.__setstate__(None)
     unescape_node("Foo\\20Bar"), unescape_node("\u00e4\\40b"), unescape_node("plain")
+    escape_node("D'Artagnan"), escape_node("\u00c4\u00df@x"), escape_node("plain")
+    parse_uri("xmpp:a@b/c?message"), parse_uri("xmpp:j%C3%BCrgen@x/r?other"), parse_uri("xmpp:a@b?m;k=v")
 
 
 class _MallInfo2(ctypes.Structure):

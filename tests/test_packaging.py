@@ -44,6 +44,10 @@ def test_stubs_and_marker_ship_beside_the_module():
     blocks = importlib.import_module("quorvel._blocks")
     assert pathlib.Path(blocks.__file__).parent == package
     assert (package / "_blocks.pyi").is_file()
+    # So is the private module of escape_node and quorvel.uri.
+    text = importlib.import_module("quorvel._text")
+    assert pathlib.Path(text.__file__).parent == package
+    assert (package / "_text.pyi").is_file()
 
 
 def test_metadata_states_python_and_licence():

@@ -25,7 +25,7 @@ PRAHA_IRI = "xmpp:ji\u0159i@\u010dechy.example/v%20Praze"
 
 
 # RFC 5122's examples, each read and written back exactly.
-@pytest.mark.parametrize("text, jid, action, params, authority", [
+RFC_EXAMPLES = [
     ("xmpp:node@example.com", "node@example.com", None, (), None),
     ("xmpp://guest@example.com", None, None, (), "guest@example.com"),
     ("xmpp:guest@example.com", "guest@example.com", None, (), None),
@@ -46,7 +46,10 @@ PRAHA_IRI = "xmpp:ji\u0159i@\u010dechy.example/v%20Praze"
     ("xmpp:a@b?", "a@b", "", (), None),
     ("xmpp:a@b?;k=", "a@b", "", (("k", ""),), None),
     ("xmpp:a@[2001:DB8::1]/r", "a@[2001:DB8::1]/r", None, (), None),
-])
+]
+
+
+@pytest.mark.parametrize("text, jid, action, params, authority", RFC_EXAMPLES)
 def test_rfc_examples(text, jid, action, params, authority):
     expected = XmppUri(jid and JID(jid), action, params, authority and JID(authority))
     assert parse(text) == expected
@@ -80,7 +83,7 @@ def test_an_authority_alone_names_no_address():
         XmppUri(None, authority=JID("guest@example.com"))
 
 
-@pytest.mark.parametrize("text, error, message", [
+MALFORMED = [
     ("http://example.com", NotXmppUri, "not an xmpp: URI (it must start with 'xmpp:')"),
     ("xmpp", NotXmppUri, "not an xmpp: URI (it must start with 'xmpp:')"),
     (" xmpp:a@b", NotXmppUri, "not an xmpp: URI (it must start with 'xmpp:')"),
@@ -112,7 +115,10 @@ def test_an_authority_alone_names_no_address():
     ("xmpp://", MalformedAuthority, "the authority of an xmpp: URI must be node@domain"),
     ("xmpp:a@b?message;body", MalformedQuery, "a query parameter of an xmpp: URI must be key=value"),
     ("xmpp:a@b?message;", MalformedQuery, "a query parameter of an xmpp: URI must be key=value"),
-])
+]
+
+
+@pytest.mark.parametrize("text, error, message", MALFORMED)
 def test_malformed(text, error, message):
     with pytest.raises(error) as info:
         parse(text)
@@ -121,7 +127,7 @@ def test_malformed(text, error, message):
     assert not isinstance(info.value, InvalidJID)
 
 
-@pytest.mark.parametrize("text, message", [
+NOT_AN_ADDRESS = [
     ("xmpp:", IDNA),
     ("xmpp:@b", NODE_EMPTY),
     ("xmpp:a@b/", RESOURCE_EMPTY),
@@ -132,7 +138,10 @@ def test_malformed(text, error, message):
     ("xmpp:%F0%9F%98%80@x", NODE_PREP),
     ("xmpp://a%20b@x", NODE_PREP),
     ("xmpp://a@b/c@d/", RESOURCE_EMPTY),
-])
+]
+
+
+@pytest.mark.parametrize("text, message", NOT_AN_ADDRESS)
 def test_an_address_that_does_not_parse_raises_invalid_jid(text, message):
     with pytest.raises(InvalidJID) as info:
         parse(text)
@@ -263,3 +272,96 @@ def test_a_bare_action_reads_as_any_query_does(query):
             return type(error), error.args
 
     assert outcome(uri._query) == outcome(uri._query_in_full)
+
+
+# ---- the native route against its slow twin ---------------------------------
+
+
+def _parsed(read, text):
+    try:
+        return read(text)
+    except Exception as error:  # noqa: BLE001 - the type and message are what is compared
+        return type(error), error.args
+
+
+# What the native route takes (binding/uri_plain.h) and what it must hand on:
+# each of the ten characters the path parts differ on, encodings of "@" and
+# "/", bad encodings, bad UTF-8, an IP literal, queries and fragments.
+PLAIN_CASES = [
+    "xmpp:a", "xmpp:a@b", "xmpp:a@b/c", "xmpp:a@b/c?message", "xmpp:a@b?join", "xmpp:a@b/c?",
+    "xmpp:a@b/c?m1;k=v", "xmpp:a@b/c?m%41", "xmpp:a@b/c?\u00e9", "xmpp:a@b#", "xmpp:a@b?m#f",
+    "xmpp:@b", "xmpp:a@", "xmpp:a@b/", "xmpp:/r", "xmpp:@", "xmpp:a/@", "xmpp:a@b@c", "xmpp:a@b/c/d",
+    "xmpp:a@b/c@d", "xmpp:a&b@c", "xmpp:a'b@c", "xmpp:a&b", "xmpp:a'b/c", "xmpp:x/a:b", "xmpp:a:b@c",
+    "xmpp:a%26b@c", "xmpp:a%40b@c", "xmpp:a%2fb@c", "xmpp:a%2Fb", "xmpp:a@b/%40", "xmpp:%", "xmpp:a%4",
+    "xmpp:a%4g@b", "xmpp:a%FF@b", "xmpp:a@b/%C3", "xmpp:a@b/%C3%A9", "xmpp:j%C3%BCrgen@m%C3%BCnchen.example/r",
+    "xmpp:a%00@b", "xmpp:a@b/%ED%A0%80", "xmpp:a@b/%F4%90%80%80", "xmpp:a@[::1]", "xmpp:[::1]/r",
+    "xmpp://a@b", "xmpp://a@b/c@d", "xmpp:/", "xmpp://", "XMPP:a@b", "xmpp:A@B/C", "xmpp:a b@c",
+    "xmpp:a@b/c d", "xmpp:a@b/\u00e9", "xmpp:\u00e9@b", "xmpp:a\x00@b", "xmpp:a@b/~!$&'()*+,;=:-._",
+    "xmpp:!$()*+,;=-._~@b", "xmpp:" + "x" * 1100 + "@b", "xmpp:a@" + "%41" * 400, "xmpp:a@b?" + "m" * 50,
+    "xmpp:a@b/" + "%C3%A9" * 600,
+]
+ALL_EXAMPLES = [row[0] for row in RFC_EXAMPLES + MALFORMED + NOT_AN_ADDRESS] + PLAIN_CASES + [PRAHA_IRI]
+
+
+@pytest.mark.parametrize("text", ALL_EXAMPLES)
+def test_the_native_route_matches_the_python_parser(text):
+    assert _parsed(parse, text) == _parsed(uri._parse_slowly, text)
+
+
+class _Text(str):
+    pass
+
+
+@pytest.mark.parametrize("args, kwargs", [
+    ((5,), {}), ((None,), {}), ((b"xmpp:a@b",), {}), ((), {}), (("xmpp:a@b", "x"), {}),
+    ((), {"uri": "xmpp:a@b/c?message"}), ((), {"text": "xmpp:a@b"}), ((_Text("xmpp:a@b/c?m"),), {}),
+    (("xmpp:a\ud800@b",), {}),
+])  # fmt: skip
+def test_any_call_the_native_route_does_not_take_reads_as_the_python_parser(args, kwargs):
+    def outcome(read):
+        try:
+            return read(*args, **kwargs)
+        except Exception as error:  # noqa: BLE001
+            return type(error), str(error).replace("_parse_slowly", "parse")
+
+    assert outcome(parse) == outcome(uri._parse_slowly)
+
+
+def test_parse_keeps_its_documentation_and_signature():
+    import inspect
+
+    assert str(inspect.signature(parse)) == "(uri)"
+    assert parse.__name__ == "parse" and parse.__module__ == "quorvel.uri"
+    assert inspect.getdoc(parse).startswith("Read an ``xmpp:`` URI or IRI.")
+    # The value is the dataclass, as the Python parser makes it.
+    value = parse("xmpp:a@b/c?message")
+    assert type(value) is XmppUri and value == uri._parse_slowly("xmpp:a@b/c?message")
+    assert value.params == () and value.authority is None and value.jid == JID("a@b/c")
+
+
+def test_the_native_parser_is_made_only_from_what_it_can_fill():
+    from quorvel._text import uri_parser
+
+    @dataclasses.dataclass(frozen=True, slots=True)
+    class Other:
+        jid: object
+
+    good = (uri._parse_slowly, XmppUri, JID, *uri._FIELDS)
+    for args in (good[:-1], good[:1] + (JID,) + good[2:], good[:-1] + (Other.__dict__["jid"],),
+                 good[:-1] + (XmppUri.__dict__["__str__"],), good[:2] + (5,) + good[3:]):
+        with pytest.raises(TypeError):
+            uri_parser(*args)
+    assert uri_parser(*good)("xmpp:a@b?join") == XmppUri(JID("a@b"), "join")
+
+
+uri_pieces = st.lists(st.sampled_from(
+    PIECES + ["@", "/", "?", "#", ";", "=", "&", "'", ":", "[", "]", " ", "A", "message", "xmpp:", "//",
+              "%40", "%2f", "%2F", "%C3%A9", "%c3", "%FF", "%00", "%20", "%4", "%%", "%41", "\u00e9"]),
+    max_size=12).map("".join)
+
+
+@SETTINGS
+@given(st.one_of(uri_pieces.map(lambda t: "xmpp:" + t), uri_pieces,
+                 st.builds(lambda j, q: build(j, action=q), addresses, st.one_of(st.none(), st.just("message")))))
+def test_generated_uris_read_the_same_either_way(text):
+    assert _parsed(parse, text) == _parsed(uri._parse_slowly, text)

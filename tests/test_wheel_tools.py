@@ -55,6 +55,7 @@ def _wheel_names(*extra, drop=()):
     info = "quorvel-0.1.0.dist-info"
     names = sources + ["quorvel/_build.py", "quorvel/jid.cpython-313-x86_64-linux-gnu.so",
                        "quorvel/_blocks.cpython-313-x86_64-linux-gnu.so",
+                       "quorvel/_text.cpython-313-x86_64-linux-gnu.so",
                        f"{info}/METADATA", f"{info}/WHEEL", f"{info}/RECORD",
                        f"{info}/entry_points.txt", f"{info}/licenses/LICENSE",
                        f"{info}/licenses/data/unicode/LICENSE-UNICODE", *extra]
@@ -69,6 +70,8 @@ def _wheel_names(*extra, drop=()):
     (_wheel_names("quorvel/jid.cpython-312-x86_64-linux-gnu.so"),
      ["expected one extension module quorvel/jid.*, found "
       "['quorvel/jid.cpython-313-x86_64-linux-gnu.so', 'quorvel/jid.cpython-312-x86_64-linux-gnu.so']"]),
+    (_wheel_names(drop={"quorvel/_text.cpython-313-x86_64-linux-gnu.so"}),
+     ["expected one extension module quorvel/_text.*, found []"]),
     (_wheel_names(drop={"quorvel-0.1.0.dist-info/licenses/data/unicode/LICENSE-UNICODE"}),
      ["missing quorvel-0.1.0.dist-info/licenses/data/unicode/LICENSE-UNICODE"]),
     (_wheel_names(drop={"quorvel/py.typed", "quorvel/jid.pyi"}),

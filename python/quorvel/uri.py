@@ -20,7 +20,10 @@ from binascii import a2b_qp
 from collections.abc import Iterable, Mapping
 from dataclasses import dataclass
 
+from quorvel._text import uri_parser
 from quorvel.jid import JID
+
+TYPE_CHECKING = False  # typing itself is not imported at run time
 
 __all__ = [
     "XmppUri", "parse", "build",
@@ -90,8 +93,8 @@ class XmppUri:
 
 
 _new = object.__new__
-_set_jid, _set_action, _set_params, _set_authority = (
-    XmppUri.__dict__[name].__set__ for name in ("jid", "action", "params", "authority"))
+_FIELDS = tuple(XmppUri.__dict__[name] for name in ("jid", "action", "params", "authority"))
+_set_jid, _set_action, _set_params, _set_authority = (field.__set__ for field in _FIELDS)
 
 
 def _make(jid: JID | None, action: str | None, params: tuple[tuple[str, str], ...],
@@ -152,12 +155,24 @@ _PLAIN_PATH = re.compile(rf"(?:(?:{_NODE.pattern})@)?(?:{_HOST.pattern})(?:/(?:{
 # ---- parsing -----------------------------------------------------------------
 
 
-def parse(uri: str) -> XmppUri:
-    """Read an ``xmpp:`` URI or IRI.
+if TYPE_CHECKING:
+    def parse(uri: str) -> XmppUri:
+        """Read an ``xmpp:`` URI or IRI.
 
-    Raises a subclass of ``InvalidUri`` (a ``ValueError``) when the text is
-    not a well-formed ``xmpp:`` URI, and ``InvalidJID`` when it is but its
-    address (or authority) is not a valid address.
+        Raises a subclass of ``InvalidUri`` (a ``ValueError``) when the text is
+        not a well-formed ``xmpp:`` URI, and ``InvalidJID`` when it is but its
+        address (or authority) is not a valid address.
+        """
+        return _parse_slowly(uri)
+
+
+def _parse_slowly(uri: str) -> XmppUri:
+    """Any URI: parse's general route and the slow twin of its native one.
+
+    The native route (quorvel._text, binding/uri_plain.h) reads the plain
+    URI: "xmpp:", an ASCII path with nothing to decode that could move its
+    split, and at most a bare action. It hands everything else here, faults
+    included, so every error is raised and worded by this function.
     """
     if not isinstance(uri, str):
         raise TypeError(f"'{type(uri).__name__}' object is not an instance of 'str'")
@@ -344,6 +359,12 @@ def _diagnose(text: str, part: _Part, name: str) -> InvalidUri:
             return DisallowedCharacter(text[position], name)
         position = unit.end()
     raise AssertionError(f"{text!r} fails as a whole but not unit by unit")  # pragma: no cover
+
+
+if not TYPE_CHECKING:
+    # The plain URI costs little more than its address this way: a Python
+    # function around the native route would cost as much as the address.
+    parse = uri_parser(_parse_slowly, XmppUri, JID, *_FIELDS)
 
 
 # ---- building ----------------------------------------------------------------

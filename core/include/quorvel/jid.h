@@ -2,6 +2,7 @@
 #pragma once
 
 #include "quorvel/address.h"
+#include "quorvel/escape.h"
 #include "quorvel/jid_error.h"
 #include "quorvel/jid_value.h"
 #include "quorvel/prepared_text.h"

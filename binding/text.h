@@ -1,0 +1,19 @@
+// The module quorvel._text: native helpers of the package's pure-Python
+// modules, kept out of quorvel.jid so that the public module holds its
+// interface and nothing else. escape_node() is quorvel.escape_node itself;
+// uri_parser() makes quorvel.uri.parse, which reads the usual URI natively
+// and hands every other one to the Python parser, its slow twin.
+#pragma once
+
+#include "support.h"
+
+namespace quorvel::binding::text {
+
+// escape_node(text).
+extern PyMethodDef escape_node_def;
+
+// uri_parser(general, uri_type, jid_type, jid, action, params, authority):
+// the parse function, bound to what it needs.
+extern PyMethodDef uri_parser_def;
+
+}  // namespace quorvel::binding::text

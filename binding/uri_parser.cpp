@@ -1,0 +1,193 @@
+// quorvel.uri.parse: the plain URI (uri_plain.h) read here, any other text
+// handed to the Python parser, which raises every error.
+//
+// The function is bound to a tuple of what it needs instead of holding
+// module state: the general parser, the XmppUri type, the JID type and the
+// four field descriptors of XmppUri, whose slots it fills the way the frozen
+// dataclass's own __init__ ends up doing, without its per-field look-ups.
+#include <cstring>
+#include <iterator>
+#include <string>
+#include <utility>
+
+#include "scan.h"
+#include "text.h"
+#include "uri_plain.h"
+
+namespace quorvel::binding::text {
+namespace {
+
+// The arguments of uri_parser, then the made strs of the usual actions.
+enum Slot : Py_ssize_t {
+  kGeneral, kUriType, kJidType, kJid, kAction, kParams, kAuthority, kArguments,
+  kActions = kArguments, kSlots
+};
+
+// The actions of XEP-0147's registry, whose strs are made once per parser
+// and shared by every URI that names one: a URI that asks for a message
+// then costs one str less.
+constexpr std::string_view kUsualActions[] = {
+    "message", "join", "subscribe", "unsubscribe", "roster", "remove", "command", "disco",
+    "invite", "pubsub", "recvfile", "sendfile", "register", "unregister", "vcard"};
+
+// The action as a str: a shared one when it is one of the usual actions.
+Outcome<PyRef> action_str(PyObject* usual, std::string_view action) {
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(usual); ++i) {
+    if (kUsualActions[i] == action) return PyRef::borrow(PyTuple_GET_ITEM(usual, i));
+  }
+  return make_str(action);
+}
+
+Outcome<PyRef> call(PyObject* callable, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* result = PyObject_Vectorcall(callable, args, nargs, kwnames);
+  if (result == nullptr) return PyError::fetch();
+  return PyRef::steal(result);
+}
+
+// The decoded address as a str, or nothing (no error set) when its bytes are
+// not UTF-8: the general route then names the part at fault.
+Outcome<PyRef> address_str(std::string_view bytes, bool& not_utf8) {
+  const auto size = static_cast<Py_ssize_t>(bytes.size());
+  if (scan::is_ascii(bytes)) {
+    PyObject* str = PyUnicode_New(size, 127);
+    if (str == nullptr) return PyError::fetch();
+    std::memcpy(PyUnicode_1BYTE_DATA(str), bytes.data(), bytes.size());
+    return PyRef::steal(str);
+  }
+  PyObject* str = PyUnicode_DecodeUTF8(bytes.data(), size, nullptr);
+  if (str == nullptr) {
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) return PyError::fetch();
+    PyErr_Clear();
+    not_utf8 = true;
+  }
+  return PyRef::steal(str);
+}
+
+// Where a field of XmppUri lives in an instance: the slot its member
+// descriptor stands for. uri_parser accepts only descriptors of slots that
+// hold an object and may be written, so that storing into a fresh instance,
+// whose slots are all empty, is all that setting it would do.
+Py_ssize_t slot_offset(PyObject* descriptor) noexcept {
+  return reinterpret_cast<PyMemberDescrObject*>(descriptor)->d_member->offset;
+}
+
+bool is_object_slot(PyObject* descriptor) noexcept {
+  if (!Py_IS_TYPE(descriptor, &PyMemberDescr_Type)) return false;
+  const PyMemberDef* member = reinterpret_cast<PyMemberDescrObject*>(descriptor)->d_member;
+  return member->type == Py_T_OBJECT_EX && (member->flags & Py_READONLY) == 0 && member->offset > 0;
+}
+
+void fill_slot(PyObject* obj, PyObject* descriptor, PyObject* value) noexcept {
+  auto** slot = reinterpret_cast<PyObject**>(reinterpret_cast<char*>(obj) + slot_offset(descriptor));
+  Py_XSETREF(*slot, Py_NewRef(value));
+}
+
+PyObject* parse(PyObject* bound, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
+    PyObject* general = PyTuple_GET_ITEM(bound, kGeneral);
+    const Py_ssize_t count = PyVectorcall_NARGS(nargs);
+    // Keywords, a str subclass, text beyond ASCII (an IRI): the general way.
+    if (count != 1 || kwnames != nullptr || !PyUnicode_CheckExact(args[0]) ||
+        !PyUnicode_IS_ASCII(args[0])) {
+      return call(general, args, count, kwnames);
+    }
+    const std::string_view text(static_cast<const char*>(PyUnicode_DATA(args[0])),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(args[0])));
+    const auto plain = split_plain_uri(text);
+    if (!plain) return call(general, args, count, nullptr);
+    bool not_utf8 = false;
+    auto address = address_str(plain->address(), not_utf8);
+    if (!address) return std::move(address).error();
+    if (not_utf8) return call(general, args, count, nullptr);
+
+    PyObject* jid_arg = address.value().get();
+    auto jid = call(PyTuple_GET_ITEM(bound, kJidType), &jid_arg, 1, nullptr);
+    if (!jid) return std::move(jid).error();
+    PyRef action = PyRef::borrow(Py_None);
+    if (!plain->action.empty()) {
+      auto made = action_str(PyTuple_GET_ITEM(bound, kActions), plain->action);
+      if (!made) return std::move(made).error();
+      action = std::move(made).value();
+    }
+    PyRef params = PyRef::steal(PyTuple_New(0));
+    if (!params) return PyError::fetch();
+
+    // object.__new__(XmppUri), then each field set as its descriptor would.
+    auto* uri_type = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(bound, kUriType));
+    PyRef uri = PyRef::steal(uri_type->tp_alloc(uri_type, 0));
+    if (!uri) return PyError::fetch();
+    fill_slot(uri.get(), PyTuple_GET_ITEM(bound, kJid), jid.value().get());
+    fill_slot(uri.get(), PyTuple_GET_ITEM(bound, kAction), action.get());
+    fill_slot(uri.get(), PyTuple_GET_ITEM(bound, kParams), params.get());
+    fill_slot(uri.get(), PyTuple_GET_ITEM(bound, kAuthority), Py_None);
+    return uri;
+  });
+}
+
+PyMethodDef parse_def = {
+    "parse",
+    as_cfunction(parse),
+    METH_FASTCALL | METH_KEYWORDS,
+    R"doc(parse(uri)
+--
+
+Read an ``xmpp:`` URI or IRI.
+
+Raises a subclass of ``InvalidUri`` (a ``ValueError``) when the text is
+not a well-formed ``xmpp:`` URI, and ``InvalidJID`` when it is but its
+address (or authority) is not a valid address.)doc",
+};
+
+// uri_parser(general, uri_type, jid_type, jid, action, params, authority).
+PyObject* uri_parser(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
+    if (nargs != kArguments) {
+      return PyError::with_text(PyExc_TypeError, "uri_parser() takes exactly 7 positional arguments");
+    }
+    if (!PyCallable_Check(args[kGeneral]) || !PyType_Check(args[kUriType]) ||
+        !PyType_Check(args[kJidType])) {
+      return PyError::with_text(PyExc_TypeError,
+                                "uri_parser() needs a callable, the XmppUri type and the JID type");
+    }
+    // A class with __slots__ of its own, made by the class statement: its
+    // instances are made by object.__new__ and nothing runs on creation.
+    auto* uri_type = reinterpret_cast<PyTypeObject*>(args[kUriType]);
+    if (uri_type->tp_new != PyBaseObject_Type.tp_new || uri_type->tp_base != &PyBaseObject_Type) {
+      return PyError::with_text(PyExc_TypeError, "uri_parser() needs a plain class with slots");
+    }
+    for (Py_ssize_t i = kJid; i < kArguments; ++i) {
+      if (!is_object_slot(args[i]) || PyDescr_TYPE(args[i]) != uri_type ||
+          slot_offset(args[i]) + static_cast<Py_ssize_t>(sizeof(PyObject*)) > uri_type->tp_basicsize) {
+        return PyError::with_text(PyExc_TypeError, "uri_parser() needs XmppUri's field descriptors");
+      }
+    }
+    PyRef bound = PyRef::steal(PyTuple_New(kSlots));
+    if (!bound) return PyError::fetch();
+    for (Py_ssize_t i = 0; i < kArguments; ++i) PyTuple_SET_ITEM(bound.get(), i, Py_NewRef(args[i]));
+    constexpr auto kUsual = static_cast<Py_ssize_t>(std::size(kUsualActions));
+    PyRef usual = PyRef::steal(PyTuple_New(kUsual));
+    if (!usual) return PyError::fetch();
+    for (Py_ssize_t i = 0; i < kUsual; ++i) {
+      auto made = make_str(kUsualActions[i]);
+      if (!made) return std::move(made).error();
+      PyTuple_SET_ITEM(usual.get(), i, std::move(made).value().release());
+    }
+    PyTuple_SET_ITEM(bound.get(), kActions, usual.release());
+    PyRef module_name = PyRef::steal(PyObject_GetAttrString(args[kUriType], "__module__"));
+    if (!module_name) return PyError::fetch();
+    PyObject* function = PyCMethod_New(&parse_def, bound.get(), module_name.get(), nullptr);
+    if (function == nullptr) return PyError::fetch();
+    return PyRef::steal(function);
+  });
+}
+
+}  // namespace
+
+PyMethodDef uri_parser_def = {
+    "uri_parser",
+    as_cfunction(uri_parser),
+    METH_FASTCALL,
+    "uri_parser(general, uri_type, jid_type, jid, action, params, authority, /)\n--\n\n",
+};
+
+}  // namespace quorvel::binding::text
