@@ -133,10 +133,57 @@ bool hyphens_at_3_and_4(std::string_view label) noexcept {
   return i + 2 <= label.size() && label[i] == '-' && label[i + 1] == '-';
 }
 
-// What a pass found that nameprep changes.
+// The length of a label's ASCII form, bounded from above where it has
+// non-ASCII characters; above kMaxLabel where it may be too long.
+std::size_t ascii_form_length(std::size_t characters, std::size_t basic,
+                              char32_t largest) noexcept {
+  if (basic == characters) return characters;
+  if (characters > kMaxLabelCharacters) return kMaxLabel + 1;
+  return kAcePrefix + label_length_bound(characters, basic, largest);
+}
+
+// What folding one character does to its label, so that nameprep's output
+// is judged in the same pass: the characters its mapping has, how many of
+// them are ASCII, and the largest of the others. `plain` says the mapping
+// is made of characters of the folded one's Bidi_Class that the pass keeps
+// and that are neither marks nor hyphens; only then do the label's rules
+// other than its lengths give the same verdict on the output.
+struct FoldGrowth {
+  std::size_t characters = 0;
+  std::size_t basic = 0;
+  char32_t largest = 0;
+  bool plain = true;
+};
+
+FoldGrowth fold_growth(char32_t c, Facts folded) noexcept {
+  FoldGrowth g;
+  const std::string_view mapping = tables::case_fold(c);
+  for (std::size_t i = 0; i < mapping.size();) {
+    const char32_t m = utf8::decode(mapping, i);
+    Facts f;
+    if (m < 0x80) {
+      f = kAsciiFacts[m];
+      ++g.basic;
+    } else {
+      f = m == utf8::kInvalid ? kRefused : kTableFacts[generated::one_pass_lookup(m)];
+      if (m > g.largest) g.largest = m;
+    }
+    if ((f & (kRefused | kCapital | kFolds | kHyphen | kMark)) ||
+        (f & kBidiBits) != (folded & kBidiBits)) {
+      g.plain = false;
+    }
+    ++g.characters;
+  }
+  if (g.characters == 0) g.plain = false;
+  return g;
+}
+
+// What a pass found that nameprep changes, and whether nameprep's output
+// is known to pass the IDNA check as well (judged from the folds' growth).
 struct Changes {
   bool capitals = false;
   bool folds = false;
+  bool folded_passes = false;
 };
 
 // Whether `text`, taken as both the mapped text of the IDNA check and
@@ -152,6 +199,9 @@ bool passes(std::string_view text, Changes& changes) noexcept {
   bool every_label_passes_bidi = true;
   Facts domain_first = 0;  // nameprep's bidi rule reads the first and last character
   Facts last = 0;
+  // The same of nameprep's output, where folds change the lengths.
+  std::size_t folded_ascii_length = 0;
+  bool folded_plain = true;
   std::size_t i = 0;
   while (true) {
     const std::size_t start = i;
@@ -161,6 +211,12 @@ bool passes(std::string_view text, Changes& changes) noexcept {
     std::size_t characters = 0;
     std::size_t basic = 0;
     char32_t largest = 0;
+    // The folded label: characters and ASCII ones its folds add, and a
+    // bound on its largest non-ASCII character.
+    bool label_folds = false;
+    std::size_t folded_added = 0;
+    std::size_t folded_basic = 0;
+    char32_t folded_largest = 0;
     while (i < n && p[i] != '.') {
       if (p[i] < 0x80) {
         // A run of ASCII: one OR per byte; its ends are the only bytes
@@ -182,6 +238,16 @@ bool passes(std::string_view text, Changes& changes) noexcept {
       if (c == utf8::kInvalid) return false;
       const Facts f = kTableFacts[generated::one_pass_lookup(c)];
       if (c > largest) largest = c;
+      if (f & kFolds) {
+        // Replaced by its mapping in the output (one character counted
+        // here becomes g.characters there).
+        const FoldGrowth g = fold_growth(c, f);
+        label_folds = true;
+        folded_plain &= g.plain;
+        folded_added += g.characters - (g.characters > 0 ? 1 : 0);
+        folded_basic += g.basic;
+        if (g.largest > folded_largest) folded_largest = g.largest;
+      }
       if (characters == 0) first = f;
       seen |= f;
       last = f;
@@ -195,13 +261,21 @@ bool passes(std::string_view text, Changes& changes) noexcept {
         (label.front() == '-' || label.back() == '-' || hyphens_at_3_and_4(label))) {
       return false;
     }
-    std::size_t length = characters;
-    if (basic != characters) {
-      if (characters > kMaxLabelCharacters) return false;
-      length = kAcePrefix + label_length_bound(characters, basic, largest);
-    }
+    const std::size_t length = ascii_form_length(characters, basic, largest);
     if (length > kMaxLabel) return false;
     ascii_length += length;
+    if (label_folds) {
+      // Hyphens may move into the third and fourth places: the output's
+      // own pass decides such a label.
+      folded_plain &= !(seen & kHyphen);
+      const std::size_t folded_length =
+          ascii_form_length(characters + folded_added, basic + folded_basic,
+                            folded_largest > largest ? folded_largest : largest);
+      folded_plain &= folded_length <= kMaxLabel;
+      folded_ascii_length += folded_length;
+    } else {
+      folded_ascii_length += length;
+    }
     const Facts bidi = seen & kBidiBits;
     bidi_domain |= unicode::idna::has_rtl_character(bidi);
     every_label_passes_bidi &=
@@ -211,6 +285,7 @@ bool passes(std::string_view text, Changes& changes) noexcept {
     if (i == n) break;
     ++i;  // the dot
     ++ascii_length;
+    ++folded_ascii_length;
   }
   if (ascii_length > kMaxDomain) return false;
   if (bidi_domain && !every_label_passes_bidi) return false;
@@ -220,6 +295,7 @@ bool passes(std::string_view text, Changes& changes) noexcept {
   }
   changes.capitals = (domain_seen & kCapital) != 0;
   changes.folds = (domain_seen & kFolds) != 0;
+  changes.folded_passes = changes.folds && folded_plain && folded_ascii_length <= kMaxDomain;
   return true;
 }
 
@@ -264,7 +340,10 @@ Outcome prepare(std::string_view domain, std::string& folded) {
   if (!changes.folds) return changes.capitals ? Outcome::Lowered : Outcome::Unchanged;
   // Nameprep's output is a new text, which the IDNA check must pass too (see
   // prepare_domain.cpp); it is made of kept characters or the pass refuses it.
-  if (!fold(domain, folded) || !folded_passes(folded)) return Outcome::Undecided;
+  // When the pass could judge the output too, the fold is all that is left.
+  if (!fold(domain, folded) || !(changes.folded_passes || folded_passes(folded))) {
+    return Outcome::Undecided;
+  }
   return Outcome::Folded;
 }
 

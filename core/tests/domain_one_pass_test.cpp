@@ -128,6 +128,16 @@ TEST(DomainOnePass, AgreesOnGeneratedDomains) {
       case 3:
         domain += ".";
         break;
+      case 4:
+        // Folds that lengthen a label to the limits of its ASCII form.
+        domain = repeat("\xc3\x9f", 26 + n % 10) + "." + domain;
+        break;
+      case 5:
+        domain = repeat("\xcf\x82", 20 + n % 45) + domain;
+        break;
+      case 6:
+        domain = repeat(repeat("\xc3\x9f", 30) + ".", 3 + n % 2) + domain;
+        break;
       default:
         if (rng() % 2) domain += ".example";
         break;
