@@ -1,8 +1,11 @@
 // A domainpart: no crash, IP literals untouched, one trailing dot dropped,
-// the ASCII shortcut agreeing with the full check, and a fixed point on its own output.
+// the ASCII shortcut agreeing with the full check, the one-pass route for
+// non-ASCII text agreeing with the general one, and a fixed point on its own
+// output.
 #include "checks.h"
 #include "idna_check.h"
 #include "ip_literal.h"
+#include "prepare_domain.h"
 #include "scan.h"
 
 using namespace quorvel;
@@ -10,6 +13,16 @@ using namespace quorvel;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input = fuzz::as_text(data, size);
   const Result<PreparedText> r = prepare_domain(input);
+
+  // The one pass (domain_one_pass.h) and its slow twin: the same error, or
+  // the same bytes and the same unchanged flag.
+  const Result<PreparedText> general = prepare_domain_general(input);
+  QUORVEL_CHECK(r.ok() == general.ok(), input);
+  if (r) {
+    QUORVEL_CHECK(r->str() == general->str() && r->unchanged() == general->unchanged(), input);
+  } else {
+    QUORVEL_CHECK(r.error() == general.error(), input);
+  }
 
   // The ASCII fast path must reach the verdict of the full check.
   const bool dot = !input.empty() && input.back() == '.';

@@ -25,6 +25,7 @@ MODULES: tuple[str, ...] = (
     "normalization",
     "stringprep",
     "uts46",
+    "domain_one_pass",
 )
 
 

@@ -88,9 +88,16 @@ Result<JidValue> parse_address_general(std::string_view text) {
   if (!domain) return domain.error();
   std::optional<PreparedText> resource;
   if (slash != npos) {
-    Result<PreparedText> r = prepare_resource(text.substr(slash + 1));
-    if (!r) return r.error();
-    resource.emplace(std::move(r).value());
+    const std::string_view rest = text.substr(slash + 1);
+    // The usual resource, plain printable ASCII, is kept as it is: no
+    // profile (is_plain_resource is held to resourceprep by the tests).
+    if (is_plain_resource(rest)) {
+      resource.emplace(PreparedText::unchanged(rest));
+    } else {
+      Result<PreparedText> r = prepare_resource(rest);
+      if (!r) return r.error();
+      resource.emplace(std::move(r).value());
+    }
   }
 
   const bool unchanged = (!node || node->unchanged()) && domain->unchanged() &&

@@ -1,11 +1,15 @@
 // The preparation of a domainpart: IP literals, one trailing dot, the UTS #46
-// check, then nameprep of the same text.
+// check, then nameprep of the same text; for the usual non-ASCII domain both
+// in one pass (domain_one_pass.h).
 //
 // The stored domain is the nameprep form of what was written, not the ASCII
 // form the IDNA check computes: a Unicode label stays Unicode and a Punycode
 // label stays Punycode, so two spellings of one name are two domains here.
 // Interoperating servers compare the same way.
+#include "prepare_domain.h"
+
 #include "domain_limits.h"
+#include "domain_one_pass.h"
 #include "idna_check.h"
 #include "ip_literal.h"
 #include "quorvel/profiles.h"
@@ -48,9 +52,25 @@ bool prepared_passes_idna(const PreparedText& prepared, std::string_view checked
   return true;
 }
 
-}  // namespace
+// The UTS #46 check and nameprep, each on its own: the general path for a
+// domain that is not plain ASCII or holds a Punycode label. `domain` is
+// `text` without its trailing dot, if it had one.
+Result<PreparedText> prepare_checked(std::string_view text, std::string_view domain,
+                                     bool dot_dropped) {
+  if (!idna::check_full(domain)) return JidError::Idna;
+  ProfileResult prepared = nameprep(domain);
+  if (!prepared) return JidError::NamePrep;
+  if (!domain_fits_positions(prepared->size())) return JidError::Idna;
+  if (prepared->unchanged()) {
+    return dot_dropped ? PreparedText::slice(domain) : PreparedText::unchanged(text);
+  }
+  if (!prepared_passes_idna(*prepared, domain)) return JidError::Idna;
+  return std::move(prepared).value();
+}
 
-Result<PreparedText> prepare_domain(std::string_view text) {
+enum class Route { OnePass, General };
+
+Result<PreparedText> prepare(std::string_view text, Route route) {
   if (ip::is_ipv4(text) || ip::is_bracketed_ipv6(text)) return PreparedText::unchanged(text);
 
   const bool dot_dropped = !text.empty() && text.back() == '.';
@@ -67,17 +87,31 @@ Result<PreparedText> prepare_domain(std::string_view text) {
       case AsciiOutcome::NeedsFullCheck:
         break;
     }
+  } else if (route == Route::OnePass) {
+    std::string folded;
+    switch (domain_one_pass::prepare(domain, folded)) {
+      case domain_one_pass::Outcome::Unchanged:
+        return dot_dropped ? PreparedText::slice(domain) : PreparedText::unchanged(text);
+      case domain_one_pass::Outcome::Lowered:
+        // Bytes of multi-byte characters are never capitals: folding them
+        // while copying leaves the rest as it is.
+        return PreparedText::ascii_lowered(domain);
+      case domain_one_pass::Outcome::Folded:
+        if (domain_fits_positions(folded.size())) return PreparedText::owned(std::move(folded));
+        break;
+      case domain_one_pass::Outcome::Undecided:
+        break;
+    }
   }
+  return prepare_checked(text, domain, dot_dropped);
+}
 
-  if (!idna::check_full(domain)) return JidError::Idna;
-  ProfileResult prepared = nameprep(domain);
-  if (!prepared) return JidError::NamePrep;
-  if (!domain_fits_positions(prepared->size())) return JidError::Idna;
-  if (prepared->unchanged()) {
-    return dot_dropped ? PreparedText::slice(domain) : PreparedText::unchanged(text);
-  }
-  if (!prepared_passes_idna(*prepared, domain)) return JidError::Idna;
-  return std::move(prepared).value();
+}  // namespace
+
+Result<PreparedText> prepare_domain(std::string_view text) { return prepare(text, Route::OnePass); }
+
+Result<PreparedText> prepare_domain_general(std::string_view text) {
+  return prepare(text, Route::General);
 }
 
 }  // namespace quorvel

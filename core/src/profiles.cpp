@@ -17,12 +17,15 @@
 //
 // The steps, in order: mapping (B.1 to nothing, B.2 case folding where the
 // profile folds), NFKC, prohibited output, the bidi rule, unassigned code
-// points. Plain ASCII takes the byte-class shortcut of profile_ascii.h.
+// points. Plain ASCII takes the byte-class shortcut of profile_ascii.h; other
+// text that every step leaves as written takes the one pass of
+// kept_as_written() below.
 #include <optional>
 #include <string>
 
 #include "char_tables.h"
 #include "profile_ascii.h"
+#include "profile_general.h"
 #include "quorvel/profiles.h"
 #include "scan.h"
 #include "unicode/normalize.h"
@@ -165,10 +168,79 @@ ProfileResult prepare_general(std::string_view input, const Profile& profile) {
   return PreparedText::unchanged(input);
 }
 
-ProfileResult run_profile(std::string_view input, const Profile& profile) {
+// The usual non-ASCII part (a localpart like "j\u00fcrgen", a resource in
+// any script): each character one that the mapping keeps (ASCII capitals
+// aside, under a folding profile), NFKC-inert and refused by nothing, so
+// the text is its own output, or that with ASCII capitals folded. One flags
+// look-up per character decides; anything else, refusals included, is
+// left to prepare_general (Undecided), which the tests hold it to.
+enum class Kept : std::uint8_t { Unchanged, Lowered, Undecided };
+
+// What the one pass takes for granted of ASCII, which it reads from the flat
+// array without the checks it makes of other characters.
+constexpr bool ascii_is_kept_by_mapping_and_nfkc() {
+  for (tables::Flags f : tables::generated::ascii_flags) {
+    if (f & (tables::kMapToNothing | tables::kAssignedAfter16 | tables::kUnassigned)) return false;
+    if (!(f & tables::kNfkcInert)) return false;
+  }
+  return true;
+}
+static_assert(ascii_is_kept_by_mapping_and_nfkc());
+
+Kept kept_as_written(std::string_view input, const Profile& profile) noexcept {
+  const tables::Flags leave = tables::kMapToNothing | tables::kAssignedAfter16 |
+                              tables::kUnassigned | profile.prohibited |
+                              (profile.case_fold ? tables::kCaseFold : 0);
+  const auto* p = reinterpret_cast<const unsigned char*>(input.data());
+  const std::size_t n = input.size();
+  tables::Flags any = 0;
+  tables::Flags ascii = 0;  // of the ASCII bytes alone: refused, or capitals to fold
+  tables::Flags first = 0;
+  tables::Flags last = 0;
+  for (std::size_t i = 0; i < n;) {
+    const std::size_t start = i;
+    tables::Flags f;
+    if (p[i] < 0x80) {
+      // Never in B.1, always NFKC-inert, never unassigned (checked above);
+      // refused or folded according to the flags gathered in `ascii`.
+      f = tables::generated::ascii_flags[p[i]];
+      ascii |= f;
+      ++i;
+    } else {
+      const char32_t c = utf8::decode(input, i);
+      if (c == utf8::kInvalid) return Kept::Undecided;
+      f = tables::flags(c);
+      if ((f & leave) || !(f & tables::kNfkcInert)) return Kept::Undecided;
+    }
+    if (start == 0) first = f;
+    any |= f;
+    last = f;
+  }
+  if (ascii & profile.prohibited) return Kept::Undecided;
+  // The bidi rule: RandALCat only without LCat, and then first and last.
+  if ((any & tables::kRandAL) &&
+      ((any & tables::kLCat) || !(first & tables::kRandAL) || !(last & tables::kRandAL))) {
+    return Kept::Undecided;
+  }
+  return profile.case_fold && (ascii & tables::kCaseFold) ? Kept::Lowered : Kept::Unchanged;
+}
+
+ProfileResult run_profile(std::string_view input, const Profile& profile, bool one_pass) {
   // The word-at-a-time ASCII test first: a text that is not ASCII would
   // otherwise pay for a table look-up per byte before the general path.
-  if (!scan::is_ascii(input)) return prepare_general(input, profile);
+  if (!scan::is_ascii(input)) {
+    if (one_pass) {
+      switch (kept_as_written(input, profile)) {
+        case Kept::Unchanged:
+          return PreparedText::unchanged(input);
+        case Kept::Lowered:
+          return PreparedText::ascii_lowered(input);
+        case Kept::Undecided:
+          break;
+      }
+    }
+    return prepare_general(input, profile);
+  }
   switch (ascii::classify(input, profile.ascii_classes)) {
     case ascii::Outcome::Unchanged:
       return PreparedText::unchanged(input);
@@ -184,8 +256,20 @@ ProfileResult run_profile(std::string_view input, const Profile& profile) {
 
 }  // namespace
 
-ProfileResult nodeprep(std::string_view text) { return run_profile(text, kNodeprep); }
-ProfileResult nameprep(std::string_view text) { return run_profile(text, kNameprep); }
-ProfileResult resourceprep(std::string_view text) { return run_profile(text, kResourceprep); }
+ProfileResult nodeprep(std::string_view text) { return run_profile(text, kNodeprep, true); }
+ProfileResult nameprep(std::string_view text) { return run_profile(text, kNameprep, true); }
+ProfileResult resourceprep(std::string_view text) {
+  return run_profile(text, kResourceprep, true);
+}
+
+ProfileResult nodeprep_general(std::string_view text) {
+  return run_profile(text, kNodeprep, false);
+}
+ProfileResult nameprep_general(std::string_view text) {
+  return run_profile(text, kNameprep, false);
+}
+ProfileResult resourceprep_general(std::string_view text) {
+  return run_profile(text, kResourceprep, false);
+}
 
 }  // namespace quorvel

@@ -7,6 +7,7 @@ a flat array, for the hot paths), and the B.2 mappings as UTF-8 in one pool.
 """
 from __future__ import annotations
 
+import functools
 import pathlib
 
 from . import emit, ucd
@@ -124,7 +125,10 @@ def _utf8_pool(b2: dict[int, list[int]]) -> tuple[list[int], bytes]:
     return values, bytes(pool)
 
 
-def generate(data: pathlib.Path) -> dict[str, str]:
+@functools.lru_cache(maxsize=None)
+def profile_flags(data: pathlib.Path) -> tuple[list[int], dict[int, list[int]]]:
+    """The flags word of every code point, and Table B.2. Cached: the
+    one-pass domain tables (domain_one_pass.py) are made from the same."""
     a1 = code_point_set(data, "A.1")
     b1 = mapping(data, "B.1")
     b2 = mapping(data, "B.2")
@@ -163,7 +167,11 @@ def generate(data: pathlib.Path) -> dict[str, str]:
     assert all(flags[c] & BIT["kNfkcInert"] and not flags[c] & BIT["kRandAL"] for c in range(0x80))
     assert all(not flags[c] & BIT["kAssignedAfter16"] or flags[c] & BIT["kUnassigned"]
                for c in range(ucd.CODE_POINTS)), "a character new in 17.0 outside A.1"
+    return flags, b2
 
+
+def generate(data: pathlib.Path) -> dict[str, str]:
+    flags, b2 = profile_flags(data)
     fold, pool = _utf8_pool(b2)
     build = emit.best_two_stage if FLAG_STAGES == 2 else emit.best_three_stage
     flags_text, flags_size = build("flags", flags, "std::uint16_t")

@@ -21,6 +21,7 @@ normaliser on nearly every domain.
 """
 from __future__ import annotations
 
+import functools
 import pathlib
 
 from . import emit, ucd
@@ -60,6 +61,7 @@ VIRAMA_CCC = 9
 HANGUL_FIRST, HANGUL_LAST, HANGUL_T_COUNT = 0xAC00, 0xD7A3, 28
 
 
+@functools.lru_cache(maxsize=None)
 def read_mapping(data: pathlib.Path, version: str) -> tuple[list[str], list[tuple[int, ...]]]:
     """Status and mapping of every code point in one IdnaMappingTable."""
     status: list[str | None] = [None] * ucd.CODE_POINTS
@@ -106,6 +108,7 @@ def check_mapping_assumptions(version: str, status: list[str],
                 assert status[m] in ("valid", "deviation"), (version, hex(c), hex(m))
 
 
+@functools.lru_cache(maxsize=None)
 def ccc_map(data: pathlib.Path) -> list[int]:
     return ucd.property_map(ucd.ucd_dir(data) / "extracted" / "DerivedCombiningClass.txt",
                             lambda v: int(v) if v.isdigit() else 0, default=0)
@@ -180,7 +183,10 @@ def max_canonical_decomposition(data: pathlib.Path) -> int:
     return max(longest, hangul)
 
 
-def properties_header(data: pathlib.Path, ccc: list[int]) -> tuple[str, int]:
+@functools.lru_cache(maxsize=None)
+def property_values(data: pathlib.Path) -> list[int]:
+    """The packed properties word of every code point (layout above)."""
+    ccc = ccc_map(data)
     extracted = ucd.ucd_dir(data) / "extracted"
     bidi = ucd.property_map(extracted / "DerivedBidiClass.txt",
                             lambda v: BIDI_CLASSES.index(BIDI_LONG.get(v, v)))
@@ -188,11 +194,15 @@ def properties_header(data: pathlib.Path, ccc: list[int]) -> tuple[str, int]:
                                lambda v: JOINING_TYPES.index(JOINING_LONG.get(v, v)))
     category = ucd.property_map(extracted / "DerivedGeneralCategory.txt", lambda v: v,
                                 default="Cn")
-    values = [bidi[c] | (joining[c] << JOINING_SHIFT)
-              | (MARK_BIT if category[c] in ("Mn", "Mc", "Me") else 0)
-              | (VIRAMA_BIT if ccc[c] == VIRAMA_CCC else 0)
-              for c in range(ucd.CODE_POINTS)]
     assert len(BIDI_CLASSES) <= 1 << JOINING_SHIFT
+    return [bidi[c] | (joining[c] << JOINING_SHIFT)
+            | (MARK_BIT if category[c] in ("Mn", "Mc", "Me") else 0)
+            | (VIRAMA_BIT if ccc[c] == VIRAMA_CCC else 0)
+            for c in range(ucd.CODE_POINTS)]
+
+
+def properties_header(data: pathlib.Path) -> tuple[str, int]:
+    values = property_values(data)
     shifts, (top, middle, blocks), size = emit.smallest_three_stage_arrays(values, (2, 2, 2))
     s1, s2 = shifts
     decomposition = max_canonical_decomposition(data)
@@ -241,5 +251,5 @@ def generate(data: pathlib.Path) -> dict[str, str]:
         check_mapping_assumptions(version, status, mapping)
         text, _ = mapping_header(version, status, mapping, simple)
         files[f"idna_mapping_{version.replace('.', '_')}.h"] = text
-    files["idna_properties.h"], _ = properties_header(data, ccc)
+    files["idna_properties.h"], _ = properties_header(data)
     return files

@@ -30,7 +30,9 @@ class PreparedText {
   static PreparedText slice(std::string_view part) noexcept {
     return PreparedText(part, Form::Verbatim, false);
   }
-  // An ASCII slice of the input whose capitals are folded when copied.
+  // A slice of the input whose ASCII capitals are folded when copied. The
+  // slice is ASCII, or a domain whose other characters stay as they are:
+  // no byte of a multi-byte character is a capital.
   static PreparedText ascii_lowered(std::string_view part) noexcept {
     return PreparedText(part, Form::AsciiLowered, false);
   }

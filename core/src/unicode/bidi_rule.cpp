@@ -24,18 +24,19 @@ constexpr std::uint32_t kEuropeanAndArabicNumbers = set({EN, AN});
 
 }  // namespace
 
-bool BidiRule::has_rtl_character() const noexcept { return (seen_ & kRtlClasses) != 0; }
+bool has_rtl_character(std::uint32_t seen) noexcept { return (seen & kRtlClasses) != 0; }
 
-bool BidiRule::passes() const noexcept {
-  if (seen_ == 0) return true;
-  if (first_ & kRtlStart) {
-    return (seen_ & ~kRtlAllowed) == 0 && (last_strong_or_other_ & kRtlEnd) != 0 &&
+bool label_passes_bidi_rule(std::uint32_t seen, std::uint32_t first,
+                            std::uint32_t last_strong_or_other) noexcept {
+  if (seen == 0) return true;
+  if (first & kRtlStart) {
+    return (seen & ~kRtlAllowed) == 0 && (last_strong_or_other & kRtlEnd) != 0 &&
            // Condition 4: EN and AN not both.
-           (seen_ & kEuropeanAndArabicNumbers) != kEuropeanAndArabicNumbers;
+           (seen & kEuropeanAndArabicNumbers) != kEuropeanAndArabicNumbers;
   }
   // Condition 1: the first character is L, R or AL.
-  if (first_ != set({L})) return false;
-  return (seen_ & ~kLtrAllowed) == 0 && (last_strong_or_other_ & kLtrEnd) != 0;
+  if (first != set({L})) return false;
+  return (seen & ~kLtrAllowed) == 0 && (last_strong_or_other & kLtrEnd) != 0;
 }
 
 }  // namespace quorvel::unicode::idna

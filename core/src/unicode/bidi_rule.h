@@ -9,6 +9,14 @@
 
 namespace quorvel::unicode::idna {
 
+// The rule on a label's character classes as sets (bit 1 << class): all the
+// classes it holds, the class of its first character, and that of its last
+// character that is not NSM (0 when there is none). BidiRule keeps these
+// sets; a caller that gathers them itself asks here.
+bool has_rtl_character(std::uint32_t seen) noexcept;
+bool label_passes_bidi_rule(std::uint32_t seen, std::uint32_t first,
+                            std::uint32_t last_strong_or_other) noexcept;
+
 class BidiRule {
  public:
   void add(BidiClass c) noexcept {
@@ -20,11 +28,13 @@ class BidiRule {
 
   // Whether the label holds a character of class R, AL or AN: a domain with
   // one such label is a Bidi domain name, and then every label must pass.
-  bool has_rtl_character() const noexcept;
+  bool has_rtl_character() const noexcept { return idna::has_rtl_character(seen_); }
 
   // All six conditions, for the characters added so far taken as the whole
   // label. An empty label passes (there is nothing to judge).
-  bool passes() const noexcept;
+  bool passes() const noexcept {
+    return label_passes_bidi_rule(seen_, first_, last_strong_or_other_);
+  }
 
  private:
   std::uint32_t seen_ = 0;
