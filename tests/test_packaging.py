@@ -4,6 +4,7 @@ import importlib
 import importlib.metadata
 import pathlib
 import re
+import shutil
 import subprocess
 import sys
 import tomllib
@@ -72,3 +73,15 @@ def test_installed_metadata_carries_both_licences():
     files = {str(f) for f in importlib.metadata.files("quorvel")}
     info = f"quorvel-{quorvel.__version__}.dist-info/licenses"
     assert {f"{info}/LICENSE", f"{info}/data/unicode/LICENSE-UNICODE"} <= files
+
+
+@pytest.mark.skipif(shutil.which("nm") is None or sys.platform != "linux", reason="needs nm on Linux")
+@pytest.mark.parametrize("module", ["jid", "_blocks", "_text"])
+def test_each_extension_module_exports_only_its_init_function(module):
+    # Every module links a copy of the core: an exported function or a GNU
+    # unique object of it would be shared with the other modules at run time.
+    path = importlib.import_module(f"quorvel.{module}").__file__
+    out = subprocess.run(["nm", "-D", "--defined-only", path], check=True, capture_output=True, text=True)
+    symbols = [line.split()[-1] for line in out.stdout.splitlines() if line.split()[1:2] != ["u"]
+               or "quorvel" in line]
+    assert symbols == [f"PyInit_{module}"]
