@@ -9,26 +9,16 @@
 namespace quorvel::binding::blocks {
 namespace {
 
-template <class Fn>
-void* slot_fn(Fn fn) {
-  return reinterpret_cast<void*>(fn);
-}
-
 int module_exec(PyObject* module) noexcept {
   return entry_guard<int>(-1, [&]() -> Outcome<int> {
-    if (!PyModule_Check(module)) return type_mismatch(module, "module");
-    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
-      return PyError::with_text(
-          PyExc_ImportError,
-          "quorvel._blocks cannot be imported in a sub-interpreter: its types are shared by the "
-          "whole process and belong to the main interpreter");
+    if (auto checked = check_module_exec(
+            module, "quorvel._blocks cannot be imported in a sub-interpreter: its types are shared "
+                    "by the whole process and belong to the main interpreter");
+        !checked) {
+      return std::move(checked).error();
     }
-
-    PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
-    if (!module_name) return PyError::fetch();
-    PyRef function = PyRef::steal(PyCMethod_New(&normalise_block_def, module, module_name.get(), nullptr));
-    if (!function || PyModule_AddObjectRef(module, "normalise_block", function.get()) < 0) {
-      return PyError::fetch();
+    if (auto added = add_functions(module, {&normalise_block_def}); !added) {
+      return std::move(added).error();
     }
     auto groups = groups_type();
     if (!groups) return std::move(groups).error();
@@ -44,17 +34,7 @@ PyModuleDef_Slot module_slots[] = {
     {0, nullptr},
 };
 
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "_blocks",
-    "The command-line tool's native helpers (internal).",
-    0,
-    nullptr,
-    module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
-};
+PyModuleDef module_def = module_definition("_blocks", "The command-line tool's native helpers (internal).", module_slots);
 
 }  // namespace
 }  // namespace quorvel::binding::blocks

@@ -136,11 +136,6 @@ PyMethodDef groups_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-template <class Fn>
-void* slot_fn(Fn fn) {
-  return reinterpret_cast<void*>(fn);
-}
-
 PyType_Slot groups_slots[] = {
     {Py_tp_doc, const_cast<char*>("The groups of quorvel-jid --dedupe (internal).")},
     {Py_tp_new, slot_fn(groups_new)},

@@ -20,11 +20,6 @@ constexpr const char kJidDoc[] =
     "When a resource is not used, the JID is called a bare JID. The JID is a full JID otherwise.\n\n"
     "Raises InvalidJID if the parser rejects it.";
 
-template <class Fn>
-void* slot_fn(Fn fn) {
-  return reinterpret_cast<void*>(fn);
-}
-
 // The type's slots. They, and the tables they point to, must outlive the
 // type, which lives for the rest of the process.
 PyType_Slot jid_slots[] = {
@@ -118,16 +113,11 @@ Status add_to_module(PyObject* module, PyObject* name, PyObject* value) {
 
 int module_exec(PyObject* module) noexcept {
   return entry_guard<int>(-1, [&]() -> Outcome<int> {
-    if (!PyModule_Check(module)) return type_mismatch(module, "module");
-
-    // The types are process-wide objects of the interpreter that made them;
-    // handing them to another interpreter would mix the two interpreters'
-    // objects (reference counts, type caches, finalisation order).
-    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
-      return PyError::with_text(
-          PyExc_ImportError,
-          "quorvel.jid cannot be imported in a sub-interpreter: its types are shared by the "
-          "whole process and belong to the main interpreter");
+    if (auto checked = check_module_exec(
+            module, "quorvel.jid cannot be imported in a sub-interpreter: its types are shared by "
+                    "the whole process and belong to the main interpreter");
+        !checked) {
+      return std::move(checked).error();
     }
 
     auto type = jid_type();
@@ -167,17 +157,7 @@ PyModuleDef_Slot module_slots[] = {
     {0, nullptr},
 };
 
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "jid",
-    "",
-    0,
-    nullptr,
-    module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
-};
+PyModuleDef module_def = module_definition("jid", "", module_slots);
 
 }  // namespace
 }  // namespace quorvel::binding

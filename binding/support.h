@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <exception>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -241,5 +242,28 @@ PyError raise_invalid_jid(std::string_view text);
 
 // A new str holding the UTF-8 `text`.
 Outcome<PyRef> make_str(std::string_view text);
+
+// ---- the modules' initialisation ------------------------------------------
+
+// A slot function as PyType_Slot and PyModuleDef_Slot hold it.
+template <class Fn>
+void* slot_fn(Fn fn) noexcept {
+  return reinterpret_cast<void*>(fn);
+}
+
+// What every module's exec slot checks first: `module` is a module, and the
+// interpreter is the main one, since the binding's process-wide objects
+// (types, interned names, the fault type) belong to it. `refusal` is the
+// ImportError's text for a sub-interpreter.
+Status check_module_exec(PyObject* module, const char* refusal);
+
+// A module of multi-phase initialisation without state of its own.
+inline PyModuleDef module_definition(const char* name, const char* doc, PyModuleDef_Slot* slots) {
+  return PyModuleDef{PyModuleDef_HEAD_INIT, name, doc, 0, nullptr, slots, nullptr, nullptr, nullptr};
+}
+
+// Each function, bound to `module`, added to it under the function's own
+// name: the private modules' whole contents, which need no __all__.
+Status add_functions(PyObject* module, std::initializer_list<PyMethodDef*> defs);
 
 }  // namespace quorvel::binding

@@ -10,30 +10,18 @@
 namespace quorvel::binding::text {
 namespace {
 
-template <class Fn>
-void* slot_fn(Fn fn) {
-  return reinterpret_cast<void*>(fn);
-}
-
 int module_exec(PyObject* module) noexcept {
   return entry_guard<int>(-1, [&]() -> Outcome<int> {
-    if (!PyModule_Check(module)) return type_mismatch(module, "module");
     // The binding support's process-wide objects (interned names, the fault
     // type) belong to the main interpreter, as in quorvel.jid.
-    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
-      return PyError::with_text(
-          PyExc_ImportError,
-          "quorvel._text cannot be imported in a sub-interpreter: the objects it shares with the "
-          "whole process belong to the main interpreter");
+    if (auto checked = check_module_exec(
+            module, "quorvel._text cannot be imported in a sub-interpreter: the objects it shares "
+                    "with the whole process belong to the main interpreter");
+        !checked) {
+      return std::move(checked).error();
     }
-    PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
-    if (!module_name) return PyError::fetch();
-    for (auto& [name, def] : {std::pair{"escape_node", &escape_node_def},
-                              std::pair{"uri_parser", &uri_parser_def}}) {
-      PyRef function = PyRef::steal(PyCMethod_New(def, module, module_name.get(), nullptr));
-      if (!function || PyModule_AddObjectRef(module, name, function.get()) < 0) {
-        return PyError::fetch();
-      }
+    if (auto added = add_functions(module, {&escape_node_def, &uri_parser_def}); !added) {
+      return std::move(added).error();
     }
     return 0;
   });
@@ -44,17 +32,7 @@ PyModuleDef_Slot module_slots[] = {
     {0, nullptr},
 };
 
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "_text",
-    "Native helpers of quorvel.escape_node and quorvel.uri (internal).",
-    0,
-    nullptr,
-    module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
-};
+PyModuleDef module_def = module_definition("_text", "Native helpers of quorvel.escape_node and quorvel.uri (internal).", module_slots);
 
 }  // namespace
 }  // namespace quorvel::binding::text

@@ -3,18 +3,8 @@ which the tests hold the native one to. It maps text with this Python's
 unicodedata, so it agrees with the core only for characters that both
 Unicode versions assign.
 
-escape_node: display text to an escaped localpart (XEP-0106), the inverse
-of ``quorvel.jid.unescape_node``.
-
-The result is the localpart as an address stores it: escaped, then prepared
-like any localpart, so ``JID(escape_node(text) + "@example.com")`` always
-parses and ``unescape_node`` of the result gives the text as the address
-would show it (``"D'Artagnan"`` escapes to ``d\\27artagnan``, which reads back
-as ``"d'artagnan"``).
-
-A backslash is escaped only where the two characters after it would read as
-one of the ten escapes; every other backslash stays as typed, since
-unescaping leaves it alone too.
+What it computes is quorvel.escape_node's documented result
+(python/quorvel/_escape.py).
 """
 
 from __future__ import annotations
