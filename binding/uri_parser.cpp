@@ -1,10 +1,14 @@
 // quorvel.uri.parse: the plain URI (uri_plain.h) read here, any other text
 // handed to the Python parser, which raises every error.
 //
-// The function is bound to a tuple of what it needs instead of holding
-// module state: the general parser, the XmppUri type, the JID type and the
-// four field descriptors of XmppUri, whose slots it fills the way the frozen
-// dataclass's own __init__ ends up doing, without its per-field look-ups.
+// Each parser uri_parser makes is bound to what it needs: the general
+// parser, the XmppUri type, the JID type and the four field descriptors of
+// XmppUri, whose slots it fills the way the frozen dataclass's own __init__
+// ends up doing, without its per-field look-ups. They are held in the state
+// of a small module object of the parser's own, the function's __self__, so
+// that the function shows as the plain function it stands for (a function
+// bound to any other object reads as that object's method) and two parsers
+// never share what they hold.
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -84,8 +88,36 @@ void fill_slot(PyObject* obj, PyObject* descriptor, PyObject* value) noexcept {
   Py_XSETREF(*slot, Py_NewRef(value));
 }
 
-PyObject* parse(PyObject* bound, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+// The state of a parser's module: the tuple of what the parser is bound to.
+struct ParserState {
+  PyObject* bound;
+};
+
+ParserState* state_of(PyObject* module) noexcept {
+  return static_cast<ParserState*>(PyModule_GetState(module));
+}
+
+int parser_traverse(PyObject* module, visitproc visit, void* arg) noexcept {
+  ParserState* state = state_of(module);
+  Py_VISIT(state == nullptr ? nullptr : state->bound);
+  return 0;
+}
+
+int parser_clear(PyObject* module) noexcept {
+  if (ParserState* state = state_of(module)) Py_CLEAR(state->bound);
+  return 0;
+}
+
+void parser_free(void* module) noexcept { parser_clear(static_cast<PyObject*>(module)); }
+
+PyModuleDef parser_module_def = {
+    PyModuleDef_HEAD_INIT, "quorvel._text.uri_parser", nullptr, sizeof(ParserState), nullptr,
+    nullptr,               parser_traverse,            parser_clear, parser_free,
+};
+
+PyObject* parse(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
   return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
+    PyObject* bound = state_of(module)->bound;
     PyObject* general = PyTuple_GET_ITEM(bound, kGeneral);
     const Py_ssize_t count = PyVectorcall_NARGS(nargs);
     // Keywords, a str subclass, text beyond ASCII (an IRI): the general way.
@@ -179,9 +211,12 @@ PyObject* uri_parser(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
       PyTuple_SET_ITEM(usual.get(), i, std::move(made).value().release());
     }
     PyTuple_SET_ITEM(bound.get(), kActions, usual.release());
+    PyRef holder = PyRef::steal(PyModule_Create2(&parser_module_def, PYTHON_API_VERSION));
+    if (!holder) return PyError::fetch();
+    state_of(holder.get())->bound = bound.release();
     PyRef module_name = PyRef::steal(PyObject_GetAttrString(args[kUriType], "__module__"));
     if (!module_name) return PyError::fetch();
-    PyObject* function = PyCMethod_New(&parse_def, bound.get(), module_name.get(), nullptr);
+    PyObject* function = PyCMethod_New(&parse_def, holder.get(), module_name.get(), nullptr);
     if (function == nullptr) return PyError::fetch();
     return PyRef::steal(function);
   });

@@ -332,6 +332,8 @@ def test_parse_keeps_its_documentation_and_signature():
 
     assert str(inspect.signature(parse)) == "(uri)"
     assert parse.__name__ == "parse" and parse.__module__ == "quorvel.uri"
+    # A plain function to help() and repr(), not a method of what it holds.
+    assert repr(parse) == "<built-in function parse>" and parse.__qualname__ == "parse"
     assert inspect.getdoc(parse).startswith("Read an ``xmpp:`` URI or IRI.")
     # The value is the dataclass, as the Python parser makes it.
     value = parse("xmpp:a@b/c?message")
