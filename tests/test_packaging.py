@@ -4,7 +4,6 @@ import importlib
 import importlib.metadata
 import pathlib
 import re
-import shutil
 import subprocess
 import sys
 import tomllib
@@ -12,6 +11,7 @@ import tomllib
 import pytest
 
 import quorvel
+import elf_symbols
 from cli_support import ROOT, env
 
 
@@ -75,13 +75,12 @@ def test_installed_metadata_carries_both_licences():
     assert {f"{info}/LICENSE", f"{info}/data/unicode/LICENSE-UNICODE"} <= files
 
 
-@pytest.mark.skipif(shutil.which("nm") is None or sys.platform != "linux", reason="needs nm on Linux")
+@pytest.mark.skipif(sys.platform != "linux", reason="reads the ELF dynamic symbol table")
 @pytest.mark.parametrize("module", ["jid", "_blocks", "_text"])
 def test_each_extension_module_exports_only_its_init_function(module):
     # Every module links a copy of the core: an exported function or a GNU
     # unique object of it would be shared with the other modules at run time.
     path = importlib.import_module(f"quorvel.{module}").__file__
-    out = subprocess.run(["nm", "-D", "--defined-only", path], check=True, capture_output=True, text=True)
-    symbols = [line.split()[-1] for line in out.stdout.splitlines() if line.split()[1:2] != ["u"]
-               or "quorvel" in line]
-    assert symbols == [f"PyInit_{module}"]
+    symbols = elf_symbols.exported(path)
+    assert [name for name, is_function in symbols if is_function] == [f"PyInit_{module}"]
+    assert [name for name, _ in symbols if "quorvel" in name] == []
