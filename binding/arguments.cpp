@@ -110,14 +110,6 @@ Status bind_vectorcall(const Signature& sig, PyObject* const* args, Py_ssize_t n
   return check_required(sig, slots);
 }
 
-Outcome<std::string_view> text_from(PyObject* obj) {
-  if (!PyUnicode_Check(obj)) return type_mismatch(obj, "str");
-  Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);
-  if (utf8 == nullptr) return PyError::fetch();
-  return std::string_view(utf8, static_cast<std::size_t>(size));
-}
-
 namespace {
 
 // numpy's boolean scalar type is "numpy.bool_" (numpy 1) or "numpy.bool"

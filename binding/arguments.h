@@ -23,9 +23,6 @@ Status bind_call(const Signature& sig, PyObject* args, PyObject* kwargs, PyObjec
 Status bind_vectorcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames, PyObject** slots);
 
-// The UTF-8 form of a str (or str subclass). The view belongs to `obj` and
-// is valid while `obj` is.
-Outcome<std::string_view> text_from(PyObject* obj);
 
 // True/False, or numpy's boolean scalars; anything else is a TypeError.
 Outcome<bool> bool_from(PyObject* obj);

@@ -224,6 +224,14 @@ PyError raise_invalid_jid(std::string_view text) {
   return PyError::with_text(invalid_jid_type(), text);
 }
 
+Outcome<std::string_view> text_from(PyObject* obj) {
+  if (!PyUnicode_Check(obj)) return type_mismatch(obj, "str");
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);
+  if (utf8 == nullptr) return PyError::fetch();
+  return std::string_view(utf8, static_cast<std::size_t>(size));
+}
+
 Outcome<PyRef> make_str(std::string_view text) {
   // The core's word-at-a-time test: a byte loop was a fifth of a getter.
   const bool ascii = scan::is_ascii(text);

@@ -41,25 +41,17 @@ Py_ssize_t groups_len(PyObject* self) noexcept {
   return static_cast<Py_ssize_t>(as_groups(self)->store->size());
 }
 
-Outcome<std::string_view> utf8_of(PyObject* obj) {
-  if (!PyUnicode_Check(obj)) return type_mismatch(obj, "str");
-  Py_ssize_t size = 0;
-  const char* p = PyUnicode_AsUTF8AndSize(obj, &size);
-  if (p == nullptr) return PyError::fetch();
-  return std::string_view(p, static_cast<std::size_t>(size));
-}
-
 // add(value, source, line, text): one input of the per-line route.
 PyObject* groups_add(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
     if (nargs != 4) return PyError::with_text(PyExc_TypeError, "add() takes 4 arguments");
-    auto value = utf8_of(args[0]);
+    auto value = text_from(args[0]);
     if (!value) return std::move(value).error();
     auto source = index_from(args[1], 0x100000000u);
     if (!source) return std::move(source).error();
     auto line = index_from(args[2], 0x100000000u);
     if (!line) return std::move(line).error();
-    auto text = utf8_of(args[3]);
+    auto text = text_from(args[3]);
     if (!text) return std::move(text).error();
     as_groups(self)->store->add(value.value(), source.value(), line.value(), text.value());
     return PyRef::borrow(Py_None);

@@ -243,6 +243,10 @@ PyError raise_invalid_jid(std::string_view text);
 // A new str holding the UTF-8 `text`.
 Outcome<PyRef> make_str(std::string_view text);
 
+// The UTF-8 form of a str (or str subclass). The view belongs to `obj` and
+// is valid while `obj` is.
+Outcome<std::string_view> text_from(PyObject* obj);
+
 // ---- the modules' initialisation ------------------------------------------
 
 // A slot function as PyType_Slot and PyModuleDef_Slot hold it.
