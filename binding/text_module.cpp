@@ -1,11 +1,13 @@
 // The module quorvel._text: its definition and module_exec (multi-phase
 // initialisation, like quorvel.jid). Private to the package's Python
 // modules, so it has no __all__ and no documentation of its own. It holds
-// no state of its own: escape_node looks InvalidJID up when it needs it, and each
-// parser uri_parser makes is bound to what it uses.
+// no state of its own: escape_node looks InvalidJID up when it needs it, each
+// record type uri_record makes is quorvel.uri's to keep, and each parser
+// uri_parser makes is bound to what it uses.
 #include <utility>
 
 #include "text.h"
+#include "uri_record.h"
 
 namespace quorvel::binding::text {
 namespace {
@@ -20,7 +22,7 @@ int module_exec(PyObject* module) noexcept {
         !checked) {
       return std::move(checked).error();
     }
-    if (auto added = add_functions(module, {&escape_node_def, &uri_parser_def}); !added) {
+    if (auto added = add_functions(module, {&escape_node_def, &uri_record_def, &uri_parser_def}); !added) {
       return std::move(added).error();
     }
     return 0;

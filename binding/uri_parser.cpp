@@ -2,15 +2,14 @@
 // handed to the Python parser, which raises every error.
 //
 // Each parser uri_parser makes is bound to what it needs: the general
-// parser, the XmppUri type, the JID type and the four field descriptors of
-// XmppUri, whose slots it fills the way the frozen dataclass's own __init__
-// ends up doing, without its per-field look-ups. They are held in the state
-// of a small module object of the parser's own, the function's __self__, so
-// that the function shows as the plain function it stands for (a function
-// bound to any other object reads as that object's method) and two parsers
-// never share what they hold.
-#include <cstring>
+// parser, the record type that quorvel.uri made XmppUri from (uri_record.h)
+// and the JID type. They are held in the state of a small module object of
+// the parser's own, the function's __self__, so that the function shows as
+// the plain function it stands for (a function bound to any other object
+// reads as that object's method) and two parsers never share what they hold.
+#include <array>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -19,16 +18,14 @@
 #include "scan.h"
 #include "text.h"
 #include "uri_plain.h"
+#include "uri_record.h"
 #include "utf8.h"
 
 namespace quorvel::binding::text {
 namespace {
 
 // The arguments of uri_parser, then the made strs of the usual actions.
-enum Slot : Py_ssize_t {
-  kGeneral, kUriType, kJidType, kJid, kAction, kParams, kAuthority, kArguments,
-  kActions = kArguments, kSlots
-};
+enum Slot : Py_ssize_t { kGeneral, kUriType, kJidType, kArguments, kActions = kArguments, kSlots };
 
 // The actions of XEP-0147's registry, whose strs are made once per parser
 // and shared by every URI that names one: a URI that asks for a message
@@ -51,15 +48,27 @@ Outcome<PyRef> call(PyObject* callable, PyObject* const* args, Py_ssize_t nargs,
   return PyRef::steal(result);
 }
 
-// The JID of the decoded address, made from its bytes as JID(text) would
-// make it from their str, or nothing (no error set) when the bytes are not
-// UTF-8 or not an address: the general route then raises what it raises.
-// Building the value here spares a str that would only be read back as the
-// same UTF-8.
-Outcome<PyRef> address_jid(PyTypeObject* jid_type, std::string_view bytes, bool& general) {
-  if (!scan::is_ascii(bytes) && !utf8::is_well_formed(bytes)) {
-    general = true;
-    return PyRef();
+// The JID of the path's address, made from its bytes as JID(text) would
+// make it from their str, or nothing (no error set) when the decoded bytes
+// are not UTF-8 or not an address: the general route then raises what it
+// raises. Building the value here spares a str that would only be read
+// back as the same UTF-8.
+Outcome<PyRef> address_jid(PyTypeObject* jid_type, const PlainUri& plain, bool& general) {
+  std::string_view bytes = plain.path;  // ASCII, as the whole URI is
+  // Decoding never lengthens, so the usual path decodes on the stack.
+  std::array<char, 512> stack;
+  std::unique_ptr<char[]> heap;
+  if (plain.encoded) {
+    char* out = stack.data();
+    if (plain.path.size() > stack.size()) {
+      heap = std::make_unique_for_overwrite<char[]>(plain.path.size());
+      out = heap.get();
+    }
+    bytes = std::string_view(out, decode_plain_path(plain.path, out));
+    if (!scan::is_ascii(bytes) && !utf8::is_well_formed(bytes)) {
+      general = true;
+      return PyRef();
+    }
   }
   auto parsed = parse_address(bytes);
   if (!parsed.ok()) {
@@ -67,25 +76,6 @@ Outcome<PyRef> address_jid(PyTypeObject* jid_type, std::string_view bytes, bool&
     return PyRef();
   }
   return instantiate_jid(jid_type, std::move(parsed).value());
-}
-
-// Where a field of XmppUri lives in an instance: the slot its member
-// descriptor stands for. uri_parser accepts only descriptors of slots that
-// hold an object and may be written, so that storing into a fresh instance,
-// whose slots are all empty, is all that setting it would do.
-Py_ssize_t slot_offset(PyObject* descriptor) noexcept {
-  return reinterpret_cast<PyMemberDescrObject*>(descriptor)->d_member->offset;
-}
-
-bool is_object_slot(PyObject* descriptor) noexcept {
-  if (!Py_IS_TYPE(descriptor, &PyMemberDescr_Type)) return false;
-  const PyMemberDef* member = reinterpret_cast<PyMemberDescrObject*>(descriptor)->d_member;
-  return member->type == Py_T_OBJECT_EX && (member->flags & Py_READONLY) == 0 && member->offset > 0;
-}
-
-void fill_slot(PyObject* obj, PyObject* descriptor, PyObject* value) noexcept {
-  auto** slot = reinterpret_cast<PyObject**>(reinterpret_cast<char*>(obj) + slot_offset(descriptor));
-  Py_XSETREF(*slot, Py_NewRef(value));
 }
 
 // The state of a parser's module: the tuple of what the parser is bound to.
@@ -127,31 +117,24 @@ PyObject* parse(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObj
     }
     const std::string_view text(static_cast<const char*>(PyUnicode_DATA(args[0])),
                                 static_cast<std::size_t>(PyUnicode_GET_LENGTH(args[0])));
-    const auto plain = split_plain_uri(text);
-    if (!plain) return call(general, args, count, nullptr);
+    PlainUri plain;
+    if (!split_plain_uri(text, plain)) return call(general, args, count, nullptr);
     bool take_general = false;
-    auto jid = address_jid(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(bound, kJidType)),
-                           plain->address(), take_general);
+    auto jid = address_jid(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(bound, kJidType)), plain,
+                           take_general);
     if (!jid) return std::move(jid).error();
     if (take_general) return call(general, args, count, nullptr);
     PyRef action = PyRef::borrow(Py_None);
-    if (!plain->action.empty()) {
-      auto made = action_str(PyTuple_GET_ITEM(bound, kActions), plain->action);
+    if (!plain.action.empty()) {
+      auto made = action_str(PyTuple_GET_ITEM(bound, kActions), plain.action);
       if (!made) return std::move(made).error();
       action = std::move(made).value();
     }
     PyRef params = PyRef::steal(PyTuple_New(0));
     if (!params) return PyError::fetch();
-
-    // object.__new__(XmppUri), then each field set as its descriptor would.
-    auto* uri_type = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(bound, kUriType));
-    PyRef uri = PyRef::steal(uri_type->tp_alloc(uri_type, 0));
-    if (!uri) return PyError::fetch();
-    fill_slot(uri.get(), PyTuple_GET_ITEM(bound, kJid), jid.value().get());
-    fill_slot(uri.get(), PyTuple_GET_ITEM(bound, kAction), action.get());
-    fill_slot(uri.get(), PyTuple_GET_ITEM(bound, kParams), params.get());
-    fill_slot(uri.get(), PyTuple_GET_ITEM(bound, kAuthority), Py_None);
-    return uri;
+    return new_uri_record(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(bound, kUriType)),
+                          std::move(jid).value(), std::move(action), std::move(params),
+                          PyRef::borrow(Py_None));
   });
 }
 
@@ -169,11 +152,11 @@ not a well-formed ``xmpp:`` URI, and ``InvalidJID`` when it is but its
 address (or authority) is not a valid address.)doc",
 };
 
-// uri_parser(general, uri_type, jid_type, jid, action, params, authority).
+// uri_parser(general, uri_type, jid_type).
 PyObject* uri_parser(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
     if (nargs != kArguments) {
-      return PyError::with_text(PyExc_TypeError, "uri_parser() takes exactly 7 positional arguments");
+      return PyError::with_text(PyExc_TypeError, "uri_parser() takes exactly 3 positional arguments");
     }
     if (!PyCallable_Check(args[kGeneral]) || !PyType_Check(args[kUriType]) ||
         !PyType_Check(args[kJidType])) {
@@ -187,17 +170,9 @@ PyObject* uri_parser(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
         jid_type->tp_basicsize != static_cast<Py_ssize_t>(sizeof(JidObject))) {
       return PyError::with_text(PyExc_TypeError, "uri_parser() needs the JID type of quorvel.jid");
     }
-    // A class with __slots__ of its own, made by the class statement: its
-    // instances are made by object.__new__ and nothing runs on creation.
-    auto* uri_type = reinterpret_cast<PyTypeObject*>(args[kUriType]);
-    if (uri_type->tp_new != PyBaseObject_Type.tp_new || uri_type->tp_base != &PyBaseObject_Type) {
-      return PyError::with_text(PyExc_TypeError, "uri_parser() needs a plain class with slots");
-    }
-    for (Py_ssize_t i = kJid; i < kArguments; ++i) {
-      if (!is_object_slot(args[i]) || PyDescr_TYPE(args[i]) != uri_type ||
-          slot_offset(args[i]) + static_cast<Py_ssize_t>(sizeof(PyObject*)) > uri_type->tp_basicsize) {
-        return PyError::with_text(PyExc_TypeError, "uri_parser() needs XmppUri's field descriptors");
-      }
+    // So are the URIs: the type must be a record type uri_record() made.
+    if (!is_uri_record_type(reinterpret_cast<PyTypeObject*>(args[kUriType]))) {
+      return PyError::with_text(PyExc_TypeError, "uri_parser() needs a type that uri_record() made");
     }
     PyRef bound = PyRef::steal(PyTuple_New(kSlots));
     if (!bound) return PyError::fetch();
@@ -214,7 +189,8 @@ PyObject* uri_parser(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
     PyRef holder = PyRef::steal(PyModule_Create2(&parser_module_def, PYTHON_API_VERSION));
     if (!holder) return PyError::fetch();
     state_of(holder.get())->bound = bound.release();
-    PyRef module_name = PyRef::steal(PyObject_GetAttrString(args[kUriType], "__module__"));
+    // The module of the Python parser it stands in for.
+    PyRef module_name = PyRef::steal(PyObject_GetAttrString(args[kGeneral], "__module__"));
     if (!module_name) return PyError::fetch();
     PyObject* function = PyCMethod_New(&parse_def, holder.get(), module_name.get(), nullptr);
     if (function == nullptr) return PyError::fetch();
@@ -228,7 +204,7 @@ PyMethodDef uri_parser_def = {
     "uri_parser",
     as_cfunction(uri_parser),
     METH_FASTCALL,
-    "uri_parser(general, uri_type, jid_type, jid, action, params, authority, /)\n--\n\n",
+    "uri_parser(general, uri_type, jid_type, /)\n--\n\n",
 };
 
 }  // namespace quorvel::binding::text

@@ -39,20 +39,21 @@ packages_of() {
   esac
 }
 
-# "N passed, M skipped" from the GoogleTest report, read by the root's python3.
+# "N passed, M skipped" over the GoogleTest reports in a directory (one
+# per test program), read by the root's python3.
 gtest_counts() {
-  [ -f "$ROOT$1" ] || { echo "no report"; return; }
+  compgen -G "$ROOT$1/*.xml" >/dev/null || { echo "no report"; return; }
   in_root python3 - "$1" <<'PY' || echo "unreadable report"
-import sys, xml.etree.ElementTree as ET
-cases = ET.parse(sys.argv[1]).getroot().iter("testcase")
+import pathlib, sys, xml.etree.ElementTree as ET
 failed = skipped = passed = 0
-for c in cases:
-    if c.find("failure") is not None:
-        failed += 1
-    elif c.get("result") == "skipped" or c.find("skipped") is not None:
-        skipped += 1
-    else:
-        passed += 1
+for report in sorted(pathlib.Path(sys.argv[1]).glob("*.xml")):
+    for c in ET.parse(report).getroot().iter("testcase"):
+        if c.find("failure") is not None:
+            failed += 1
+        elif c.get("result") == "skipped" or c.find("skipped") is not None:
+            skipped += 1
+        else:
+            passed += 1
 print(f"{passed} passed" + (f", {failed} failed" if failed else "") + f", {skipped} skipped")
 PY
 }
@@ -94,7 +95,8 @@ for name in $PLATFORMS; do
   log "$name: root ready in ${setup}s; make test${python_arg:+ ${python_arg[*]}}"
   logfile="$CACHE/$name/make-test.log"
   rc=0
-  in_root GTEST_OUTPUT=xml:/src/gtest.xml bash -c 'cd /src/quorvel && exec make test "$@"' make-test \
+  rm -rf "$ROOT/src/gtest"
+  in_root GTEST_OUTPUT=xml:/src/gtest/ bash -c 'cd /src/quorvel && exec make test "$@"' make-test \
     "${python_arg[@]}" >"$logfile" 2>&1 || rc=$?
 
   debian="$(cat "$ROOT/etc/debian_version")"
@@ -105,7 +107,7 @@ for name in $PLATFORMS; do
   icu="$(in_root dpkg-query -W -f='${Version}' libicu-dev 2>/dev/null || true)"
   python="$(in_root /src/quorvel/.venv/bin/python -c 'import platform; print(platform.python_version())' \
             2>/dev/null || echo '?')"
-  cxx="$(gtest_counts /src/gtest.xml)"
+  cxx="$(gtest_counts /src/gtest)"
   pytest="$( (grep -E '^[0-9]+ (passed|failed).* in [0-9.]+s' "$logfile" || true) | tail -n 1 |
             sed 's/ in [0-9.]*s.*//')"
   verdict="green"

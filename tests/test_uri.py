@@ -299,6 +299,17 @@ PLAIN_CASES = [
     "xmpp:a@b/c d", "xmpp:a@b/\u00e9", "xmpp:\u00e9@b", "xmpp:a\x00@b", "xmpp:a@b/~!$&'()*+,;=:-._",
     "xmpp:!$()*+,;=-._~@b", "xmpp:" + "x" * 1100 + "@b", "xmpp:a@" + "%41" * 400, "xmpp:a@b?" + "m" * 50,
     "xmpp:a@b/" + "%C3%A9" * 600,
+    # From 16 bytes after "xmpp:" to 64 the route decides from masks of the
+    # bytes (uri_plain.cpp): the same shapes at those lengths, and either side
+    # of each bound.
+    "xmpp:juliet@capulet.example/balcony?message", "xmpp:juliet@capulet.example/bal@cony",
+    "xmpp:juliet@capulet.example/bal/cony", "xmpp:juliet&romeo@capulet.example", "xmpp:capulet.example/a:b?x1",
+    "xmpp:juliet%40x@capulet.example", "xmpp:jul%C3%AFet@capulet.example/r?join", "xmpp:juliet@capulet.example?m-s",
+    "xmpp:juliet@capulet.example?", "xmpp:juliet@capulet.example/b?m?n", "xmpp:juliet@capulet.example%2Fb",
+    "xmpp:@capulet.example/balcony", "xmpp:/capulet.example/balcony", "xmpp:juliet@capulet.exampl%",
+    "xmpp:juliet@capulet.exam%4", "xmpp:juliet@capulet.e%41mple", "xmpp:juliet'@capulet.example/r",
+    *("xmpp:" + "a" * (size - 2) + "@b" for size in (15, 16, 17, 31, 32, 33, 63, 64, 65)),
+    *("xmpp:a@" + "b" * (size - 10) + "?message" for size in (15, 16, 17, 31, 32, 33, 63, 64, 65)),
 ]
 ALL_EXAMPLES = [row[0] for row in RFC_EXAMPLES + MALFORMED + NOT_AN_ADDRESS] + PLAIN_CASES + [PRAHA_IRI]
 
@@ -306,6 +317,17 @@ ALL_EXAMPLES = [row[0] for row in RFC_EXAMPLES + MALFORMED + NOT_AN_ADDRESS] + P
 @pytest.mark.parametrize("text", ALL_EXAMPLES)
 def test_the_native_route_matches_the_python_parser(text):
     assert _parsed(parse, text) == _parsed(uri._parse_slowly, text)
+
+
+# Every ASCII byte (and a byte beyond) in every place of a usual URI, at a
+# length each way of reading the bytes takes.
+@pytest.mark.parametrize("template", ["xmpp:ju@cap.example/r?m", "xmpp:juliet@capulet.example/balcony?message",
+                                      "xmpp:" + "j" * 30 + "@" + "c" * 20 + ".example/" + "b" * 5])
+def test_each_byte_in_each_place_reads_the_same_either_way(template):
+    for place in range(len(template)):
+        for char in [chr(b) for b in range(128)] + ["\u00e9"]:
+            text = template[:place] + char + template[place + 1:]
+            assert _parsed(parse, text) == _parsed(uri._parse_slowly, text), text
 
 
 class _Text(str):
@@ -342,19 +364,18 @@ def test_parse_keeps_its_documentation_and_signature():
 
 
 def test_the_native_parser_is_made_only_from_what_it_can_fill():
-    from quorvel._text import uri_parser
+    from quorvel._text import uri_parser, uri_record
 
-    @dataclasses.dataclass(frozen=True, slots=True)
-    class Other:
-        jid: object
-
-    good = (uri._parse_slowly, XmppUri, JID, *uri._FIELDS)
-    for args in (good[:-1], good[:1] + (JID,) + good[2:], good[:-1] + (Other.__dict__["jid"],),
-                 good[:-1] + (XmppUri.__dict__["__str__"],), good[:2] + (5,) + good[3:],
-                 # JID instances are made directly: only quorvel.jid's JID will do.
-                 good[:2] + (XmppUri,) + good[3:], good[:2] + (type(uri_parser),) + good[3:]):
+    # Instances of both types are made directly: only a record type that
+    # uri_record made, and only quorvel.jid's JID, will do.
+    good = (uri._parse_slowly, XmppUri, JID)
+    for args in (good[:-1], good + (JID,), (5,) + good[1:], good[:1] + (uri._XmppUriInPython, JID),
+                 good[:1] + (JID, JID), good[:1] + (type("Sub", (XmppUri,), {}), JID),
+                 good[:2] + (XmppUri,), good[:2] + (type(uri_parser),)):
         with pytest.raises(TypeError):
             uri_parser(*args)
+    other = uri_record()
+    assert other is not XmppUri and uri_parser(uri._parse_slowly, other, JID)("xmpp:a@b?join").action == "join"
     assert uri_parser(*good)("xmpp:a@b?join") == XmppUri(JID("a@b"), "join")
 
 

@@ -1,6 +1,8 @@
 """Arbitrary text (lone surrogates included) and arbitrary objects against
-every entry point of quorvel.jid, and arbitrary blocks of lines against the
-command-line tool's native helpers in quorvel._blocks, under atheris.
+every entry point of quorvel.jid and against quorvel.uri.parse (whose native
+route must read everything as its Python twin does), and arbitrary blocks of
+lines against the command-line tool's native helpers in quorvel._blocks,
+under atheris.
 
 Anything but the documented exceptions, a setter that fails and still
 changes its object, or a value that does not survive str/pickle/copy is a
@@ -21,6 +23,8 @@ from quorvel._blocks import Groups, normalise_block
 from quorvel._report import PyGroups, may_read_back_otherwise
 from quorvel.cli import _reader
 from quorvel.jid import JID, InvalidJID, unescape_node
+from quorvel.uri import _parse_slowly as parse_uri_slowly
+from quorvel.uri import parse as parse_uri
 
 # The suite's account of which stored texts may read back otherwise.
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tests"))
@@ -217,7 +221,17 @@ def test_one(data):
     except (InvalidJID, TypeError, UnicodeEncodeError) as exc:
         check_invalid(exc)
 
+    for text in ((obj, "xmpp:" + obj) if isinstance(obj, str) else (obj,)):
+        assert uri_outcome(parse_uri, text) == uri_outcome(parse_uri_slowly, text), text
+
     check_block(fdp)
+
+
+def uri_outcome(read, text):
+    try:
+        return read(text)
+    except Exception as exc:  # noqa: BLE001 - the type and message are what is compared
+        return type(exc), str(exc).replace("_parse_slowly", "parse")
 
 
 if __name__ == "__main__":

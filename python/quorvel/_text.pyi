@@ -5,13 +5,10 @@ from collections.abc import Callable
 from typing import Any
 
 def escape_node(text: str) -> str: ...
+def uri_record() -> type[Any]: ...
 def uri_parser(
     general: Callable[[str], Any],
     uri_type: type,
     jid_type: type,
-    jid: Any,
-    action: Any,
-    params: Any,
-    authority: Any,
     /,
 ) -> Callable[[str], Any]: ...

@@ -18,12 +18,16 @@ from __future__ import annotations
 import re
 from binascii import a2b_qp
 from collections.abc import Iterable, Mapping
-from dataclasses import dataclass
+from dataclasses import MISSING, dataclass, field, fields
 
-from quorvel._text import uri_parser
+from quorvel._text import uri_parser, uri_record
 from quorvel.jid import JID
 
 TYPE_CHECKING = False  # typing itself is not imported at run time
+if TYPE_CHECKING:
+    from typing import TypeVar
+
+    _T = TypeVar("_T")
 
 __all__ = [
     "XmppUri", "parse", "build",
@@ -92,9 +96,48 @@ class XmppUri:
         return build(self.jid, action=self.action, params=self.params, authority=self.authority)
 
 
-_new = object.__new__
+_XmppUriInPython = XmppUri  # the class as written: _native_record's model
+
+
+def _native_record(model: type[_T]) -> type[_T]:
+    """The frozen dataclass ``model`` again, over the native record type.
+
+    The record type has the same four slots as the class statement gives
+    ``model``, but its instances are made and freed without the generic
+    machinery of a class statement's instances, which costs as much as
+    reading a plain URI. The dataclass decorator makes it the same frozen
+    dataclass: the same fields and defaults, __init__, repr, comparisons,
+    hash and refusal to change; pickling and the methods written in the
+    class body are taken over from ``model``.
+    """
+    record = uri_record()
+    names: tuple[str, ...] = vars(model)["__slots__"]
+    slots = {name: record.__dict__[name] for name in names}
+    record.__doc__ = model.__doc__
+    record.__annotations__ = dict(model.__annotations__)
+    # The decorator reads a default from a class attribute: the slots are
+    # taken away meanwhile, the defaults given as fields, and the slots put
+    # back where it leaves the default values.
+    for name in names:
+        delattr(record, name)
+    for item in fields(model):  # type: ignore[arg-type]
+        if item.default is not MISSING:
+            setattr(record, item.name, field(default=item.default))
+    dataclass(frozen=True)(record)
+    for name, slot in slots.items():
+        setattr(record, name, slot)
+    record.__slots__ = names
+    for name in ("__str__", "__getstate__", "__setstate__"):
+        setattr(record, name, model.__dict__[name])
+    return record
+
+
+if not TYPE_CHECKING:
+    XmppUri = _native_record(XmppUri)
+
 _FIELDS = tuple(XmppUri.__dict__[name] for name in ("jid", "action", "params", "authority"))
-_set_jid, _set_action, _set_params, _set_authority = (field.__set__ for field in _FIELDS)
+_new = object.__new__
+_set_jid, _set_action, _set_params, _set_authority = (slot.__set__ for slot in _FIELDS)
 
 
 def _make(jid: JID | None, action: str | None, params: tuple[tuple[str, str], ...],
@@ -364,7 +407,7 @@ def _diagnose(text: str, part: _Part, name: str) -> InvalidUri:
 if not TYPE_CHECKING:
     # The plain URI costs little more than its address this way: a Python
     # function around the native route would cost as much as the address.
-    parse = uri_parser(_parse_slowly, XmppUri, JID, *_FIELDS)
+    parse = uri_parser(_parse_slowly, XmppUri, JID)
 
 
 # ---- building ----------------------------------------------------------------
