@@ -258,17 +258,18 @@ bool split_plain_uri(std::string_view uri, PlainUri& out) noexcept {
   if (!avx2 || n < 16 || n > 64 || !starts_with_scheme(uri)) return split_plain_uri_portable(uri, out);
   // The usual URI decided from the masks: at most one "@", then at most
   // one "/", and at most a "?" with a bare action after it; nothing else
-  // outside the plain bytes but percent-encodings. The byte-at-a-time walk instead has a
-  // loop between separators whose length depends on where they are, and
-  // that was mispredicted at every separator. Anything else goes to that
-  // walk, which decides it.
+  // outside the plain bytes but percent-encodings. The byte-at-a-time walk
+  // instead has a loop between separators whose length depends on where
+  // they are, and that was mispredicted at every separator. Anything else
+  // goes to that walk, which decides it.
   const std::string_view rest = uri.substr(5);
   const UsualMasks m = usual_masks(rest.data(), n);
   const std::size_t path_end = m.query == 0 ? n : static_cast<std::size_t>(__builtin_ctzll(m.query));
   const std::uint64_t in_path = path_end == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << path_end) - 1;
   const std::uint64_t at = m.at & in_path;
   const std::uint64_t slash = m.slash_or_query & ~m.query & in_path;
-  const bool usual = path_end != 0 && at_most_one(at) && at_most_one(slash) && (at == 0 || slash == 0 || at < slash);
+  const bool usual = path_end != 0 && at_most_one(at) && at_most_one(slash) &&
+                     (at == 0 || slash == 0 || at < slash);
   if (!usual) return split_plain_uri_portable(uri, out);
   // Percent-encodings (their hex digits are plain bytes) are the one odd
   // byte usual enough to take here, a branch each.
@@ -277,7 +278,8 @@ bool split_plain_uri(std::string_view uri, PlainUri& out) noexcept {
     const auto i = static_cast<std::size_t>(__builtin_ctzll(odd));
     const int hi = rest[i] == '%' && i + 2 < n ? hex_value(rest[i + 1]) : -1;
     const int lo = hi >= 0 ? hex_value(rest[i + 2]) : -1;
-    if (lo < 0 || ((hi << 4) | lo) == '@' || ((hi << 4) | lo) == '/') return split_plain_uri_portable(uri, out);
+    const int decoded = lo < 0 ? -1 : (hi << 4) | lo;
+    if (decoded < 0 || decoded == '@' || decoded == '/') return split_plain_uri_portable(uri, out);
     encoded = true;
   }
   const std::string_view action = path_end == n ? std::string_view() : rest.substr(path_end + 1);
