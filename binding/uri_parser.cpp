@@ -10,7 +10,7 @@
 #include <array>
 #include <iterator>
 #include <memory>
-#include <string>
+#include <string_view>
 #include <utility>
 
 #include "jid_object.h"

@@ -1,6 +1,7 @@
 // The record type behind quorvel.uri.XmppUri (uri_record.h).
 #include "uri_record.h"
 
+#include <cstddef>
 #include <cstdint>
 
 #include "text.h"

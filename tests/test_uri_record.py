@@ -45,7 +45,7 @@ def test_it_is_the_same_frozen_dataclass():
                  "__annotations__"):
         assert getattr(XmppUri, name) == getattr(TWIN, name), name
     assert str(inspect.signature(XmppUri)) == str(inspect.signature(TWIN))
-    # A plain name pickling finds the class by.
+    # Pickling finds the class by its module and name.
     assert sys.modules["quorvel.uri"].XmppUri is XmppUri
 
 
