@@ -77,8 +77,11 @@ PyObject* jid_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     }
 
     // The other operand is turned into an address before the operator is
-    // looked at: an operand that is no address at all is simply unequal,
-    // even for the ordering operators.
+    // looked at: an operand that is no address at all is simply unequal.
+    // So `!=` is True and every other operator False, the ordering ones
+    // included: `!=` stays the negation of `==`, or a check such as
+    // `if sender != admin: refuse()` would let anyone through whenever the
+    // configured text has a typo.
     PyRef temporary;
     PyObject* rhs = other;
     // The exact type first: JID cannot be subclassed, so that is the usual
@@ -87,7 +90,7 @@ PyObject* jid_richcompare(PyObject* self, PyObject* other, int op) noexcept {
       std::optional<JidValue> value;
       if (other != Py_None) {
         auto converted = jid_value_from_object(other, false);
-        if (!converted) return new_bool(false);  // the conversion error is dropped
+        if (!converted) return new_bool(op == Py_NE);  // the conversion error is dropped
         value = std::move(converted).value();
       }
       auto made = new_jid_object(std::move(value));
@@ -190,9 +193,35 @@ PyObject* jid_setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
   });
 }
 
+// copy.copy and copy.deepcopy: a new JID holding the same stored value.
+// The default route (an empty JID, then __setstate__ with the text) would
+// prepare the text again, and a part whose preparation is not stable (a
+// character normalisation turns into a capital that case folding then
+// maps) would come back as another address. A value is immutable text, so
+// the deep copy shares nothing the shallow one does not.
+Outcome<PyRef> copy_of(PyObject* self) {
+  std::optional<JidValue> value;
+  {
+    auto borrow = read_borrow(self);
+    if (!borrow) return std::move(borrow).error();
+    value = as_jid(self)->value;
+  }
+  return instantiate_jid(Py_TYPE(self), std::move(value));
+}
+
+PyObject* jid_copy(PyObject* self, PyObject*) noexcept {
+  return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> { return copy_of(self); });
+}
+
+PyObject* jid_deepcopy(PyObject* self, PyObject*) noexcept {
+  return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> { return copy_of(self); });
+}
+
 }  // namespace
 
 PyMethodDef jid_methods[] = {
+    {"__copy__", jid_copy, METH_NOARGS, "__copy__($self, /)\n--\n\n"},
+    {"__deepcopy__", jid_deepcopy, METH_O, "__deepcopy__($self, memo, /)\n--\n\n"},
     {"__getstate__", jid_getstate, METH_NOARGS, "__getstate__($self)\n--\n\n"},
     {"__setstate__", as_cfunction(jid_setstate), METH_FASTCALL | METH_KEYWORDS,
      "__setstate__($self, state)\n--\n\n"},

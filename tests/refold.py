@@ -40,26 +40,25 @@ def may_fold_again(part: str) -> bool:
 
 def compare_by_parsing(jid: JID, text: str) -> tuple[bool, bool]:
     """(jid == text, jid != text) the slow way: parse the text, compare the
-    two texts; text that is no address is neither equal nor unequal."""
+    two texts; text that is no address is unequal."""
     try:
         parsed = JID(text)
     except (InvalidJID, UnicodeEncodeError):
-        return False, False
+        return False, True
     return str(parsed) == str(jid), str(parsed) != str(jid)
 
 
-def read_back(jid: JID) -> JID | None:
+def read_back(jid: JID) -> JID:
     """Parses the text of `jid` again and checks that only what the rules
     allow differs: a localpart or domain holding a character with a B.2
-    entry may come back changed, or not at all. Returns the parsed JID, or
-    None when the text does not parse."""
+    entry may come back changed, never refused (a value whose own text is
+    refused could not be pickled). Returns the parsed JID."""
     text = str(jid)
     node_may, domain_may = may_fold_again(jid.node), may_fold_again(jid.domain)
     try:
         again = JID(text)
     except InvalidJID as exc:
-        assert node_may or domain_may, (text, exc.args)
-        return None
+        raise AssertionError(f"the text of an accepted value is refused: {text!r} {exc.args}") from None
     assert node_may or again.node == jid.node, text
     assert domain_may or again.domain == jid.domain, text
     assert again.resource == jid.resource, text

@@ -123,9 +123,11 @@ def test_equality_agrees_with_the_full_parse(text):
         expected = compare_by_parsing(jid, other)
         assert (jid == other, jid != other) == expected, other
         assert (other == jid, other != jid) == expected, other  # reflected
-        if expected != (False, False):
+        try:
             parsed = JID(other)
-            assert (jid == parsed, jid != parsed) == expected, other
+        except (InvalidJID, UnicodeEncodeError):
+            continue
+        assert (jid == parsed, jid != parsed) == expected, other
 
 
 @pytest.mark.parametrize(
@@ -152,9 +154,9 @@ def test_own_text_that_names_another_address(text, own, read_back):
         ("user@example.com/res", "user@example.com", False, True),
         ("user@example.com", "user@example.com.", True, False),
         ("user@example.com", "", False, True),
-        # Text that is no address: both operators answer False, as before.
-        ("user@example.com", "a@b@c", False, False),
-        ("user@example.com", "\ud800", False, False),
+        # Text that is no address is unequal: != stays the negation of ==.
+        ("user@example.com", "a@b@c", False, True),
+        ("user@example.com", "\ud800", False, True),
     ],
 )
 def test_equality_with_other_text(text, other, eq, ne):

@@ -5,7 +5,7 @@ import operator
 import pickle
 
 import pytest
-from conftest import IDNA, TOO_MANY_ATS, snapshot
+from conftest import IDNA, NODE_TOO_LONG, TOO_MANY_ATS, snapshot
 
 from quorvel.jid import JID, InvalidJID
 
@@ -49,10 +49,23 @@ def test_equality_of_jids_looks_at_every_byte(length):
     assert jid != JID(node + "@e") and jid != JID(node + "a@d") and JID(node + "a@d") != jid
 
 
-@pytest.mark.parametrize("other", ["a@@b", "a@b/", "\ud800@b", 5, b"a@b", ["a@b"], object()])
-@pytest.mark.parametrize("op", [operator.eq, operator.ne, *ORDERING])
+UNCONVERTIBLE = ["a@@b", "a@b/", "\ud800@b", 5, 5.0, b"a@b", ["a@b"], object()]
+
+
+@pytest.mark.parametrize("other", UNCONVERTIBLE)
+@pytest.mark.parametrize("op", [operator.eq, *ORDERING])
 def test_unconvertible_operand_is_never_equal_and_never_raises(other, op):
     assert op(JID("a@b"), other) is False
+    assert op(JID(), other) is False
+
+
+@pytest.mark.parametrize("other", UNCONVERTIBLE)
+@pytest.mark.parametrize("jid", [JID("a@b"), JID(), JID("mallory@evil.example")])
+def test_not_equal_is_the_negation_of_equal(jid, other):
+    # `if sender != admin: refuse()` must refuse when the configured text
+    # has a typo, on either side of the operator.
+    assert (jid == other, jid != other) == (False, True)
+    assert (other == jid, other != jid) == (False, True)
 
 
 @pytest.mark.parametrize("other", [JID("c@d"), "c@d", "", None, JID("a@b")])
@@ -155,22 +168,78 @@ def test_pickle_and_copy(text, copier):
         assert snapshot(original) == snapshot(JID(text))
 
 
-@pytest.mark.parametrize("text, own, restored", [
+UNSTABLE = [
     ("\u2c7d@b", "V@b", "v@b"),
     ("a@\u2c7d.example/R", "a@V.example/R", "a@v.example/R"),
     ("\u1d2c\u0301@b", "\u00c1@b", "\u00e1@b"),
     ("\u1d35\u0307@b", "\u0130@b", "i\u0307@b"),
-])
-@pytest.mark.parametrize("copier", COPIERS, ids=["pickle2", "pickle3", "pickle4", "pickle5", "copy", "deepcopy"])
-def test_saved_text_that_reads_back_otherwise(text, own, restored, copier):
+]
+PICKLERS = COPIERS[:4]
+
+
+@pytest.mark.parametrize("text, own, restored", UNSTABLE)
+@pytest.mark.parametrize("pickler", PICKLERS, ids=["pickle2", "pickle3", "pickle4", "pickle5"])
+def test_saved_text_that_reads_back_otherwise(text, own, restored, pickler):
     # Characters newer than the case-folding table that normalise to
     # capitals: the state is the stored text, and restoring parses it, which
-    # folds the capitals. JID(jid) copies the value itself.
+    # folds the capitals.
     jid = JID(text)
     assert jid.__getstate__() == own
-    clone = copier(jid)
+    clone = pickler(jid)
     assert str(clone) == restored and clone != jid and clone == JID(own)
-    assert JID(jid) == jid and str(JID(jid)) == own
+
+
+@pytest.mark.parametrize("text, own, restored", UNSTABLE)
+@pytest.mark.parametrize("copier", [JID, copy.copy, copy.deepcopy])
+def test_copies_keep_the_stored_value(text, own, restored, copier):
+    # A copy is the same address: copying never prepares the text again.
+    jid = JID(text)
+    clone = copier(jid)
+    assert type(clone) is JID and clone is not jid
+    assert snapshot(clone) == snapshot(jid) and str(clone) == own and clone == jid
+    clone.resource = "other"
+    assert str(jid) == own
+
+
+def test_deepcopy_keeps_identity_within_a_container():
+    jid = JID("\u2c7d@b")
+    first, second = copy.deepcopy([jid, jid])
+    assert first is second and first is not jid and first == jid
+    assert copy.copy(JID()) == JID() and not copy.deepcopy(JID())
+
+
+@pytest.mark.parametrize("method", ["__copy__", "__deepcopy__"])
+def test_copy_methods_refuse_bad_calls(method):
+    args = () if method == "__copy__" else ({},)
+    with pytest.raises(TypeError):
+        getattr(JID("a@b"), method)(*args, 1)
+    assert getattr(JID("a@b"), method)(*args) == JID("a@b")
+
+
+# U+1D35 U+0307 prepares to U+0130 (2 bytes), which folds to "i" U+0307 (3
+# bytes) when prepared again: 341 of them fit in a localpart both times, 342
+# only the first time.
+LONG_UNSTABLE = "\u1d35\u0307"
+
+
+@pytest.mark.parametrize("count, accepted", [(1, True), (341, True), (342, False), (511, False)])
+def test_accepted_values_always_have_an_acceptable_state(count, accepted):
+    text = LONG_UNSTABLE * count + "@b/r"
+    if not accepted:
+        with pytest.raises(InvalidJID) as info:
+            JID(text)
+        assert info.value.args == (NODE_TOO_LONG,)
+        jid = JID("x@b/r")
+        with pytest.raises(InvalidJID):
+            jid.node = LONG_UNSTABLE * count
+        assert str(jid) == "x@b/r"
+        return
+    jid = JID(text)
+    assert len(jid.node.encode()) == 2 * count
+    for protocol in range(2, pickle.HIGHEST_PROTOCOL + 1):
+        back = pickle.loads(pickle.dumps([jid, "other"], protocol))
+        assert back[1] == "other" and back[0] == JID(jid.full)
+    assert JID(str(jid)).node == "i\u0307" * count
 
 
 def test_unstable_preparation_is_folded_again_when_restored():

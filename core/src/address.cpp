@@ -6,6 +6,7 @@
 #include "ascii_short.h"
 #include "domain_limits.h"
 #include "quorvel/profiles.h"
+#include "refold.h"
 #include "scan.h"
 
 namespace quorvel {
@@ -47,13 +48,51 @@ Result<PreparedText> checked_part(ProfileResult r, JidError prep, JidError empty
   return std::move(r).value();
 }
 
-}  // namespace
-
-Result<PreparedText> prepare_node(std::string_view text) {
+Result<PreparedText> prepare_node_once(std::string_view text) {
   return checked_part(nodeprep(text), JidError::NodePrep, JidError::NodeEmpty,
                       JidError::NodeTooLong);
 }
 
+// How many further preparations a localpart may need before it is its own
+// preparation. Every localpart met so far settles after one; see
+// prepare_node.
+constexpr int kMaxRefolds = 4;
+
+}  // namespace
+
+// Nodeprep folds case before it normalises, so a few results are not their
+// own preparation (see refold.h): preparing them again folds them once
+// more, which can make them longer than a localpart may be. Such a value
+// would be accepted now while its own text, which pickling saves and str()
+// prints, is refused later. So a result that may change is prepared again,
+// and again while that changes it too, and a failure on the way refuses the
+// input with that failure's kind. The value keeps the first preparation
+// (what the text itself prepares to); only its acceptance depends on the
+// rest. A result that is a view of the input (unchanged, or only ASCII
+// capitals folded) is always its own preparation, so the usual localpart
+// pays nothing.
+Result<PreparedText> prepare_node(std::string_view text) {
+  Result<PreparedText> first = prepare_node_once(text);
+  if (!first || first->form() != PreparedText::Form::Owned || !may_fold_again(first->view())) {
+    return first;
+  }
+  std::string current(first->view());
+  for (int round = 0; round < kMaxRefolds; ++round) {
+    Result<PreparedText> again = prepare_node_once(current);
+    if (!again) return again.error();
+    if (again->form() != PreparedText::Form::Owned || again->view() == current ||
+        !may_fold_again(again->view())) {
+      return first;
+    }
+    current = again->view();
+  }
+  // Still changing: not a value whose text can be trusted to come back.
+  return JidError::NodePrep;
+}
+
+// Resourceprep folds nothing, so its result is always its own preparation:
+// no normal form holds a character it maps to nothing, and normalisation is
+// idempotent. The tests hold every code point to that.
 Result<PreparedText> prepare_resource(std::string_view text) {
   return checked_part(resourceprep(text), JidError::ResourcePrep, JidError::ResourceEmpty,
                       JidError::ResourceTooLong);

@@ -102,7 +102,9 @@ TEST(Invariants, GeneratedAddresses) {
       ASSERT_EQ(*again, v) << t;
       ASSERT_EQ(again->localpart_end(), v.localpart_end());
       ASSERT_EQ(again->slash_position(), v.slash_position());
-    } else if (again) {
+    } else {
+      // Never refused: the text of every accepted value is accepted again.
+      ASSERT_TRUE(again) << t;
       ASSERT_TRUE(node_may_fold || node_part(*again) == node) << t;
       ASSERT_TRUE(domain_may_fold || domain_part(*again) == domain) << t;
       ASSERT_EQ(resource_part(*again), resource_part(v)) << t;
@@ -112,6 +114,46 @@ TEST(Invariants, GeneratedAddresses) {
   // The generated texts do reach the values that parse back differently.
   EXPECT_GT(refolded, 0);
   EXPECT_GT(parsed, 2000);
+}
+
+// A localpart's preparation is accepted again whenever it was accepted,
+// however the second preparation changes it: each character alone, after
+// itself, and before U+0307 or U+0301 (which compose with the capitals
+// normalisation makes), and in runs long enough for the second fold to
+// reach the length limit.
+TEST(Invariants, AcceptedLocalpartsPrepareAgain) {
+  int unstable = 0;
+  for (char32_t c = 1; c < 0x30000; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    const std::string one = u8(c);
+    for (const std::string& text : {one, one + one, one + u8(0x307), one + u8(0x301)}) {
+      // Resourceprep folds nothing: its result is always its own.
+      if (const Result<PreparedText> resource = prepare_resource(text)) {
+        const Result<PreparedText> again = prepare_resource(resource->str());
+        ASSERT_TRUE(again && again->str() == resource->str()) << text;
+      }
+      const Result<PreparedText> first = prepare_node(text);
+      if (!first) continue;
+      const Result<PreparedText> second = prepare_node(first->str());
+      ASSERT_TRUE(second) << text;
+      if (second->str() != first->str()) {
+        ++unstable;
+        const Result<PreparedText> third = prepare_node(second->str());
+        ASSERT_TRUE(third && third->str() == second->str()) << text;
+      }
+    }
+  }
+  EXPECT_GE(unstable, 8);
+
+  // U+1D35 U+0307 prepares to U+0130 (two bytes), which folds to "i" U+0307
+  // (three): 341 fit both times, 342 only the first time.
+  const std::string capital = u8(0x1D35) + u8(0x307);
+  EXPECT_TRUE(prepare_node(repeat(capital, 341)));
+  EXPECT_EQ(prepare_node(repeat(capital, 342)).error(), JidError::NodeTooLong);
+  EXPECT_EQ(parse_address(repeat(capital, 511) + "@b").error(), JidError::NodeTooLong);
+  // A run that reaches the limit only in the folded form is unaffected when
+  // the fold does not lengthen it.
+  EXPECT_TRUE(parse_address(std::string(1022, 'a') + u8(0x2C7D) + "@b"));
 }
 
 TEST(Invariants, ParseBareAgreesWithParse) {
