@@ -1,0 +1,229 @@
+"""Derived property values of PRECIS (RFC 8264 section 8) and of IDNA2008
+(RFC 5892 section 3), for every code point, from the pinned UCD files.
+
+Both algorithms are a first-match walk over categories of code points
+defined from Unicode properties (RFC 8264 section 9, RFC 5892 section 2).
+They are computed here, at generation time, so that the tables compiled into
+the module give the same answer on every machine, whatever Unicode library
+(if any) the machine has.
+
+The two walks share most categories; they differ in what is tested between
+JoinControl and LetterDigits, and in what becomes of the code points that
+are no "traditional" letter or digit: IDNA2008 disallows them, PRECIS keeps
+them for the FreeformClass only (FREE_PVAL, which the IdentifierClass reads
+as ID_DIS, that is, disallowed).
+"""
+from __future__ import annotations
+
+import enum
+import functools
+import pathlib
+
+from . import ucd
+from .normalization import S_BASE, S_COUNT, L_BASE, L_COUNT, V_BASE, V_COUNT, T_BASE, T_COUNT, Data
+
+
+class Derived(enum.IntEnum):
+    PVALID = 0
+    FREE_PVAL = 1  # PRECIS only: valid in the FreeformClass, ID_DIS in the IdentifierClass
+    CONTEXTJ = 2
+    CONTEXTO = 3
+    DISALLOWED = 4
+    UNASSIGNED = 5
+
+
+# RFC 5892 section 2.6, which RFC 8264 section 9.6 takes over unchanged (no
+# later RFC has added an exception: RFC 9233 says so for Unicode 12).
+EXCEPTIONS: dict[int, Derived] = {
+    **dict.fromkeys([0x00DF, 0x03C2, 0x06FD, 0x06FE, 0x0F0B, 0x3007], Derived.PVALID),
+    **dict.fromkeys([0x00B7, 0x0375, 0x05F3, 0x05F4, 0x30FB], Derived.CONTEXTO),
+    **dict.fromkeys([*range(0x0660, 0x066A), *range(0x06F0, 0x06FA)], Derived.CONTEXTO),
+    **dict.fromkeys([0x0640, 0x07FA, 0x302E, 0x302F, *range(0x3031, 0x3036), 0x303B],
+                    Derived.DISALLOWED),
+}
+# Section 2.7 (BackwardCompatible) is empty in every published revision.
+BACKWARD_COMPATIBLE: dict[int, Derived] = {}
+
+# RFC 5892 section 2.4: three blocks whose characters are not wanted in
+# labels. Block boundaries never move once published, so their ranges are
+# written here rather than read from Blocks.txt.
+IGNORABLE_BLOCKS = (
+    range(0x20D0, 0x2100),    # Combining Diacritical Marks for Symbols
+    range(0x1D100, 0x1D200),  # Musical Symbols
+    range(0x1D200, 0x1D250),  # Ancient Greek Musical Notation
+)
+
+LETTER_DIGITS = frozenset({"Ll", "Lu", "Lo", "Nd", "Lm", "Mn", "Mc"})
+OTHER_LETTER_DIGITS = frozenset({"Lt", "Nl", "No", "Me"})
+SPACES = frozenset({"Zs"})
+SYMBOLS = frozenset({"Sm", "Sc", "Sk", "So"})
+PUNCTUATION = frozenset({"Pc", "Pd", "Ps", "Pe", "Pi", "Pf", "Po"})
+
+
+def binary_properties(path: pathlib.Path, names: set[str]) -> dict[str, set[int]]:
+    """The code points of each named binary property of a PropList-style file."""
+    out: dict[str, set[int]] = {name: set() for name in names}
+    for fields in ucd.records(path):
+        if len(fields) >= 2 and fields[1] in out:
+            first, last = ucd.parse_range(fields[0])
+            out[fields[1]].update(range(first, last + 1))
+    return out
+
+
+def case_folding(data: pathlib.Path) -> dict[int, list[int]]:
+    """Full case folding: the C and F mappings of CaseFolding.txt."""
+    out: dict[int, list[int]] = {}
+    for fields in ucd.records(ucd.ucd_dir(data) / "CaseFolding.txt"):
+        if fields[1] in ("C", "F"):
+            out[int(fields[0], 16)] = [int(p, 16) for p in fields[2].split()]
+    return out
+
+
+class Normalizer:
+    """NFC and NFKC of short texts, from the generator's normalisation data.
+    Slow and plain: it only has to be right, for one code point at a time."""
+
+    def __init__(self, norm: Data) -> None:
+        self._d = norm
+
+    def _compose(self, cps: list[int]) -> list[int]:
+        out: list[int] = []
+        starter = -1  # index in out of the last starter, or -1
+        last_ccc = 0
+        for c in cps:
+            ccc = self._d.ccc[c]
+            if starter >= 0 and (last_ccc < ccc or (last_ccc == 0 and len(out) - 1 == starter)):
+                s = out[starter]
+                composite = None
+                if L_BASE <= s < L_BASE + L_COUNT and V_BASE <= c < V_BASE + V_COUNT:
+                    composite = S_BASE + ((s - L_BASE) * V_COUNT + (c - V_BASE)) * T_COUNT
+                elif (S_BASE <= s < S_BASE + S_COUNT and (s - S_BASE) % T_COUNT == 0
+                      and T_BASE < c < T_BASE + T_COUNT):
+                    composite = s + (c - T_BASE)
+                else:
+                    composite = self._d.pairs.get((s, c))
+                if composite is not None:
+                    out[starter] = composite
+                    continue
+            if ccc == 0:
+                starter = len(out)
+            last_ccc = ccc
+            out.append(c)
+        return out
+
+    def normalize(self, cps: list[int], compat: bool) -> list[int]:
+        decomposed: list[int] = []
+        for c in cps:
+            decomposed.extend(self._d.full_decomposition(c, compat))
+        # Canonical ordering: a stable sort of each run of non-starters.
+        i = 0
+        while i < len(decomposed):
+            if self._d.ccc[decomposed[i]] == 0:
+                i += 1
+                continue
+            j = i
+            while j < len(decomposed) and self._d.ccc[decomposed[j]] != 0:
+                j += 1
+            decomposed[i:j] = sorted(decomposed[i:j], key=lambda c: self._d.ccc[c])
+            i = j
+        return self._compose(decomposed)
+
+
+class Properties:
+    """The Unicode properties both walks read, per code point."""
+
+    def __init__(self, data: pathlib.Path) -> None:
+        base = ucd.ucd_dir(data)
+        self.category = ucd.property_map(base / "extracted" / "DerivedGeneralCategory.txt", str,
+                                         default="Cn")
+        props = binary_properties(base / "PropList.txt",
+                                  {"Noncharacter_Code_Point", "White_Space", "Join_Control"})
+        core = binary_properties(base / "DerivedCoreProperties.txt", {"Default_Ignorable_Code_Point"})
+        self.noncharacter = props["Noncharacter_Code_Point"]
+        self.white_space = props["White_Space"]
+        self.join_control = props["Join_Control"]
+        self.default_ignorable = core["Default_Ignorable_Code_Point"]
+        syllable = ucd.property_map(base / "HangulSyllableType.txt", str, default="NA")
+        # Conjoining jamo: leading, vowel and trailing.
+        self.old_hangul_jamo = {c for c, t in enumerate(syllable) if t in ("L", "V", "T")}
+        self.fold = case_folding(data)
+        self.normalizer = Normalizer(Data(data))
+
+    def unassigned(self, c: int) -> bool:
+        return self.category[c] == "Cn" and c not in self.noncharacter
+
+    def has_compat(self, c: int) -> bool:
+        return self.normalizer.normalize([c], compat=True) != [c]
+
+    def unstable(self, c: int) -> bool:
+        nfkc = self.normalizer.normalize([c], compat=True)
+        folded = [f for x in nfkc for f in self.fold.get(x, [x])]
+        return self.normalizer.normalize(folded, compat=True) != [c]
+
+
+def precis_derived(p: Properties, c: int) -> Derived:
+    """RFC 8264 section 8, in its order."""
+    if c in EXCEPTIONS:
+        return EXCEPTIONS[c]
+    if c in BACKWARD_COMPATIBLE:
+        return BACKWARD_COMPATIBLE[c]
+    if p.unassigned(c):
+        return Derived.UNASSIGNED
+    if 0x21 <= c <= 0x7E:
+        return Derived.PVALID
+    if c in p.join_control:
+        return Derived.CONTEXTJ
+    if c in p.old_hangul_jamo:
+        return Derived.DISALLOWED
+    if c in p.default_ignorable or c in p.noncharacter:
+        return Derived.DISALLOWED
+    category = p.category[c]
+    if category == "Cc":
+        return Derived.DISALLOWED
+    if p.has_compat(c):
+        return Derived.FREE_PVAL
+    if category in LETTER_DIGITS:
+        return Derived.PVALID
+    if category in OTHER_LETTER_DIGITS | SPACES | SYMBOLS | PUNCTUATION:
+        return Derived.FREE_PVAL
+    return Derived.DISALLOWED
+
+
+def idna2008_derived(p: Properties, c: int) -> Derived:
+    """RFC 5892 section 3, in its order."""
+    if c in EXCEPTIONS:
+        return EXCEPTIONS[c]
+    if c in BACKWARD_COMPATIBLE:
+        return BACKWARD_COMPATIBLE[c]
+    if p.unassigned(c):
+        return Derived.UNASSIGNED
+    if c == 0x2D or 0x30 <= c <= 0x39 or 0x61 <= c <= 0x7A:
+        return Derived.PVALID
+    if c in p.join_control:
+        return Derived.CONTEXTJ
+    if p.unstable(c):
+        return Derived.DISALLOWED
+    if c in p.default_ignorable or c in p.white_space or c in p.noncharacter:
+        return Derived.DISALLOWED
+    if any(c in block for block in IGNORABLE_BLOCKS):
+        return Derived.DISALLOWED
+    if c in p.old_hangul_jamo:
+        return Derived.DISALLOWED
+    if p.category[c] in LETTER_DIGITS:
+        return Derived.PVALID
+    return Derived.DISALLOWED
+
+
+@functools.lru_cache(maxsize=2)
+def properties(data: pathlib.Path) -> Properties:
+    return Properties(data)
+
+
+def precis_table(data: pathlib.Path) -> list[Derived]:
+    p = properties(data)
+    return [precis_derived(p, c) for c in range(ucd.CODE_POINTS)]
+
+
+def idna2008_table(data: pathlib.Path) -> list[Derived]:
+    p = properties(data)
+    return [idna2008_derived(p, c) for c in range(ucd.CODE_POINTS)]
