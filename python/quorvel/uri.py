@@ -100,12 +100,34 @@ class XmppUri:
     ``params``: the query's key=value pairs, in order, repeats kept.
     ``authority``: the account to act as, or ``None``.
 
+    A value made by hand is checked when it is made, as ``build`` checks its
+    arguments: a field of the wrong type raises ``TypeError``, parts that no
+    URI can be written from ``ValueError``.
     """
 
     jid: JID | None
     action: str | None = None
     params: tuple[tuple[str, str], ...] = ()
     authority: JID | None = None
+
+    def __post_init__(self) -> None:
+        # A value made by hand (or by dataclasses.replace) is checked here,
+        # so that a wrong field fails where it was given and not where the
+        # value is next printed; parse's values are made without __init__.
+        _check_fields(self.jid, self.action, self.params, self.authority)
+
+    def __setstate__(self, state: list[object]) -> None:
+        # Unpickling and copying set the fields without __init__: the same
+        # check, before anything is set.
+        names = [item.name for item in fields(self)]  # a subclass's too
+        if not isinstance(state, list):
+            raise TypeError(f"{_kind(state)} is not an instance of 'list'")
+        if len(state) != len(names):
+            raise ValueError(f"the state of an XmppUri is the values of its {len(names)} fields, "
+                             f"not {len(state)} values")
+        _check_fields(*state[:4])
+        for name, value in zip(names, state):
+            object.__setattr__(self, name, value)
 
     def __str__(self) -> str:
         return build(self.jid, action=self.action, params=self.params, authority=self.authority)
@@ -138,6 +160,9 @@ def _native_record(model: type[_T]) -> type[_T]:
     for item in fields(model):  # type: ignore[arg-type]
         if item.default is not MISSING:
             setattr(record, item.name, field(default=item.default))
+    # Before the decorator: the __init__ it writes calls __post_init__ only
+    # when the class has one then.
+    record.__post_init__ = model.__dict__["__post_init__"]
     dataclass(frozen=True)(record)
     for name, slot in slots.items():
         setattr(record, name, slot)
@@ -158,7 +183,8 @@ _set_jid, _set_action, _set_params, _set_authority = (slot.__set__ for slot in _
 def _make(jid: JID | None, action: str | None, params: tuple[tuple[str, str], ...],
           authority: JID | None) -> XmppUri:
     # What the generated __init__ does, without its per-field object.__setattr__
-    # look-ups, which cost more than parsing a plain address.
+    # look-ups, which cost more than parsing a plain address, and without
+    # __post_init__'s check, which what parse found passes by construction.
     uri = _new(XmppUri)
     _set_jid(uri, jid)
     _set_action(uri, action)
@@ -525,7 +551,8 @@ def build(jid: JID | str | None, *, action: str | None = None,
 
 def _check_parts(jid: JID | None, action: str | None, params: Sequence[tuple[str, str]],
                  authority: JID | None) -> None:
-    """What a URI needs of its parts, whose types are right."""
+    """What a URI needs of its parts, whose types are right: build's and a
+    hand-made XmppUri's refusals alike."""
     if authority is not None:
         if not authority.node or authority.resource:
             raise ValueError("the authority must be an address of the form node@domain")
@@ -533,6 +560,26 @@ def _check_parts(jid: JID | None, action: str | None, params: Sequence[tuple[str
         raise ValueError("an xmpp: URI needs an address or an authority")
     if action is None and params:
         raise ValueError("query parameters need an action to follow")
+
+
+def _check_fields(jid: object, action: object, params: object, authority: object) -> None:
+    """Refuses what an XmppUri made by hand may not hold: a field of the wrong
+    type (``params`` a tuple of ``(str, str)`` tuples), the empty JID for an
+    address (``None`` says there is none), or parts no URI can be written
+    from."""
+    if jid is not None and not isinstance(jid, JID):
+        raise _wrong_type(jid, "'JID'", "jid")
+    if action is not None and not isinstance(action, str):
+        raise _wrong_type(action, "'str'", "action")
+    if not isinstance(params, tuple):
+        raise _wrong_type(params, "'tuple'", "params")
+    for pair in params:
+        _check_pair(pair)
+    if authority is not None and not isinstance(authority, JID):
+        raise _wrong_type(authority, "'JID'", "authority")
+    if jid is not None and not jid:
+        raise ValueError("the jid of an XmppUri is an address or None, not the empty JID")
+    _check_parts(jid, action, params, authority)
 
 
 def _check_pair(pair: object) -> tuple[str, str]:
