@@ -15,8 +15,9 @@ PyError too_many_positional(const Signature& sig, Py_ssize_t given) {
   } else {
     text += " takes from " + std::to_string(sig.required) + " to " + std::to_string(sig.count);
   }
-  text += " positional arguments but " + std::to_string(given) + (given == 1 ? " was" : " were") +
-          " given";
+  // "argument" alone only for exactly one, as the interpreter words it.
+  text += sig.count == 1 && sig.required == 1 ? " positional argument but " : " positional arguments but ";
+  text += std::to_string(given) + (given == 1 ? " was" : " were") + " given";
   return type_error(text);
 }
 

@@ -30,16 +30,6 @@ PyObject* escape_node(PyObject* /*module*/, PyObject* const* args, Py_ssize_t na
     if (auto bound = bind_vectorcall(kSignature, args, nargs, kwnames, &text); !bound) {
       return std::move(bound).error();
     }
-    // The Python escaping's wording ("'NoneType' object ..."), which the
-    // binding's usual one for None ("'None' is not ...") is not.
-    if (!PyUnicode_Check(text)) {
-      PyRef type_name = PyRef::steal(PyType_GetName(Py_TYPE(text)));
-      if (!type_name) return PyError::fetch();
-      PyObject* message =
-          PyUnicode_FromFormat("'%U' object is not an instance of 'str'", type_name.get());
-      if (message == nullptr) return PyError::fetch();
-      return with_note(PyError::lazy(PyExc_TypeError, PyRef::steal(message)), "text");
-    }
     auto utf8 = text_from(text);
     if (!utf8) return with_note(std::move(utf8).error(), "text");
     auto escaped = escape_localpart(utf8.value());

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <utility>
 
+#include "arguments.h"
 #include "jid_object.h"
 #include "quorvel/address.h"
 #include "scan.h"
@@ -23,6 +24,9 @@
 
 namespace quorvel::binding::text {
 namespace {
+
+constexpr const char* kNames[] = {"uri"};
+constexpr Signature kSignature{"parse()", kNames, 1, 1};
 
 // The arguments of uri_parser, then the made strs of the usual actions.
 enum Slot : Py_ssize_t { kGeneral, kUriType, kJidType, kArguments, kActions = kArguments, kSlots };
@@ -110,20 +114,26 @@ PyObject* parse(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObj
     PyObject* bound = state_of(module)->bound;
     PyObject* general = PyTuple_GET_ITEM(bound, kGeneral);
     const Py_ssize_t count = PyVectorcall_NARGS(nargs);
-    // Keywords, a str subclass, text beyond ASCII (an IRI): the general way.
-    if (count != 1 || kwnames != nullptr || !PyUnicode_CheckExact(args[0]) ||
-        !PyUnicode_IS_ASCII(args[0])) {
-      return call(general, args, count, kwnames);
+    PyObject* uri = count == 1 && kwnames == nullptr ? args[0] : nullptr;
+    if (uri == nullptr) {
+      // Bound here, so that a call gone wrong names parse and not the
+      // general parser it would otherwise reach.
+      if (auto bound_args = bind_vectorcall(kSignature, args, count, kwnames, &uri); !bound_args) {
+        return std::move(bound_args).error();
+      }
     }
-    const std::string_view text(static_cast<const char*>(PyUnicode_DATA(args[0])),
-                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(args[0])));
+    if (!PyUnicode_Check(uri)) return with_note(type_mismatch(uri, "str"), "uri");
+    // A str subclass, text beyond ASCII (an IRI): the general way.
+    if (!PyUnicode_CheckExact(uri) || !PyUnicode_IS_ASCII(uri)) return call(general, &uri, 1, nullptr);
+    const std::string_view text(static_cast<const char*>(PyUnicode_DATA(uri)),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(uri)));
     PlainUri plain;
-    if (!split_plain_uri(text, plain)) return call(general, args, count, nullptr);
+    if (!split_plain_uri(text, plain)) return call(general, &uri, 1, nullptr);
     bool take_general = false;
     auto jid = address_jid(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(bound, kJidType)), plain,
                            take_general);
     if (!jid) return std::move(jid).error();
-    if (take_general) return call(general, args, count, nullptr);
+    if (take_general) return call(general, &uri, 1, nullptr);
     PyRef action = PyRef::borrow(Py_None);
     if (!plain.action.empty()) {
       auto made = action_str(PyTuple_GET_ITEM(bound, kActions), plain.action);

@@ -86,7 +86,8 @@ def _escape_slowly(text: str) -> str:
     checked by the core. The twin of the fast path for ASCII."""
     try:
         if not isinstance(text, str):
-            raise TypeError(f"'{type(text).__name__}' object is not an instance of 'str'")
+            kind = "'None'" if text is None else f"'{type(text).__qualname__}' object"
+            raise TypeError(f"{kind} is not an instance of 'str'")
         text.encode("utf-8")  # lone surrogates fail here, not inside the JID below
     except (TypeError, UnicodeEncodeError) as error:
         error.add_note("while processing 'text'")

@@ -123,7 +123,7 @@ def test_refused(display, message):
 
 @pytest.mark.parametrize("value, error, message", [
     (5, TypeError, "'int' object is not an instance of 'str'"),
-    (None, TypeError, "'NoneType' object is not an instance of 'str'"),
+    (None, TypeError, "'None' is not an instance of 'str'"),
     (b"a", TypeError, "'bytes' object is not an instance of 'str'"),
     ("a\ud800", UnicodeEncodeError, None),
 ])

@@ -135,7 +135,7 @@ def test_setstate(start, call, expected):
         (("",), {}, InvalidJID, IDNA),
         (("a@@b",), {}, InvalidJID, TOO_MANY_ATS),
         ((), {}, TypeError, "JID.__setstate__() missing 1 required positional argument: 'state'"),
-        (("a", "b"), {}, TypeError, "JID.__setstate__() takes 1 positional arguments but 2 were given"),
+        (("a", "b"), {}, TypeError, "JID.__setstate__() takes 1 positional argument but 2 were given"),
         ((), {"stat": "a"}, TypeError, "JID.__setstate__() got an unexpected keyword argument 'stat'"),
         (("a",), {"state": "b"}, TypeError, "JID.__setstate__() got multiple values for argument 'state'"),
     ],

@@ -71,7 +71,7 @@ def test_refused(node, message):
         ((), {"node": b"a"}, TypeError, "'bytes' object is not an instance of 'str'", ["while processing 'node'"]),
         (("\ud800",), {}, UnicodeEncodeError, None, ["while processing 'node'"]),
         ((), {}, TypeError, "unescape_node() missing 1 required positional argument: 'node'", None),
-        (("a", "b"), {}, TypeError, "unescape_node() takes 1 positional arguments but 2 were given", None),
+        (("a", "b"), {}, TypeError, "unescape_node() takes 1 positional argument but 2 were given", None),
         ((), {"nod": "a"}, TypeError, "unescape_node() got an unexpected keyword argument 'nod'", None),
         (("a",), {"node": "b"}, TypeError, "unescape_node() got multiple values for argument 'node'", None),
     ],

@@ -156,9 +156,9 @@ def test_an_address_that_does_not_parse_raises_invalid_jid(text, message):
      "the authority must be an address of the form node@domain"),
     (("a@b",), {"authority": "g@example.com/r"}, ValueError,
      "the authority must be an address of the form node@domain"),
-    ((5,), {}, TypeError, "jid must be a JID or str, not 'int'"),
-    (("a@b",), {"action": 5}, TypeError, "action must be a str, not 'int'"),
-    (("a@b",), {"action": "m", "params": [("k", 5)]}, TypeError, "query parameters must be pairs of str"),
+    ((5,), {}, TypeError, "'int' object is not an instance of 'JID' or 'str'"),
+    (("a@b",), {"action": 5}, TypeError, "'int' object is not an instance of 'str'"),
+    (("a@b",), {"action": "m", "params": [("k", 5)]}, TypeError, "'int' object is not an instance of 'str'"),
     (("a@@b",), {}, InvalidJID, "second @ found before parsing the resource"),
 ])
 def test_build_refuses(args, kwargs, error, message):
@@ -344,7 +344,7 @@ def test_any_call_the_native_route_does_not_take_reads_as_the_python_parser(args
         try:
             return read(*args, **kwargs)
         except Exception as error:  # noqa: BLE001
-            return type(error), str(error).replace("_parse_slowly", "parse")
+            return type(error), str(error).replace("_parse_slowly", "parse"), getattr(error, "__notes__", None)
 
     assert outcome(parse) == outcome(uri._parse_slowly)
 

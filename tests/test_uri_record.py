@@ -122,7 +122,7 @@ def test_what_parse_makes_is_not_tracked_until_it_can_be_in_a_cycle():
 def test_a_deep_chain_of_records_is_freed_without_recursing():
     chain = None
     for _ in range(200_000):
-        chain = XmppUri(chain)
+        chain = uri._make(chain, None, (), None)  # round the check that jid is a JID
     del chain  # would overflow the C stack one frame a record
 
 
@@ -133,3 +133,115 @@ def test_freed_records_come_back_clean():
     assert [str(value.jid) for value in again] == [f"v{i}@example.com" for i in range(100)]
     assert all(value.action is None and value.params == () and value.authority is None for value in again)
     assert len({id(value) for value in again}) == 100 and not any(gc.is_tracked(value) for value in again)
+
+
+# ---- fields checked when a value is made by hand ------------------------------
+
+
+def _note(name):
+    return [f"while processing '{name}'"]
+
+
+def _not(kind, expected):
+    return f"{kind} is not an instance of {expected}"
+
+
+FULL = (JID("a@b/c"), "message", (("subject", "Hi"),), JID("guest@example.com"))
+
+# Fields an XmppUri made by hand may not hold: (jid, action, params,
+# authority), error, message, notes.
+FIELDS = [
+    (("a@b", None, (), None), TypeError, _not("'str' object", "'JID'"), _note("jid")),
+    ((5, None, (), None), TypeError, _not("'int' object", "'JID'"), _note("jid")),
+    ((FULL[0], 5, (), None), TypeError, _not("'int' object", "'str'"), _note("action")),
+    ((FULL[0], "m", [("k", "v")], None), TypeError, _not("'list' object", "'tuple'"), _note("params")),
+    ((FULL[0], "m", None, None), TypeError, _not("'None'", "'tuple'"), _note("params")),
+    ((FULL[0], "m", ("kv",), None), TypeError, _not("'str' object", "'tuple'"), _note("params")),
+    ((FULL[0], "m", (["k", "v"],), None), TypeError, _not("'list' object", "'tuple'"), _note("params")),
+    ((FULL[0], "m", (("k",),), None), ValueError, "a query parameter is a (key, value) pair, not 1 item", None),
+    ((FULL[0], "m", (("k", 5),), None), TypeError, _not("'int' object", "'str'"), _note("params")),
+    ((FULL[0], "m", ((None, "v"),), None), TypeError, _not("'None'", "'str'"), _note("params")),
+    ((FULL[0], None, (), "guest@example.com"), TypeError, _not("'str' object", "'JID'"), _note("authority")),
+    ((FULL[0], None, (), 5), TypeError, _not("'int' object", "'JID'"), _note("authority")),
+    # The right types, but no URI could be written from them.
+    ((None, None, (), None), ValueError, "an xmpp: URI needs an address or an authority", None),
+    ((JID(), None, (), None), ValueError, "the jid of an XmppUri is an address or None, not the empty JID", None),
+    ((JID(), None, (), FULL[3]), ValueError, "the jid of an XmppUri is an address or None, not the empty JID",
+     None),
+    ((FULL[0], None, (), JID("example.com")), ValueError,
+     "the authority must be an address of the form node@domain", None),
+    ((FULL[0], None, (), JID("g@example.com/r")), ValueError,
+     "the authority must be an address of the form node@domain", None),
+    ((FULL[0], None, (), JID()), ValueError, "the authority must be an address of the form node@domain", None),
+    ((FULL[0], None, (("k", "v"),), None), ValueError, "query parameters need an action to follow", None),
+]
+CLASSES = pytest.mark.parametrize("cls", [XmppUri, uri._XmppUriInPython], ids=["native", "as-written"])
+
+
+def _refused(make, error, message, notes):
+    with pytest.raises(error) as info:
+        make()
+    assert type(info.value) is error and str(info.value) == message
+    assert getattr(info.value, "__notes__", None) == notes
+
+
+@CLASSES
+@pytest.mark.parametrize("values, error, message, notes", FIELDS)
+def test_a_hand_made_value_is_refused_when_it_is_made(cls, values, error, message, notes):
+    _refused(lambda: cls(*values), error, message, notes)
+    names = ("jid", "action", "params", "authority")
+    _refused(lambda: cls(**dict(zip(names, values))), error, message, notes)
+    # dataclasses.replace makes the value anew, so it refuses the same.
+    good = cls(*FULL)
+    _refused(lambda: dataclasses.replace(good, **dict(zip(names, values))), error, message, notes)
+    # Unpickling and copying set the fields through __setstate__.
+    blank = object.__new__(cls)
+    _refused(lambda: blank.__setstate__(list(values)), error, message, notes)
+    with pytest.raises(AttributeError):
+        blank.jid  # nothing was set
+    _refused(lambda: good.__setstate__(list(values)), error, message, notes)
+    assert good == cls(*FULL)  # unchanged
+
+
+@CLASSES
+@pytest.mark.parametrize("state, error, message", [
+    (("a", None, (), None), TypeError, _not("'tuple' object", "'list'")),
+    (None, TypeError, _not("'None'", "'list'")),
+    ([JID("a@b")], ValueError, "the state of an XmppUri is the values of its 4 fields, not 1 values"),
+    ([*FULL, None], ValueError, "the state of an XmppUri is the values of its 4 fields, not 5 values"),
+])
+def test_a_state_of_the_wrong_shape_is_refused(cls, state, error, message):
+    good = cls(*FULL)
+    _refused(lambda: good.__setstate__(state), error, message, None)
+    assert good == cls(*FULL)
+
+
+@CLASSES
+@pytest.mark.parametrize("values", [
+    FULL,
+    (JID("a@b"), None, (), None),
+    (None, None, (), JID("guest@example.com")),
+    (JID("a@b"), "", (("", ""),), None),
+    (JID("a@b"), "m", (("k", "v"), ("k", "w")), None),
+])
+def test_every_value_parse_could_make_is_taken_and_survives_copies(cls, values):
+    value = cls(*values)
+    assert (value.jid, value.action, value.params, value.authority) == values
+    assert copy.copy(value) == value and copy.deepcopy(value) == value
+    if cls is XmppUri:  # the class as written cannot be found by its name
+        for protocol in range(2, pickle.HIGHEST_PROTOCOL + 1):
+            assert pickle.loads(pickle.dumps(value, protocol)) == value
+    assert dataclasses.replace(value) == value
+    assert parse(str(value)) == XmppUri(*values)
+
+
+def test_a_subclass_is_checked_too():
+    @dataclasses.dataclass(frozen=True)
+    class Tagged(XmppUri):
+        tag: str = ""
+
+    _refused(lambda: Tagged("a@b", tag="t"), TypeError, _not("'str' object", "'JID'"), _note("jid"))
+    value = Tagged(JID("a@b"), tag="t")
+    assert copy.deepcopy(value) == value and copy.copy(value).tag == "t"
+    _refused(lambda: value.__setstate__([None, None, (), None, "t"]), ValueError,
+             "an xmpp: URI needs an address or an authority", None)

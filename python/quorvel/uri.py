@@ -17,7 +17,7 @@ from __future__ import annotations
 
 import re
 from binascii import a2b_qp
-from collections.abc import Iterable, Mapping
+from collections.abc import Iterable, Mapping, Sequence
 from dataclasses import MISSING, dataclass, field, fields
 
 from quorvel._text import uri_parser, uri_record
@@ -74,6 +74,20 @@ class MalformedQuery(InvalidUri):
         super().__init__("a query parameter of an xmpp: URI must be key=value")
 
 
+def _kind(value: object) -> str:
+    # How quorvel.jid names a value of the wrong type.
+    return "'None'" if value is None else f"'{type(value).__qualname__}' object"
+
+
+def _wrong_type(value: object, expected: str, name: str) -> TypeError:
+    """The TypeError for a parameter or field ``name`` given ``value``, worded
+    as quorvel.jid words its own: "'int' object is not an instance of 'str'",
+    with a note naming what was being processed."""
+    error = TypeError(f"{_kind(value)} is not an instance of {expected}")
+    error.add_note(f"while processing '{name}'")
+    return error
+
+
 # ---- the value ---------------------------------------------------------------
 
 
@@ -85,12 +99,35 @@ class XmppUri:
     ``action``: the query type (``"message"``), ``None`` without a query.
     ``params``: the query's key=value pairs, in order, repeats kept.
     ``authority``: the account to act as, or ``None``.
+
+    A value made by hand is checked when it is made, as ``build`` checks its
+    arguments: a field of the wrong type raises ``TypeError``, parts that no
+    URI can be written from ``ValueError``.
     """
 
     jid: JID | None
     action: str | None = None
     params: tuple[tuple[str, str], ...] = ()
     authority: JID | None = None
+
+    def __post_init__(self) -> None:
+        # A value made by hand (or by dataclasses.replace) is checked here,
+        # so that a wrong field fails where it was given and not where the
+        # value is next printed; parse's values are made without __init__.
+        _check_fields(self.jid, self.action, self.params, self.authority)
+
+    def __setstate__(self, state: list[object]) -> None:
+        # Unpickling and copying set the fields without __init__: the same
+        # check, before anything is set.
+        names = [item.name for item in fields(self)]  # a subclass's too
+        if not isinstance(state, list):
+            raise TypeError(f"{_kind(state)} is not an instance of 'list'")
+        if len(state) != len(names):
+            raise ValueError(f"the state of an XmppUri is the values of its {len(names)} fields, "
+                             f"not {len(state)} values")
+        _check_fields(*state[:4])
+        for name, value in zip(names, state):
+            object.__setattr__(self, name, value)
 
     def __str__(self) -> str:
         return build(self.jid, action=self.action, params=self.params, authority=self.authority)
@@ -123,6 +160,9 @@ def _native_record(model: type[_T]) -> type[_T]:
     for item in fields(model):  # type: ignore[arg-type]
         if item.default is not MISSING:
             setattr(record, item.name, field(default=item.default))
+    # Before the decorator: the __init__ it writes calls __post_init__ only
+    # when the class has one then.
+    record.__post_init__ = model.__dict__["__post_init__"]
     dataclass(frozen=True)(record)
     for name, slot in slots.items():
         setattr(record, name, slot)
@@ -143,7 +183,8 @@ _set_jid, _set_action, _set_params, _set_authority = (slot.__set__ for slot in _
 def _make(jid: JID | None, action: str | None, params: tuple[tuple[str, str], ...],
           authority: JID | None) -> XmppUri:
     # What the generated __init__ does, without its per-field object.__setattr__
-    # look-ups, which cost more than parsing a plain address.
+    # look-ups, which cost more than parsing a plain address, and without
+    # __post_init__'s check, which what parse found passes by construction.
     uri = _new(XmppUri)
     _set_jid(uri, jid)
     _set_action(uri, action)
@@ -218,7 +259,7 @@ def _parse_slowly(uri: str) -> XmppUri:
     included, so every error is raised and worded by this function.
     """
     if not isinstance(uri, str):
-        raise TypeError(f"'{type(uri).__name__}' object is not an instance of 'str'")
+        raise _wrong_type(uri, "'str'", "uri")
     # The scheme name is case-insensitive (RFC 3986 section 3.1).
     if uri[:5] != "xmpp:" and uri[:5].lower() != "xmpp:":
         raise NotXmppUri()
@@ -440,9 +481,28 @@ def _encode(text: str, part: str, iri: bool) -> str:
 def _as_jid(value: JID | str, name: str) -> JID:
     if isinstance(value, JID):
         return value
-    if isinstance(value, str):
+    if not isinstance(value, str):
+        raise _wrong_type(value, "'JID' or 'str'", name)
+    try:
         return JID(value)
-    raise TypeError(f"{name} must be a JID or str, not {type(value).__name__!r}")
+    except UnicodeEncodeError as error:  # lone surrogates
+        error.add_note(f"while processing '{name}'")
+        raise
+
+
+def _as_bool(value: object, name: str) -> bool:
+    # True or False, or numpy's boolean scalars, as quorvel.jid takes its
+    # flags: an int or None is more likely a mistake than a choice.
+    if value is True or value is False:
+        return value
+    kind = type(value)
+    if kind.__module__ == "numpy" and kind.__name__ in ("bool_", "bool"):
+        try:
+            return bool(value)
+        except Exception as error:
+            error.add_note(f"while processing '{name}'")
+            raise
+    raise _wrong_type(value, "'bool'", name)
 
 
 def build(jid: JID | str | None, *, action: str | None = None,
@@ -455,34 +515,85 @@ def build(jid: JID | str | None, *, action: str | None = None,
     Text is parsed with ``JID`` first, so it raises ``InvalidJID`` as
     ``JID`` does.
     """
+    # Every argument is checked before anything is written.
     address = None if jid is None else _as_jid(jid, "jid")
     account = None if authority is None else _as_jid(authority, "authority")
+    if action is not None and not isinstance(action, str):
+        raise _wrong_type(action, "'str'", "action")
+    pairs = _pairs(params)
+    iri = _as_bool(iri, "iri")
+    _check_parts(address or None, action, pairs, account or None)
     parts = ["xmpp:"]
     if account:
-        if not account.node or account.resource:
-            raise ValueError("the authority must be an address of the form node@domain")
         parts += ["//", _encode(account.node, "node", iri), "@", _host(account.domain, iri)]
         if address:
             parts.append("/")
-    elif not address:
-        raise ValueError("an xmpp: URI needs an address or an authority")
     if address:
         if address.node:
             parts += [_encode(address.node, "node", iri), "@"]
         parts.append(_host(address.domain, iri))
         if address.resource:
             parts += ["/", _encode(address.resource, "resource", iri)]
-    pairs = _pairs(params)
-    if action is None:
-        if pairs:
-            raise ValueError("query parameters need an action to follow")
-    else:
-        if not isinstance(action, str):
-            raise TypeError(f"action must be a str, not {type(action).__name__!r}")
-        parts += ["?", _encode(action, "query", iri)]
-        for key, value in pairs:
-            parts += [";", _encode(key, "query", iri), "=", _encode(value, "query", iri)]
+    if action is not None:
+        try:
+            parts += ["?", _encode(action, "query", iri)]
+        except UnicodeEncodeError as error:  # lone surrogates
+            error.add_note("while processing 'action'")
+            raise
+        try:
+            for key, value in pairs:
+                parts += [";", _encode(key, "query", iri), "=", _encode(value, "query", iri)]
+        except UnicodeEncodeError as error:
+            error.add_note("while processing 'params'")
+            raise
     return "".join(parts)
+
+
+def _check_parts(jid: JID | None, action: str | None, params: Sequence[tuple[str, str]],
+                 authority: JID | None) -> None:
+    """What a URI needs of its parts, whose types are right: build's and a
+    hand-made XmppUri's refusals alike."""
+    if authority is not None:
+        if not authority.node or authority.resource:
+            raise ValueError("the authority must be an address of the form node@domain")
+    elif jid is None:
+        raise ValueError("an xmpp: URI needs an address or an authority")
+    if action is None and params:
+        raise ValueError("query parameters need an action to follow")
+
+
+def _check_fields(jid: object, action: object, params: object, authority: object) -> None:
+    """Refuses what an XmppUri made by hand may not hold: a field of the wrong
+    type (``params`` a tuple of ``(str, str)`` tuples), the empty JID for an
+    address (``None`` says there is none), or parts no URI can be written
+    from."""
+    if jid is not None and not isinstance(jid, JID):
+        raise _wrong_type(jid, "'JID'", "jid")
+    if action is not None and not isinstance(action, str):
+        raise _wrong_type(action, "'str'", "action")
+    if not isinstance(params, tuple):
+        raise _wrong_type(params, "'tuple'", "params")
+    for pair in params:
+        _check_pair(pair)
+    if authority is not None and not isinstance(authority, JID):
+        raise _wrong_type(authority, "'JID'", "authority")
+    if jid is not None and not jid:
+        raise ValueError("the jid of an XmppUri is an address or None, not the empty JID")
+    _check_parts(jid, action, params, authority)
+
+
+def _check_pair(pair: object) -> tuple[str, str]:
+    if not isinstance(pair, tuple):
+        raise _wrong_type(pair, "'tuple'", "params")
+    if len(pair) != 2:
+        raise ValueError(f"a query parameter is a (key, value) pair, not {len(pair)} "
+                         f"item{'' if len(pair) == 1 else 's'}")
+    key, value = pair
+    if not isinstance(key, str):
+        raise _wrong_type(key, "'str'", "params")
+    if not isinstance(value, str):
+        raise _wrong_type(value, "'str'", "params")
+    return key, value
 
 
 def _host(domain: str, iri: bool) -> str:
@@ -493,11 +604,11 @@ def _host(domain: str, iri: bool) -> str:
 def _pairs(params: Mapping[str, str] | Iterable[tuple[str, str]] | None) -> list[tuple[str, str]]:
     if params is None:
         return []
-    items = params.items() if isinstance(params, Mapping) else params
-    pairs = []
-    for pair in items:
-        key, value = pair
-        if not isinstance(key, str) or not isinstance(value, str):
-            raise TypeError("query parameters must be pairs of str")
-        pairs.append((key, value))
-    return pairs
+    if isinstance(params, Mapping):
+        items: Iterable[object] = params.items()
+    else:
+        try:
+            items = iter(params)
+        except TypeError:
+            raise _wrong_type(params, "'Mapping' or 'Iterable'", "params") from None
+    return [_check_pair(pair) for pair in items]
