@@ -2,7 +2,7 @@
 # Builds and runs every benchmark from nothing: the core's Google Benchmark
 # program, the Python-level suite against the floor module, and the
 # command-line tool against naive loops over a generated million-address
-# file, in a venv of its own (.venv-bench) that also holds the aioxmpp peer.
+# file, in a venv of its own (.venv-bench).
 # Prints one table and writes bench/results.json.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -32,13 +32,8 @@ ensure_venv
 
 log "installing the package into $VENV"
 "$PY" -m pip install -q .
-# The peer is a black box for comparison only; without it the peer column
-# reads n/a instead of failing the run.
-if ! "$PY" -c 'import aioxmpp' >/dev/null 2>&1; then
-  log "installing the aioxmpp peer"
-  # pytz is imported by aioxmpp without being declared.
-  "$PY" -m pip install -q aioxmpp pytz >/dev/null 2>&1 || log "aioxmpp could not be installed; peer column will be n/a"
-fi
+# No other XMPP address library is installed for comparison: the peer
+# column reads n/a unless one happens to be importable in this venv.
 
 # One build tree per interpreter: CMake keeps the Python it found first.
 BUILD="$QUORVEL_ROOT/build/bench-$("$PY" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"

@@ -227,3 +227,50 @@ def precis_table(data: pathlib.Path) -> list[Derived]:
 def idna2008_table(data: pathlib.Path) -> list[Derived]:
     p = properties(data)
     return [idna2008_derived(p, c) for c in range(ucd.CODE_POINTS)]
+
+
+# --- The mappings of the PRECIS profiles (RFC 8264 section 5.2, RFC 8265) ---
+
+def lowercase_mapping(data: pathlib.Path) -> dict[int, list[int]]:
+    """Unicode's full toLowercase, without context: the simple mapping of
+    UnicodeData.txt, replaced by SpecialCasing.txt's unconditional entries.
+    The language-specific entries never apply; the one context-dependent
+    entry of the default algorithm, Final_Sigma (U+03A3 to U+03C2), is the
+    caller's (see final_sigma_context)."""
+    out: dict[int, list[int]] = {}
+    for fields in ucd.records(ucd.ucd_dir(data) / "UnicodeData.txt"):
+        if fields[13]:
+            out[int(fields[0], 16)] = [int(fields[13], 16)]
+    for fields in ucd.records(ucd.ucd_dir(data) / "SpecialCasing.txt"):
+        # code; lower; title; upper; (condition_list;)
+        if len(fields) > 4 and fields[4]:
+            continue  # conditional: language-specific, or Final_Sigma
+        c = int(fields[0], 16)
+        lower = [int(p, 16) for p in fields[1].split()]
+        if lower == [c]:
+            out.pop(c, None)
+        else:
+            out[c] = lower
+    return out
+
+
+def width_mapping(data: pathlib.Path) -> dict[int, int]:
+    """Fullwidth and halfwidth characters to their decomposition mappings
+    (decomposition types <wide> and <narrow>, each a single code point)."""
+    out: dict[int, int] = {}
+    for c, e in ucd.unicode_data(data).items():
+        if e.decomposition_tag in ("<wide>", "<narrow>"):
+            assert len(e.decomposition) == 1, hex(c)
+            out[c] = e.decomposition[0]
+    return out
+
+
+def scripts(data: pathlib.Path) -> list[str]:
+    return ucd.property_map(ucd.ucd_dir(data) / "Scripts.txt", str, default="Unknown")
+
+
+def casing_properties(data: pathlib.Path) -> tuple[set[int], set[int]]:
+    """Cased and Case_Ignorable, which decide the Final_Sigma context."""
+    core = binary_properties(ucd.ucd_dir(data) / "DerivedCoreProperties.txt",
+                             {"Cased", "Case_Ignorable"})
+    return core["Cased"], core["Case_Ignorable"]
