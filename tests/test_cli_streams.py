@@ -77,6 +77,17 @@ def test_full_error_stream_is_an_io_error(args, status):
     assert result.returncode == status
 
 
+@pytest.mark.parametrize("route", ["blocks", "per line"])
+def test_error_stream_failing_mid_run_stops_it_with_the_output_so_far(big, route):
+    # The progress line is the first thing written to standard error.
+    args = ["--progress", "always", "-q", "-f", str(big)] + (["--json"] if route == "per line" else [])
+    whole = _run(args).stdout
+    with open("/dev/full", "wb") as full:
+        result = _run(args, stderr=full)
+    assert result.returncode == 2
+    assert result.stdout.endswith(b"\n") and whole.startswith(result.stdout) and len(result.stdout) < len(whole)
+
+
 def test_both_streams_full():
     with open("/dev/full", "wb") as out, open("/dev/full", "wb") as err:
         result = _run(["a@b"], stdout=out, stderr=err)

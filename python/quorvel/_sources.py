@@ -133,8 +133,9 @@ def chunks(read: Callable[[int], bytes]) -> Iterator[bytes]:
     while len(head) < len(BOM) and BOM.startswith(head):
         chunk = read(BLOCK_BYTES)
         if not chunk:
-            # The end: asking again would wait for more on a terminal.
-            if head and head != BOM:
+            # The end, within what could have been a mark: that is the whole
+            # input (asking again would wait for more on a terminal).
+            if head:
                 yield head
             return
         head += chunk

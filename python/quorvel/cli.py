@@ -328,11 +328,17 @@ def _main(argv: Sequence[str] | None, prog: str, err: ErrorStream) -> int:
 
 
 def _write_failed(prog: str, err: ErrorStream, failure: StreamFailed) -> int:
-    if failure.stream != "standard error":
-        try:
+    """Status 2 once a standard stream failed, said on standard error when
+    that is not the one; either way, what the other still holds is let out
+    where it can be, and nothing more is tried on the way out."""
+    try:
+        if failure.stream == "standard error":
+            if sys.stdout is not None:
+                sys.stdout.flush()
+        else:
             err.write(f"{prog}: cannot write {failure.stream}: {failure.reason}\n")
-        except (StreamFailed, OSError):
-            pass  # standard error cannot take it either
+    except (StreamFailed, OSError):
+        pass  # that one cannot take it either
     discard(sys.stdout)
     discard(sys.stderr)
     return EXIT_USAGE
