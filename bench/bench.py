@@ -538,6 +538,10 @@ def main():
         cli = cli_bench.measure(args.cli_lines, args.cli_rounds)
         lines.append("")
         lines.extend(cli_bench.report_lines(cli, args.cli_lines))
+        cli["long_lines"] = cli_bench.measure_long_lines(args.cli_rounds)
+        lines.extend(cli_bench.long_line_report(cli["long_lines"]))
+        cli["dedupe_modes"] = cli_bench.measure_dedupe_modes(args.cli_lines, args.cli_rounds)
+        lines.extend(cli_bench.dedupe_mode_report(cli["dedupe_modes"]))
 
     core = core_rows(args.core_json)
     if core:

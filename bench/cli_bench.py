@@ -15,6 +15,17 @@ that wait4 gives also holds the memory of the process that started it, which
 a fork or vfork shares until the exec, so under bench.py (a process of some
 65 MB) every command had shown 65 MB.
 
+Two more tables follow. Long lines: the tool over one line of 10M, 40M and
+80M characters without a newline, whose cost per character must not grow
+with the length (reading it had searched all the bytes held so far for a
+newline after every read: 0.09 s for 10M, 4-5 s for 80M). Start-up, the
+tool over an empty file in the same rounds, is the floor taken off before
+the per-character cost is worked out. And --dedupe over N distinct values
+in each mode that groups (plain, --json, --escape, --uri, --unescape): the
+peak memory above the same floor, per value, which every mode must keep
+near plain --dedupe's (a mode whose groups went to Python objects took four
+times as much).
+
 Usage: cli_bench.py [--lines N] [--rounds R] [--json OUT]
 """
 
@@ -165,6 +176,119 @@ def report_lines(r: dict[str, dict[str, float]], lines: int) -> list[str]:
     return out
 
 
+LONG_LINES = (10_000_000, 40_000_000, 80_000_000)
+LONG_LINE_TARGET = 1.5  # per-character cost of the longest line against the shortest
+
+
+def _median_runs(argv: list[str], rounds: int, peak_file: str) -> tuple[float, float]:
+    """Median wall seconds and median peak RSS (bytes) of `rounds` runs."""
+    runs = [run_one(argv, peak_file) for _ in range(rounds)]
+    for _, _, status in runs:
+        if status not in (0, 1):
+            raise SystemExit(f"{argv[3:]} failed with status {status}")
+    return statistics.median(r[0] for r in runs), statistics.median(r[1] for r in runs)
+
+
+def measure_long_lines(rounds: int) -> dict[str, object]:
+    py = sys.executable
+    with tempfile.TemporaryDirectory() as tmp:
+        peak_file = os.path.join(tmp, "peak")
+        paths = {0: os.path.join(tmp, "empty.txt")}
+        open(paths[0], "wb").close()
+        for n in LONG_LINES:
+            paths[n] = os.path.join(tmp, f"line{n}.txt")
+            with open(paths[n], "wb") as f:
+                f.write(b"x" * n)
+        samples: dict[int, list[tuple[float, int]]] = {n: [] for n in paths}
+        for _ in range(rounds):  # interleaved, like the table above
+            for n, path in paths.items():
+                seconds, rss, status = run_one([py, "-c", PEAK + TOOL, "-q", "-f", path], peak_file)
+                if status not in (0, 1):
+                    raise SystemExit(f"the tool over {n} characters failed with status {status}")
+                samples[n].append((seconds, rss))
+    floor = statistics.median(s for s, _ in samples[0])
+    rows = []
+    for n in LONG_LINES:
+        seconds = statistics.median(s for s, _ in samples[n])
+        rows.append({"characters": n, "seconds": seconds,
+                     "ns_per_character": max(seconds - floor, 0.0) / n * 1e9,
+                     "max_rss_mb": statistics.median(r for _, r in samples[n]) / 1e6})
+    ratio = rows[-1]["ns_per_character"] / rows[0]["ns_per_character"] if rows[0]["ns_per_character"] else 0.0
+    return {"floor_seconds": floor, "rows": rows, "ratio": ratio, "target": LONG_LINE_TARGET}
+
+
+def long_line_report(r: dict[str, object]) -> list[str]:
+    rows = r["rows"]
+    assert isinstance(rows, list)
+    out = [f"quorvel-jid over one line without a newline, median wall time (start-up "
+           f"{r['floor_seconds']:.2f} s, the tool over an empty file, taken off per character)"]
+    for row in rows:
+        out.append(f"  {row['characters']:>11,} characters {row['seconds']:7.2f} s "
+                   f"{row['ns_per_character']:6.2f} ns/char {row['max_rss_mb']:7.0f} MB")
+    ratio = float(r["ratio"])  # type: ignore[arg-type]
+    out.append(f"  per-character cost {LONG_LINES[-1] // 1_000_000}M vs {LONG_LINES[0] // 1_000_000}M: "
+               f"{ratio:.2f}x (target <= {LONG_LINE_TARGET}: {'yes, linear' if ratio <= LONG_LINE_TARGET else 'NO'})")
+    return out
+
+
+DEDUPE_MODES = {"--dedupe": [], "--dedupe --json": ["--json"], "--dedupe --escape": ["--escape"],
+                "--dedupe --uri": ["--uri"], "--dedupe --unescape": ["--unescape"]}
+# Per value, the most a mode may take against plain --dedupe: the entry is
+# the same, but where the printed value is not the input (a URI) the kept
+# spelling needs bytes of its own, some 30 more here. Groups in Python
+# objects took four times as much.
+DEDUPE_MODE_TARGET = 1.5
+
+
+def measure_dedupe_modes(lines: int, rounds: int) -> dict[str, object]:
+    py = sys.executable
+    with tempfile.TemporaryDirectory() as tmp:
+        peak_file = os.path.join(tmp, "peak")
+        addresses = os.path.join(tmp, "addresses.txt")
+        localparts = os.path.join(tmp, "localparts.txt")
+        empty = os.path.join(tmp, "empty.txt")
+        # Distinct values, all valid: every input makes a group of its own.
+        with open(addresses, "w") as a, open(localparts, "w") as n:
+            for i in range(lines):
+                a.write(f"user{i}@example.com/res\n")
+                n.write(f"user{i}.name\n")
+        open(empty, "wb").close()
+        cmds = {"start-up": [py, "-c", PEAK + TOOL, "-q", "--dedupe", "-f", empty]}
+        for name, extra in DEDUPE_MODES.items():
+            path = localparts if extra in (["--escape"], ["--unescape"]) else addresses
+            cmds[name] = [py, "-c", PEAK + TOOL, "-q", "--dedupe", *extra, "-f", path]
+        samples: dict[str, list[tuple[float, int]]] = {k: [] for k in cmds}
+        for _ in range(rounds):
+            for name, argv in cmds.items():
+                seconds, rss, status = run_one(argv, peak_file)
+                if status != 0:
+                    raise SystemExit(f"{name} failed with status {status}")
+                samples[name].append((seconds, rss))
+    floor = statistics.median(r for _, r in samples["start-up"])
+    rows = {}
+    for name in DEDUPE_MODES:
+        rss = statistics.median(r for _, r in samples[name])
+        rows[name] = {"seconds": statistics.median(s for s, _ in samples[name]), "max_rss_mb": rss / 1e6,
+                      "bytes_per_value": (rss - floor) / lines}
+    plain = rows["--dedupe"]["bytes_per_value"]
+    for row in rows.values():
+        row["vs_plain"] = row["bytes_per_value"] / plain if plain else 0.0
+    return {"lines": lines, "floor_mb": floor / 1e6, "modes": rows, "target": DEDUPE_MODE_TARGET}
+
+
+def dedupe_mode_report(r: dict[str, object]) -> list[str]:
+    modes = r["modes"]
+    assert isinstance(modes, dict)
+    out = [f"quorvel-jid --dedupe over {r['lines']:,} distinct values, median peak RSS "
+           f"(start-up {r['floor_mb']:.0f} MB taken off per value)"]
+    for name, row in modes.items():
+        ok = row["vs_plain"] <= DEDUPE_MODE_TARGET
+        out.append(f"  {name:<20}{row['seconds']:7.2f} s {row['max_rss_mb']:7.0f} MB "
+                   f"{row['bytes_per_value']:6.0f} B/value  x{row['vs_plain']:.2f} of plain "
+                   f"(target <= {DEDUPE_MODE_TARGET}: {'yes' if ok else 'NO'})")
+    return out
+
+
 def main() -> None:
     ap = argparse.ArgumentParser()
     ap.add_argument("--lines", type=int, default=1_000_000)
@@ -172,10 +296,13 @@ def main() -> None:
     ap.add_argument("--json")
     args = ap.parse_args()
     r = measure(args.lines, args.rounds)
-    print("\n".join(report_lines(r, args.lines)))
+    long_lines = measure_long_lines(args.rounds)
+    modes = measure_dedupe_modes(args.lines, args.rounds)
+    print("\n".join(report_lines(r, args.lines) + long_line_report(long_lines) + dedupe_mode_report(modes)))
     if args.json:
         with open(args.json, "w") as f:
-            json.dump({"lines": args.lines, "rounds": args.rounds, "results": r}, f, indent=2)
+            json.dump({"lines": args.lines, "rounds": args.rounds, "results": r,
+                       "long_lines": long_lines, "dedupe_modes": modes}, f, indent=2)
 
 
 if __name__ == "__main__":

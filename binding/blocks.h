@@ -1,8 +1,9 @@
 // The module quorvel._blocks: the command-line tool's private native helpers,
 // kept out of quorvel.jid so that the public module holds its interface and
 // nothing else. normalise_block() parses whole blocks of input lines in one
-// call; Groups keeps the --dedupe groups compactly. The tool's per-line
-// Python route (python/quorvel/cli.py, _report.PyGroups) is their slow twin.
+// call; Groups keeps the --dedupe groups compactly, in every mode of the
+// tool. The tool's per-line Python route (python/quorvel/cli.py) is
+// normalise_block's slow twin, and _report.PyGroups is the Groups'.
 #pragma once
 
 #include <cstddef>

@@ -45,7 +45,8 @@ bool is_utf8(std::string_view s) noexcept {
   return true;
 }
 
-// The lines the tool skips: blank ones and "# " comments.
+// The lines the tool skips: empty ones and comments, a line that is "#"
+// alone or starts with "# " (_sources.skipped, the per-line route's rule).
 bool skipped(std::string_view line) noexcept {
   return line.empty() || line == "#" || line.substr(0, 2) == "# ";
 }
@@ -84,7 +85,7 @@ Outcome<PyRef> failures_list(const std::vector<Failure>& failures) {
 //
 // `data` holds whole lines (the last may lack its "\n" at the end of the
 // input), the first of them line number `first_line`. Each line loses its
-// "\n" or "\r\n"; blank lines and "# " comments are skipped; every other
+// "\n" or "\r\n"; empty lines and comments are skipped; every other
 // line is read as UTF-8 and parsed as the tool's per-line route does
 // (j.full = text, or j.bare = text with bare_only). Without `groups` the
 // selected part of each valid line goes to `out`, one per line; with a

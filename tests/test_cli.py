@@ -168,13 +168,52 @@ def test_dedupe_by_part_and_as_json():
     assert [i["line"] for i in groups[1]["inputs"]] == [6, 7]
 
 
-def test_dedupe_keeps_a_bounded_sample_of_spellings():
+@pytest.mark.parametrize("count, last", [
+    (16, "    ... and 8 more inputs spelled otherwise"),
+    (9, "    ... and 1 more input spelled otherwise"),
+])
+def test_dedupe_keeps_a_bounded_sample_of_spellings(count, last):
     spellings = ["".join(c.upper() if m >> k & 1 else c for k, c in enumerate("abcd")) + "@x"
-                 for m in range(16)]
+                 for m in range(count)]
     result = run("--dedupe", *spellings)
     out = lines(result.stdout)
-    assert out[0] == "abcd@x (16 inputs)"
-    assert len(out) == 1 + 8 + 1 and out[-1] == "    ... and 8 more inputs spelled otherwise"
+    assert out[0] == f"abcd@x ({count} inputs)"
+    assert len(out) == 1 + 8 + 1 and out[-1] == last
+
+
+def test_dedupe_json_stream_order_and_keys():
+    # Invalid inputs as they are read, then the groups in first-seen order,
+    # each with its keys in a fixed order.
+    stdin = "a@b\nbad@@x\nA@B\n\u2c7d@c\nc@d\nx@@y\n".encode()
+    records = [json.loads(ln) for ln in lines(run("--dedupe", "--json", "-f", "-", stdin=stdin).stdout)]
+    assert [(r.get("address"), r.get("line")) for r in records] == [
+        (None, 2), (None, 6), ("a@b", None), ("V@c", None), ("c@d", None)]
+    assert list(records[0]) == ["input", "source", "line", "ok", "error"]
+    assert list(records[2]) == ["address", "count", "inputs", "unlisted"]
+    assert records[2]["inputs"] == [{"input": "a@b", "source": "-", "line": 1},
+                                    {"input": "A@B", "source": "-", "line": 3}]
+    assert list(records[3]) == ["address", "count", "inputs", "unlisted", "reads_back_as"]
+
+
+@pytest.mark.parametrize("mode", [[], ["--json"], ["--escape"], ["--uri"], ["--unescape"],
+                                  ["--part", "node"], ["--json", "--escape"]])
+def test_dedupe_keeps_its_groups_in_the_compact_store(monkeypatch, capsys, mode):
+    # A million distinct values as Python objects took four times the memory
+    # of the native store; every mode must use the latter.
+    from quorvel import _report, cli
+    from quorvel._blocks import Groups
+
+    stores = []
+    write_groups = _report.Report.write_groups
+
+    def spy(self, read_back):
+        stores.append(type(self.groups))
+        return write_groups(self, read_back)
+
+    monkeypatch.setattr(_report.Report, "write_groups", spy)
+    assert cli.main(["-q", "--dedupe", *mode, "user", "User", "other"]) == 0
+    assert stores == [Groups]
+    assert capsys.readouterr().out
 
 
 # Values printed as stored that name another address when read back: U+2C7D

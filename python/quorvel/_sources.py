@@ -10,16 +10,18 @@ quorvel._blocks (see _report.Report.block), with the same rules.
 from __future__ import annotations
 
 import os
-import sys
 import time
 
 # Neither dataclasses nor typing is imported at run time: together they were
 # a fifth of the tool's peak memory on a large file (see bench/cli_bench.py).
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import BinaryIO, Iterator, TextIO
+    from typing import BinaryIO, Callable, Iterable, Iterator
+
+    from quorvel._output import ErrorStream
 
 NOT_UTF8 = "not valid UTF-8"
+BOM = b"\xef\xbb\xbf"  # UTF-8's byte-order mark, dropped from the start of a file
 SHOWN_MAX = 60  # characters of an input quoted in a text-mode message
 
 # The size of the reads of the block route. A block is copied a few times on
@@ -83,7 +85,12 @@ def from_arguments(args: list[str]) -> Iterator[Record]:
 
 
 def skipped(line: bytes) -> bool:
-    """Blank lines and "# " comments; neither can be an address."""
+    """Empty lines and comments: a line that is "#" alone or starts with "# ".
+
+    Neither can be an address (a space is refused in a localpart and "#" in
+    a domain), while "#room@irc.example" is one and is read. The native block
+    route (binding/normalise_block.cpp) applies the same rule.
+    """
     return not line or line == b"#" or line.startswith(b"# ")
 
 
@@ -91,6 +98,8 @@ def from_stream(name: str, stream: BinaryIO, progress: Progress | None = None) -
     done = 0
     for n, raw in enumerate(stream, 1):
         done += len(raw)
+        if n == 1 and raw.startswith(BOM):
+            raw = raw[len(BOM):]
         if progress is not None and n % _PROGRESS_EVERY_LINES == 0:
             progress.update(done, n)
         # Only the line ending goes: spaces may belong to a resource.
@@ -116,39 +125,76 @@ class Block:
         self.data = data
 
 
+def chunks(read: Callable[[int], bytes]) -> Iterator[bytes]:
+    """What `read` gives, up to its end, without a UTF-8 byte-order mark at
+    the start: the mark belongs to the encoding, not to the first line (which
+    may be a comment)."""
+    head = b""
+    while len(head) < len(BOM) and BOM.startswith(head):
+        chunk = read(BLOCK_BYTES)
+        if not chunk:
+            # The end, within what could have been a mark: that is the whole
+            # input (asking again would wait for more on a terminal).
+            if head:
+                yield head
+            return
+        head += chunk
+    if head.startswith(BOM):
+        head = head[len(BOM):]
+    if head:
+        yield head
+    while chunk := read(BLOCK_BYTES):
+        yield chunk
+
+
+def whole_lines(pieces: Iterable[bytes]) -> Iterator[bytes]:
+    """The bytes of `pieces` again, cut after the last newline of a piece
+    that has one; what follows the last newline comes at the end.
+
+    Only each new piece is searched for a newline, never the bytes held back
+    from earlier ones, so a line that spans many pieces costs what its
+    length does, not its length times the number of pieces.
+    """
+    pending = bytearray()
+    for piece in pieces:
+        end = piece.rfind(b"\n") + 1
+        if end == 0:
+            pending += piece
+            continue
+        if pending:
+            pending += memoryview(piece)[:end]
+            data = bytes(pending)
+            del pending[:]
+        else:
+            data = piece if end == len(piece) else piece[:end]
+        if end < len(piece):
+            pending += memoryview(piece)[end:]
+        yield data
+    if pending:
+        yield bytes(pending)
+
+
 def blocks_from_stream(name: str, stream: BinaryIO, progress: Progress | None = None) -> Iterator[Block]:
     # read1: whatever is there, so that lines from a pipe are dealt with as
     # they come rather than once a whole block has arrived.
     read = getattr(stream, "read1", stream.read)
-    pending = bytearray()
     line = 1
     done = 0
-    while True:
-        chunk = read(BLOCK_BYTES)
-        if not chunk:
-            break
-        done += len(chunk)
-        pending += chunk
-        cut = pending.rfind(b"\n") + 1
-        if cut == 0:
-            continue
-        data = bytes(pending[:cut])
-        del pending[:cut]
+    for data in whole_lines(chunks(read)):
         yield Block(name, line, data)
+        done += len(data)
         first, line = line, line + data.count(b"\n")
         # As often as the per-line route: when a multiple of its interval of
         # lines has gone by.
         every = _PROGRESS_EVERY_LINES
         if progress is not None and (line - 1) // every > (first - 1) // every:
-            progress.update(done - len(pending), line - 1)
-    if pending:
-        yield Block(name, line, bytes(pending))
+            progress.update(done, line - 1)
 
 
 class Progress:
     """A self-overwriting progress line on a terminal."""
 
-    def __init__(self, name: str, total: int, out: TextIO) -> None:
+    def __init__(self, name: str, total: int, out: ErrorStream) -> None:
         self._name = name
         self._total = total
         self._out = out
@@ -171,7 +217,7 @@ class Progress:
             self._out.flush()
 
 
-def progress_for(name: str, stream: BinaryIO, mode: str) -> Progress | None:
+def progress_for(name: str, stream: BinaryIO, mode: str, err: ErrorStream) -> Progress | None:
     """A progress line when asked for, or by default for a large file on a terminal."""
     if mode == "never":
         return None
@@ -179,6 +225,6 @@ def progress_for(name: str, stream: BinaryIO, mode: str) -> Progress | None:
         size = os.fstat(stream.fileno()).st_size
     except (OSError, ValueError):
         size = 0
-    if mode == "auto" and (size < PROGRESS_MIN_BYTES or not sys.stderr.isatty()):
+    if mode == "auto" and (size < PROGRESS_MIN_BYTES or not err.isatty()):
         return None
-    return Progress(name, size, sys.stderr)
+    return Progress(name, size, err)

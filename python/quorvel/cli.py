@@ -1,8 +1,9 @@
 """``quorvel-jid``: normalise, check and de-duplicate lists of XMPP addresses.
 
 Exit status: 0 when every input is valid, 1 when some are not, 2 for a usage
-or I/O error, 141 when the reader of standard output went away (as for a
-process ended by SIGPIPE).
+or I/O error (an unreadable file, output that could not be written), 141
+when the reader of standard output went away (as for a process ended by
+SIGPIPE).
 """
 
 from __future__ import annotations
@@ -12,6 +13,7 @@ import os
 import sys
 
 from quorvel import _sources
+from quorvel._output import ErrorStream, StreamFailed, discard
 from quorvel._report import Outcome, Report
 from quorvel._sources import Block
 
@@ -19,6 +21,8 @@ from quorvel._sources import Block
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Callable, Iterator, Sequence
+
+    from _typeshed import SupportsWrite
 
     from quorvel._sources import Record
 
@@ -57,13 +61,39 @@ def _help_formatter(prog: str) -> argparse.HelpFormatter:
     return argparse.HelpFormatter(prog, width=(columns if columns > 0 else 80) - 2)
 
 
-def _parser(prog: str) -> argparse.ArgumentParser:
-    p = argparse.ArgumentParser(
+class _Parser(argparse.ArgumentParser):
+    """argparse's parser, but with its help, version and usage messages
+    written like the tool's other output: argparse's own _print_message
+    drops a write that fails, so `--help > /dev/full` would exit 0."""
+
+    err: ErrorStream | None = None
+
+    def _print_message(self, message: str, file: SupportsWrite[str] | None = None) -> None:
+        if not message:
+            return
+        if file is None or file is sys.stderr:
+            if self.err is not None:
+                self.err.write(message)
+        else:
+            file.write(message)
+
+
+def _parser(prog: str, err: ErrorStream | None = None) -> argparse.ArgumentParser:
+    p = _Parser(
         prog=prog,
         formatter_class=_help_formatter,
         description="Normalise and check XMPP addresses (JIDs), one per argument or per line.",
-        epilog="Blank lines and lines starting with '# ' are skipped. Without addresses or "
-               "files, standard input is read when it is not a terminal.",
+        epilog="In files and on standard input, empty lines and comments (a line that is "
+               "'#' alone or starts with '# ') are skipped, and a UTF-8 byte-order mark at "
+               "the start is dropped; addresses given as arguments are always read. "
+               "Without addresses or files, standard input is read when it is not a terminal. "
+               "With --json, each input gives a record whose 'source' is the file name as "
+               "given ('-' for standard input, 'arg' for an argument), where text output "
+               "names standard input '<stdin>'; with --json --dedupe, the records of invalid "
+               "inputs come as they are read, then one record per distinct value (address, "
+               "count, inputs, unlisted) in first-seen order. Exit status: 0 all valid, "
+               "1 some invalid, 2 usage or I/O error (output that cannot be written "
+               "included), 141 the reader of standard output went away.",
     )
     p.add_argument("addresses", nargs="*", metavar="ADDRESS", help="addresses to check")
     p.add_argument("-f", "--file", action="append", default=[], metavar="FILE",
@@ -87,6 +117,7 @@ def _parser(prog: str) -> argparse.ArgumentParser:
     p.add_argument("--progress", choices=("auto", "always", "never"), default="auto",
                    help="progress on standard error (auto: for large files on a terminal)")
     p.add_argument("--version", action="version", version=f"%(prog)s {_version()}")
+    p.err = err
     return p
 
 
@@ -194,7 +225,7 @@ def _block_mode(args: argparse.Namespace) -> tuple[int, bool] | None:
     return PARTS.index(args.part), args.bare_only
 
 
-def _records(args: argparse.Namespace, report_io_error: Callable[[str], None],
+def _records(args: argparse.Namespace, report_io_error: Callable[[str], None], err: ErrorStream,
              blocks: bool = False) -> Iterator[Record | Block]:
     yield from _sources.from_arguments(args.addresses)
     files = list(args.file) or ([] if args.addresses else ["-"])
@@ -206,7 +237,7 @@ def _records(args: argparse.Namespace, report_io_error: Callable[[str], None],
         except OSError as e:
             report_io_error(f"{name}: {e.strerror or e}")
             continue
-        progress = _sources.progress_for(name, stream, args.progress)
+        progress = _sources.progress_for(name, stream, args.progress, err)
         try:
             if blocks:
                 yield from _sources.blocks_from_stream(name, stream, progress)
@@ -221,11 +252,15 @@ def _records(args: argparse.Namespace, report_io_error: Callable[[str], None],
                 stream.close()
 
 
-def _run(args: argparse.Namespace, prog: str) -> int:
+def _run(args: argparse.Namespace, prog: str, err: ErrorStream) -> int:
+    if sys.stdout is None:
+        raise StreamFailed("standard output", "it is closed")
     evaluate = None  # made for the first input of the per-line route
     block_mode = _block_mode(args)
     groups = None
-    if block_mode is not None:
+    if args.dedupe:
+        # The compact store in every mode: a million distinct values in
+        # Python objects took four times the memory (bench/cli_bench.py).
         from quorvel._blocks import Groups
 
         groups = Groups()
@@ -236,9 +271,9 @@ def _run(args: argparse.Namespace, prog: str) -> int:
         nonlocal io_errors
         io_errors += 1
         sys.stdout.flush()
-        print(f"{prog}: {message}", file=sys.stderr)
+        err.write(f"{prog}: {message}\n")
 
-    for record in _records(args, report_io_error, block_mode is not None):
+    for record in _records(args, report_io_error, err, block_mode is not None):
         if isinstance(record, Block):
             assert block_mode is not None
             report.block(record, *block_mode, args.dedupe)
@@ -267,7 +302,7 @@ def _run(args: argparse.Namespace, prog: str) -> int:
         report.write_groups(_group_reader(args))
     sys.stdout.flush()
     if not args.quiet:
-        report.write_summary(sys.stderr, prog, args.dedupe)
+        report.write_summary(err, prog, args.dedupe)
     if io_errors:
         return EXIT_USAGE
     return EXIT_INVALID if report.invalid else EXIT_OK
@@ -280,10 +315,8 @@ def _utf8(stream: object) -> None:
         reconfigure(encoding="utf-8", errors="backslashreplace")
 
 
-def main(argv: Sequence[str] | None = None, prog: str = "quorvel-jid") -> int:
-    _utf8(sys.stdout)
-    _utf8(sys.stderr)
-    parser = _parser(prog)
+def _main(argv: Sequence[str] | None, prog: str, err: ErrorStream) -> int:
+    parser = _parser(prog, err)
     args = parser.parse_args(argv)
     if args.unescape and args.bare_only:
         parser.error("--bare-only does not apply to --unescape")
@@ -291,13 +324,51 @@ def main(argv: Sequence[str] | None = None, prog: str = "quorvel-jid") -> int:
         parser.error("--bare-only does not apply to --escape")
     if not args.addresses and not args.file and not _stdin_usable():
         parser.error("give addresses, or -f FILE ('-' for standard input)")
+    return _run(args, prog, err)
+
+
+def _write_failed(prog: str, err: ErrorStream, failure: StreamFailed) -> int:
+    """Status 2 once a standard stream failed, said on standard error when
+    that is not the one; either way, what the other still holds is let out
+    where it can be, and nothing more is tried on the way out."""
     try:
-        return _run(args, prog)
+        if failure.stream == "standard error":
+            if sys.stdout is not None:
+                sys.stdout.flush()
+        else:
+            err.write(f"{prog}: cannot write {failure.stream}: {failure.reason}\n")
+    except (StreamFailed, OSError):
+        pass  # that one cannot take it either
+    discard(sys.stdout)
+    discard(sys.stderr)
+    return EXIT_USAGE
+
+
+def main(argv: Sequence[str] | None = None, prog: str = "quorvel-jid") -> int:
+    _utf8(sys.stdout)
+    _utf8(sys.stderr)
+    err = ErrorStream(sys.stderr)
+    try:
+        try:
+            status = _main(argv, prog, err)
+        except SystemExit as e:
+            # argparse's --help and --version (0) and its usage errors (2):
+            # what they wrote must reach standard output like the rest.
+            status = EXIT_OK if e.code is None else e.code if isinstance(e.code, int) else EXIT_USAGE
+        if sys.stdout is not None:
+            sys.stdout.flush()  # here, not in the interpreter's exit, to see it fail
     except BrokenPipeError:
         # The reader stopped (`| head`): say nothing, and keep the
         # interpreter's final flush from failing on the closed pipe too.
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
+        discard(sys.stdout)
+        discard(sys.stderr)
         return EXIT_PIPE
+    except StreamFailed as e:
+        return _write_failed(prog, err, e)
+    except OSError as e:
+        # Reading errors are reported where they happen (_records), so what
+        # reaches here is standard output failing (a full disk, say).
+        return _write_failed(prog, err, StreamFailed("standard output", e.strerror or str(e)))
     except KeyboardInterrupt:
         return 130
+    return status
