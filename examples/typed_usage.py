@@ -7,6 +7,7 @@ from __future__ import annotations
 
 import pickle
 
+import quorvel
 from quorvel import escape_node, uri
 from quorvel.jid import JID, InvalidJID, unescape_node
 
@@ -53,6 +54,11 @@ def main() -> None:
 
     print(normalise_roster(["Romeo@Montague.Example", "romeo@montague.example/phone", "a@b@c"]))
     print(unescape_node(r"d\27artagnan"))
+
+    # The package's names load on first use, and type-check as they run.
+    assert quorvel.jid.JID("A@B") == JID("a@b") and quorvel.uri.parse("xmpp:a@b").jid == "a@b"
+    profiles: str = quorvel.unicode_versions.profiles
+    print(f"Unicode {profiles} (profiles), {quorvel.unicode_versions.idna} (IDNA check)")
 
     link = chat_link("d'artagnan", "musketeers.example")
     parsed: uri.XmppUri = uri.parse(link)
