@@ -161,14 +161,23 @@ class Properties:
         return self.normalizer.normalize(folded, compat=True) != [c]
 
 
-def precis_derived(p: Properties, c: int) -> Derived:
-    """RFC 8264 section 8, in its order."""
+def _first_steps(p: Properties, c: int) -> Derived | None:
+    """The three steps both walks begin with: the exceptions, the backward
+    compatible code points and the unassigned ones."""
     if c in EXCEPTIONS:
         return EXCEPTIONS[c]
     if c in BACKWARD_COMPATIBLE:
         return BACKWARD_COMPATIBLE[c]
     if p.unassigned(c):
         return Derived.UNASSIGNED
+    return None
+
+
+def precis_derived(p: Properties, c: int) -> Derived:
+    """RFC 8264 section 8, in its order."""
+    first = _first_steps(p, c)
+    if first is not None:
+        return first
     if 0x21 <= c <= 0x7E:
         return Derived.PVALID
     if c in p.join_control:
@@ -191,12 +200,9 @@ def precis_derived(p: Properties, c: int) -> Derived:
 
 def idna2008_derived(p: Properties, c: int) -> Derived:
     """RFC 5892 section 3, in its order."""
-    if c in EXCEPTIONS:
-        return EXCEPTIONS[c]
-    if c in BACKWARD_COMPATIBLE:
-        return BACKWARD_COMPATIBLE[c]
-    if p.unassigned(c):
-        return Derived.UNASSIGNED
+    first = _first_steps(p, c)
+    if first is not None:
+        return first
     if c == 0x2D or 0x30 <= c <= 0x39 or 0x61 <= c <= 0x7A:
         return Derived.PVALID
     if c in p.join_control:
