@@ -129,17 +129,21 @@ TEST(Invariants, AcceptedLocalpartsPrepareAgain) {
     for (const std::string& text : {one, one + one, one + u8(0x307), one + u8(0x301)}) {
       // Resourceprep folds nothing: its result is always its own.
       if (const Result<PreparedText> resource = prepare_resource(text)) {
-        const Result<PreparedText> again = prepare_resource(resource->str());
-        ASSERT_TRUE(again && again->str() == resource->str()) << text;
+        const std::string resource_text = resource->str();
+        const Result<PreparedText> again = prepare_resource(resource_text);
+        ASSERT_TRUE(again && again->str() == resource_text) << text;
       }
       const Result<PreparedText> first = prepare_node(text);
       if (!first) continue;
-      const Result<PreparedText> second = prepare_node(first->str());
+      // Each result may be a view of its input: keep every input alive.
+      const std::string first_text = first->str();
+      const Result<PreparedText> second = prepare_node(first_text);
       ASSERT_TRUE(second) << text;
-      if (second->str() != first->str()) {
+      const std::string second_text = second->str();
+      if (second_text != first_text) {
         ++unstable;
-        const Result<PreparedText> third = prepare_node(second->str());
-        ASSERT_TRUE(third && third->str() == second->str()) << text;
+        const Result<PreparedText> third = prepare_node(second_text);
+        ASSERT_TRUE(third && third->str() == second_text) << text;
       }
     }
   }
