@@ -15,7 +15,7 @@
 #include <string>
 
 #include "corpus.h"
-#include "ascii_address.h"
+#include "address/fast/ascii_address.h"
 #include "quorvel/address.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "quorvel/jid.h"
-#include "refold.h"
+#include "quorvel_core.h"
+#include "prep/refold.h"
 
 namespace quorvel::fuzz {
 

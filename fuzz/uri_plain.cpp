@@ -6,7 +6,7 @@
 #include <string>
 
 #include "checks.h"
-#include "uri_plain.h"
+#include "text/uri_plain.h"
 
 using namespace quorvel;
 

@@ -10,12 +10,12 @@
 #include <random>
 #include <sstream>
 
-#include "char_tables.h"
-#include "refold.h"
+#include "prep/char_tables.h"
+#include "prep/refold.h"
 #include "test_support.h"
 #include "unicode/normalize.h"
 #include "unicode_data.h"
-#include "utf8.h"
+#include "unicode/utf8.h"
 
 namespace quorvel {
 namespace {

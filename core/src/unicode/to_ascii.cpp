@@ -1,14 +1,14 @@
-#include "to_ascii.h"
+#include "unicode/to_ascii.h"
 
 #include <array>
 #include <span>
 
-#include "generated/idna_properties.h"
-#include "label_validity.h"
-#include "normalize.h"
-#include "punycode.h"
-#include "text_buffer.h"
-#include "utf8.h"
+#include "tables/idna_properties.h"
+#include "unicode/label_validity.h"
+#include "unicode/normalize.h"
+#include "unicode/punycode.h"
+#include "unicode/text_buffer.h"
+#include "unicode/utf8.h"
 
 namespace quorvel::unicode::idna {
 namespace {
