@@ -14,8 +14,8 @@
 #include "prep/refold.h"
 #include "test_support.h"
 #include "unicode/normalize.h"
-#include "unicode_data.h"
 #include "unicode/utf8.h"
+#include "unicode_data.h"
 
 namespace quorvel {
 namespace {
@@ -59,6 +59,7 @@ TEST(Invariants, GeneratedAddresses) {
     ++parsed;
     const JidValue& v = *r;
     const std::string_view t = v.text();
+    ASSERT_TRUE(v.valid()) << t;
 
     // Positions slice the text.
     std::string rebuilt;

@@ -2,11 +2,13 @@
 
 #include <array>
 
-#include "prep/char_tables.h"
 #include "domain/idna_check.h"
+#include "domain/limits.h"
+#include "prep/bidi.h"
+#include "prep/char_tables.h"
 #include "simd/scan.h"
-#include "unicode/bidi_rule.h"
 #include "tables/domain_one_pass.h"
+#include "unicode/bidi_rule.h"
 #include "unicode/idna_properties.h"
 #include "unicode/punycode.h"
 #include "unicode/utf8.h"
@@ -16,16 +18,14 @@ namespace {
 
 using unicode::idna::BidiClass;
 
-constexpr std::size_t kMaxDomain = 253;
-constexpr std::size_t kMaxLabel = 63;
 constexpr std::size_t kAcePrefix = 4;  // "xn--"
 // A label with a non-ASCII character takes at least one byte of Punycode per
 // character after the prefix.
-constexpr std::size_t kMaxLabelCharacters = kMaxLabel - kAcePrefix;
+constexpr std::size_t kMaxLabelCharacters = dns::kMaxLabelBytes - kAcePrefix;
 // Every character of a domain that passes costs at least one byte of its
 // ASCII form and at most four of UTF-8: a longer text cannot pass, and is
 // not worth a look here.
-constexpr std::size_t kMaxBytes = 4 * kMaxDomain;
+constexpr std::size_t kMaxBytes = 4 * dns::kMaxDomainBytes;
 
 // What the pass knows of one character, as one word, so that a label is
 // judged by OR-ing the words of its characters: the bit of its Bidi_Class
@@ -118,7 +118,7 @@ std::size_t quick_length_bound(std::size_t characters, std::size_t basic,
 std::size_t label_length_bound(std::size_t characters, std::size_t basic,
                                char32_t largest) noexcept {
   const std::size_t quick = quick_length_bound(characters, basic, largest);
-  if (quick <= kMaxLabel - kAcePrefix) return quick;
+  if (quick <= dns::kMaxLabelBytes - kAcePrefix) return quick;
   return unicode::punycode::encoded_length_bound(characters, basic, largest);
 }
 
@@ -134,11 +134,11 @@ bool hyphens_at_3_and_4(std::string_view label) noexcept {
 }
 
 // The length of a label's ASCII form, bounded from above where it has
-// non-ASCII characters; above kMaxLabel where it may be too long.
+// non-ASCII characters; above dns::kMaxLabelBytes where it may be too long.
 std::size_t ascii_form_length(std::size_t characters, std::size_t basic,
                               char32_t largest) noexcept {
   if (basic == characters) return characters;
-  if (characters > kMaxLabelCharacters) return kMaxLabel + 1;
+  if (characters > kMaxLabelCharacters) return dns::kMaxLabelBytes + 1;
   return kAcePrefix + label_length_bound(characters, basic, largest);
 }
 
@@ -262,7 +262,7 @@ bool passes(std::string_view text, Changes& changes) noexcept {
       return false;
     }
     const std::size_t length = ascii_form_length(characters, basic, largest);
-    if (length > kMaxLabel) return false;
+    if (length > dns::kMaxLabelBytes) return false;
     ascii_length += length;
     if (label_folds) {
       // Hyphens may move into the third and fourth places: the output's
@@ -271,7 +271,7 @@ bool passes(std::string_view text, Changes& changes) noexcept {
       const std::size_t folded_length =
           ascii_form_length(characters + folded_added, basic + folded_basic,
                             folded_largest > largest ? folded_largest : largest);
-      folded_plain &= folded_length <= kMaxLabel;
+      folded_plain &= folded_length <= dns::kMaxLabelBytes;
       folded_ascii_length += folded_length;
     } else {
       folded_ascii_length += length;
@@ -287,15 +287,12 @@ bool passes(std::string_view text, Changes& changes) noexcept {
     ++ascii_length;
     ++folded_ascii_length;
   }
-  if (ascii_length > kMaxDomain) return false;
+  if (ascii_length > dns::kMaxDomainBytes) return false;
   if (bidi_domain && !every_label_passes_bidi) return false;
-  if ((domain_seen & kRandAL) &&
-      ((domain_seen & kL) || !(domain_first & kRandAL) || !(last & kRandAL))) {
-    return false;
-  }
+  if (!prep::passes_bidi(domain_seen, domain_first, last, kRandAL, kL)) return false;
   changes.capitals = (domain_seen & kCapital) != 0;
   changes.folds = (domain_seen & kFolds) != 0;
-  changes.folded_passes = changes.folds && folded_plain && folded_ascii_length <= kMaxDomain;
+  changes.folded_passes = changes.folds && folded_plain && folded_ascii_length <= dns::kMaxDomainBytes;
   return true;
 }
 

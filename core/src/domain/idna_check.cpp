@@ -1,13 +1,12 @@
 #include "domain/idna_check.h"
 
+#include "domain/limits.h"
 #include "simd/scan.h"
 #include "unicode/to_ascii.h"
 
 namespace quorvel::idna {
 namespace {
 
-constexpr std::size_t kMaxDomain = 253;
-constexpr std::size_t kMaxLabel = 63;
 
 bool starts_with_ace_prefix(std::string_view label) noexcept {
   return label.size() >= 4 && (label[0] | 0x20) == 'x' && (label[1] | 0x20) == 'n' &&
@@ -31,13 +30,13 @@ constexpr unicode::idna::Options kAddressOptions{
 }  // namespace
 
 Verdict check_ascii(std::string_view domain) noexcept {
-  if (domain.empty() || domain.size() > kMaxDomain) return Verdict::Fail;
+  if (domain.empty() || domain.size() > dns::kMaxDomainBytes) return Verdict::Fail;
   std::size_t start = 0;
   while (true) {
     std::size_t end = domain.find('.', start);
     if (end == std::string_view::npos) end = domain.size();
     const std::string_view label = domain.substr(start, end - start);
-    if (label.empty() || label.size() > kMaxLabel) return Verdict::Fail;
+    if (label.empty() || label.size() > dns::kMaxLabelBytes) return Verdict::Fail;
     if (label.front() == '-' || label.back() == '-') return Verdict::Fail;
     if (label.size() >= 4 && label[2] == '-' && label[3] == '-') {
       if (starts_with_ace_prefix(label)) return Verdict::NeedsFullCheck;

@@ -1,4 +1,4 @@
-// The profiles on plain ASCII, without ICU or the Unicode tables.
+// The profiles on plain ASCII, without the two-stage Unicode tables.
 //
 // On ASCII, mapping can only fold capitals (B.1 holds no ASCII), NFKC changes
 // nothing, and no ASCII character is RandALCat, so each profile reduces to a
@@ -8,6 +8,8 @@
 #include <array>
 #include <cstdint>
 #include <string_view>
+
+#include "prep/char_tables.h"
 
 namespace quorvel::ascii {
 
@@ -21,14 +23,10 @@ enum Class : std::uint8_t {
 using ClassTable = std::array<std::uint8_t, 256>;
 
 // The eight ASCII characters that only nodeprep prohibits (besides the space
-// and the controls, which it shares with other profiles).
-inline constexpr std::array<char, 8> kNodeOnlyRefused = {'"', '&', '\'', '/', ':', '<', '>', '@'};
-
+// and the controls, which it shares with other profiles), as the generated
+// stringprep table marks them.
 constexpr bool node_only_refused(int b) {
-  for (char c : kNodeOnlyRefused) {
-    if (b == static_cast<unsigned char>(c)) return true;
-  }
-  return false;
+  return b < 0x80 && (tables::generated::ascii_flags[b] & tables::kNodeExtra) != 0;
 }
 
 constexpr ClassTable make_table(bool fold_capitals, bool refuse_space, bool node_extra) {

@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 
+#include "prep/bidi.h"
 #include "prep/char_tables.h"
 #include "prep/profile_ascii.h"
 #include "prep/profiles_twins.h"
@@ -75,9 +76,10 @@ class OutputCheck {
   // `text` is the checked text, valid UTF-8.
   std::optional<ProfileFailure> failure(std::string_view text) const noexcept {
     if (any_ & prohibited_mask_) return ProfileFailure::Prohibited;
+    // First and last are looked up only for a text with a RandALCat character.
     if ((any_ & tables::kRandAL) &&
-        ((any_ & tables::kLCat) || !(first_flags(text) & tables::kRandAL) ||
-         !(last_flags(text) & tables::kRandAL))) {
+        !prep::passes_bidi(any_, first_flags(text), last_flags(text), tables::kRandAL,
+                           tables::kLCat)) {
       return ProfileFailure::Bidi;
     }
     if (any_ & tables::kUnassigned) return ProfileFailure::Unassigned;
@@ -218,8 +220,7 @@ Kept kept_as_written(std::string_view input, const Profile& profile) noexcept {
   }
   if (ascii & profile.prohibited) return Kept::Undecided;
   // The bidi rule: RandALCat only without LCat, and then first and last.
-  if ((any & tables::kRandAL) &&
-      ((any & tables::kLCat) || !(first & tables::kRandAL) || !(last & tables::kRandAL))) {
+  if (!prep::passes_bidi(any, first, last, tables::kRandAL, tables::kLCat)) {
     return Kept::Undecided;
   }
   return profile.case_fold && (ascii & tables::kCaseFold) ? Kept::Lowered : Kept::Unchanged;
