@@ -14,8 +14,8 @@
 #include <cstring>
 #include <string>
 
-#include "corpus.h"
 #include "address/fast/ascii_address.h"
+#include "corpus.h"
 #include "quorvel/address.h"
 
 namespace {

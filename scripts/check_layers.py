@@ -58,8 +58,8 @@ BINDING: dict[str, tuple[str, ...]] = {
 # The one internal interface of the core the binding may read: header-only
 # kernels it shares with the core so that both scan a text the same way.
 BINDING_KERNELS: frozenset[str] = frozenset({
+    "simd/isa.h",
     "simd/scan.h",
-    "simd/short_masks.h",
     "unicode/utf8.h",
 })
 

@@ -4,10 +4,10 @@
 #include <new>
 #include <utility>
 
-#include "support/arguments.h"
 #include "jid/jid_object.h"
 #include "quorvel/address.h"
 #include "quorvel/jid_error.h"
+#include "support/arguments.h"
 
 namespace quorvel::binding {
 

@@ -8,11 +8,11 @@
 #include <optional>
 #include <string_view>
 
-#include "support/arguments.h"
 #include "jid/jid_object.h"
 #include "quorvel/address.h"
 #include "quorvel/jid_error.h"
 #include "quorvel/profiles.h"
+#include "support/arguments.h"
 
 namespace quorvel::binding {
 namespace {

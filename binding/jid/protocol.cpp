@@ -3,10 +3,10 @@
 #include <cstring>
 #include <string>
 
-#include "support/arguments.h"
 #include "jid/jid_object.h"
 #include "quorvel/address.h"
 #include "quorvel/jid_error.h"
+#include "support/arguments.h"
 
 namespace quorvel::binding {
 namespace {

@@ -2,11 +2,11 @@
 #include <string>
 #include <string_view>
 
-#include "support/arguments.h"
 #include "jid/jid_object.h"
 #include "quorvel/address.h"
 #include "quorvel/jid_error.h"
 #include "quorvel/unescape.h"
+#include "support/arguments.h"
 
 namespace quorvel::binding {
 namespace {

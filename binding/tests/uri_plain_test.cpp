@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "simd/short_masks.h"
+#include "simd/isa.h"
 
 namespace quorvel::binding {
 namespace {

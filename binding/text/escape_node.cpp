@@ -2,8 +2,8 @@
 // the core's escape_localpart. The docstring is quorvel.escape_node's own.
 #include <string>
 
-#include "support/arguments.h"
 #include "quorvel/escape.h"
+#include "support/arguments.h"
 #include "text/text.h"
 
 namespace quorvel::binding::text {

@@ -13,10 +13,10 @@
 #include <string_view>
 #include <utility>
 
-#include "support/arguments.h"
 #include "jid/jid_object.h"
 #include "quorvel/address.h"
 #include "simd/scan.h"
+#include "support/arguments.h"
 #include "text/text.h"
 #include "text/uri_plain.h"
 #include "text/uri_record.h"

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "simd/short_masks.h"  // has_avx2, and the x86 intrinsics where there are any
+#include "simd/isa.h"  // has_avx2, and the x86 intrinsics where there are any
 
 namespace quorvel::binding {
 namespace {
@@ -123,16 +123,14 @@ struct UsualMasks {
   std::uint64_t odd, at, slash_or_query, query;
 };
 
-#define QUORVEL_URI_AVX2 __attribute__((target("avx2"), always_inline)) inline
-
-QUORVEL_URI_AVX2 std::uint64_t bits(__m128i m) noexcept {
+QUORVEL_AVX2_INLINE std::uint64_t bits(__m128i m) noexcept {
   return static_cast<std::uint16_t>(_mm_movemask_epi8(m));
 }
-QUORVEL_URI_AVX2 std::uint64_t bits(__m256i m) noexcept {
+QUORVEL_AVX2_INLINE std::uint64_t bits(__m256i m) noexcept {
   return static_cast<std::uint32_t>(_mm256_movemask_epi8(m));
 }
 
-QUORVEL_URI_AVX2 UsualMasks block_masks(__m128i v) noexcept {
+QUORVEL_AVX2_INLINE UsualMasks block_masks(__m128i v) noexcept {
   const __m128i nibbles = _mm_set1_epi8(0x0F);
   const __m128i low = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(kLow.bytes)),
                                        _mm_and_si128(v, nibbles));
@@ -145,7 +143,7 @@ QUORVEL_URI_AVX2 UsualMasks block_masks(__m128i v) noexcept {
           bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('?')))};
 }
 
-QUORVEL_URI_AVX2 UsualMasks block_masks(__m256i v) noexcept {
+QUORVEL_AVX2_INLINE UsualMasks block_masks(__m256i v) noexcept {
   const __m256i nibbles = _mm256_set1_epi8(0x0F);
   const __m256i low = _mm256_shuffle_epi8(_mm256_load_si256(reinterpret_cast<const __m256i*>(kLow.bytes)),
                                           _mm256_and_si256(v, nibbles));
@@ -159,7 +157,7 @@ QUORVEL_URI_AVX2 UsualMasks block_masks(__m256i v) noexcept {
 
 // The masks of n bytes, 16 <= n <= 64: the first block and the last one,
 // which overlaps it (or the middle) and sets the same bits again there.
-__attribute__((target("avx2"))) UsualMasks usual_masks(const char* p, std::size_t n) noexcept {
+QUORVEL_AVX2_TARGET UsualMasks usual_masks(const char* p, std::size_t n) noexcept {
   UsualMasks first, last;
   std::size_t shift;
   if (n < 32) {

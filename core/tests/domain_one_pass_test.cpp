@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "domain/domain_one_pass.h"
-#include "idna_test_file.h"
 #include "domain/prepare_domain.h"
+#include "idna_test_file.h"
 #include "quorvel/profiles.h"
 #include "test_support.h"
 #include "unicode/punycode.h"

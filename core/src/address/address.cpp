@@ -5,8 +5,8 @@
 #include "address/fast/ascii_address.h"
 #include "address/fast/ascii_short.h"
 #include "domain/limits.h"
-#include "quorvel/profiles.h"
 #include "prep/refold.h"
+#include "quorvel/profiles.h"
 #include "simd/scan.h"
 
 namespace quorvel {

@@ -8,10 +8,10 @@
 // Interoperating servers compare the same way.
 #include "domain/prepare_domain.h"
 
-#include "domain/limits.h"
 #include "domain/domain_one_pass.h"
 #include "domain/idna_check.h"
 #include "domain/ip_literal.h"
+#include "domain/limits.h"
 #include "quorvel/profiles.h"
 #include "simd/scan.h"
 

@@ -11,9 +11,9 @@
 
 #include <array>
 
-#include "prep/char_tables.h"
 #include "escape/escape_codes.h"
 #include "escape/escape_twin.h"
+#include "prep/char_tables.h"
 #include "quorvel/address.h"
 #include "unicode/normalize.h"
 #include "unicode/utf8.h"

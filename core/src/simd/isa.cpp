@@ -1,4 +1,4 @@
-#include "simd/short_masks.h"
+#include "simd/isa.h"
 
 namespace quorvel::ascii {
 

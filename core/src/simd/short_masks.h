@@ -16,10 +16,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#define QUORVEL_HAVE_X86_SIMD 1
-#endif
+#include "simd/isa.h"
 
 namespace quorvel::ascii {
 
@@ -38,8 +35,6 @@ struct ShortMasks {
 
   friend bool operator==(const ShortMasks&, const ShortMasks&) = default;
 };
-
-#define QUORVEL_ALWAYS_INLINE __attribute__((always_inline)) inline
 
 // ---- byte at a time -----------------------------------------------------------
 
@@ -85,8 +80,6 @@ inline ShortMasks classify_bytes(const char* text, std::size_t n) noexcept {
 
 #if defined(QUORVEL_HAVE_X86_SIMD)
 
-#define QUORVEL_AVX2_INLINE __attribute__((target("avx2,bmi,bmi2"), always_inline)) inline
-
 namespace detail {
 
 // Range tests on signed bytes: x in [lo, hi] exactly when x + (0x80 - lo),
@@ -109,15 +102,44 @@ struct alignas(32) ConstantTable {
   char bytes[kConstantCount][32];
 };
 
+inline constexpr char kConstantValues[kConstantCount] = {
+    '@', '/', '.', '-', '_', bias('0'), limit('0', '9'), bias('A'), limit('A', 'Z'),
+    bias('a'), limit('a', 'z')};
+
 inline constexpr ConstantTable kConstants = [] {
   ConstantTable t{};
-  const char values[kConstantCount] = {'@', '/', '.', '-', '_', bias('0'), limit('0', '9'),
-                                       bias('A'), limit('A', 'Z'), bias('a'), limit('a', 'z')};
   for (unsigned c = 0; c < kConstantCount; ++c) {
-    for (char& b : t.bytes[c]) b = values[c];
+    for (char& b : t.bytes[c]) b = kConstantValues[c];
   }
   return t;
 }();
+
+// What block16 and block32 compute for byte b, with the same wrapping add
+// and signed compare, in constant arithmetic.
+constexpr bool simd_equal(int b, Constant c) { return static_cast<char>(b) == kConstantValues[c]; }
+constexpr bool simd_in_range(int b, Constant bias_of, Constant limit_of) {
+  const auto sum = static_cast<signed char>(
+      static_cast<unsigned char>(static_cast<unsigned char>(b) + static_cast<unsigned char>(kConstantValues[bias_of])));
+  return sum < static_cast<signed char>(kConstantValues[limit_of]);
+}
+constexpr std::uint8_t simd_classes(int b) {
+  const bool sep = simd_equal(b, kAt) || simd_equal(b, kSlash);
+  const bool upper = simd_in_range(b, kUpperBias, kUpperLimit);
+  const bool plain = simd_in_range(b, kDigitBias, kDigitLimit) || upper ||
+                     simd_in_range(b, kLowerBias, kLowerLimit) || sep || simd_equal(b, kDot) ||
+                     simd_equal(b, kHyphen) || simd_equal(b, kUnderscore);
+  return static_cast<std::uint8_t>((sep ? kIsSep : 0) | (simd_equal(b, kDot) ? kIsDot : 0) |
+                                   (simd_equal(b, kHyphen) ? kIsHyphen : 0) |
+                                   (upper ? kIsCapital : 0) | (plain ? kIsPlain : 0));
+}
+constexpr bool constants_encode_the_byte_table() {
+  for (int b = 0; b < 256; ++b) {
+    if (simd_classes(b) != kByteClasses[static_cast<std::size_t>(b)]) return false;
+  }
+  return true;
+}
+static_assert(constants_encode_the_byte_table(),
+              "the SIMD classifiers' constants must give every byte the class of kByteClasses");
 
 QUORVEL_ALWAYS_INLINE const ConstantTable* opaque_constants() noexcept {
   const ConstantTable* table = &kConstants;
@@ -365,14 +387,5 @@ QUORVEL_AVX2_INLINE ShortMasks classify_avx2(const char* text, std::size_t n) no
 }
 
 #endif  // QUORVEL_HAVE_X86_SIMD
-
-// The instruction sets the fast path is compiled for.
-enum class Isa { Bytes, Sse2, Avx2 };
-
-// True when this processor runs the AVX2 variant (AVX2, BMI1 and BMI2).
-bool has_avx2() noexcept;
-
-// The variant this processor runs best.
-Isa best_isa() noexcept;
 
 }  // namespace quorvel::ascii

@@ -3,10 +3,10 @@
 #include <array>
 #include <cstdint>
 
+#include "simd/scan.h"
 #include "unicode/bidi_rule.h"
 #include "unicode/contextj.h"
 #include "unicode/idna_properties.h"
-#include "simd/scan.h"
 #include "unicode/utf8.h"
 
 namespace quorvel::unicode::idna {

@@ -9,6 +9,7 @@
 
 #include "address/fast/ascii_short.h"
 #include "domain/idna_check.h"
+#include "domain/limits.h"
 #include "prep/profile_ascii.h"
 #include "quorvel/address.h"
 #include "simd/scan.h"
@@ -35,16 +36,45 @@ struct Segment {
   bool labels_ok;          // every label valid for a domain (when it is one)
 };
 
-// Judges one domain label, text[start, end): not empty, at most 63 bytes,
+// Judges one domain label, text[start, end): not empty, not too long for DNS,
 // no hyphen at either end, and no "--" in the third and fourth places
 // (Punycode labels included: those need ICU).
 inline bool label_ok(const unsigned char* p, std::size_t start, std::size_t end) noexcept {
   const std::size_t length = end - start;
-  return length != 0 && length <= 63 && p[start] != '-' && p[end - 1] != '-' &&
+  return length != 0 && length <= dns::kMaxLabelBytes && p[start] != '-' && p[end - 1] != '-' &&
          !(length >= 4 && p[start + 2] == '-' && p[start + 3] == '-');
 }
 
-#if defined(__SSE2__)
+// The printable bytes the SSE2 scan compares with one by one, besides "@"
+// and "/" (which end a segment before their classes count): refused by
+// nodeprep and denied in a domain label, by nodeprep only, by the domain
+// only. The static_assert below holds them to the two tables they encode.
+template <char... Bytes>
+struct ByteSet {
+  static constexpr bool holds(int b) noexcept {
+    return ((b == static_cast<unsigned char>(Bytes)) || ...);
+  }
+};
+using RefusedByBoth = ByteSet<' ', ':', '<', '>'>;
+using RefusedByNodeOnly = ByteSet<'"', '&', '\''>;
+using DeniedInDomainOnly = ByteSet<'#', '%', '?', '[', '\\', ']', '^', '|'>;
+
+constexpr bool byte_sets_encode_the_tables() {
+  for (int b = 0x20; b < 0x7F; ++b) {
+    if (b == '@' || b == '/') continue;
+    const bool node = RefusedByBoth::holds(b) || RefusedByNodeOnly::holds(b);
+    const bool domain = RefusedByBoth::holds(b) || DeniedInDomainOnly::holds(b);
+    if (node != ((ascii::kNodeClasses[static_cast<std::size_t>(b)] & ascii::kRefuse) != 0)) {
+      return false;
+    }
+    if (domain != idna::kDeniedBytes[static_cast<std::size_t>(b)]) return false;
+  }
+  return true;
+}
+static_assert(byte_sets_encode_the_tables(),
+              "the SSE2 scan's byte sets must be nodeprep's and the deny set's printable bytes");
+
+#if defined(QUORVEL_HAVE_X86_SIMD)
 
 // Sixteen bytes classified at once, one bit per byte in each mask.
 struct ChunkMasks {
@@ -67,6 +97,14 @@ inline __m128i splat() noexcept {
   return _mm_load_si128(reinterpret_cast<const __m128i*>(Splat<C>::bytes));
 }
 
+// Every byte of the set compared with v, OR-ed.
+template <char... Bytes>
+inline __m128i equal_any(__m128i v, ByteSet<Bytes...>) noexcept {
+  __m128i m = _mm_setzero_si128();
+  ((m = _mm_or_si128(m, _mm_cmpeq_epi8(v, splat<Bytes>()))), ...);
+  return m;
+}
+
 inline ChunkMasks classify16(const unsigned char* p) noexcept {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   auto eq = [&](__m128i c) { return _mm_cmpeq_epi8(v, c); };
@@ -76,15 +114,9 @@ inline ChunkMasks classify16(const unsigned char* p) noexcept {
   const __m128i capital =
       _mm_and_si128(_mm_cmpgt_epi8(v, splat<'A' - 1>()), _mm_cmplt_epi8(v, splat<'Z' + 1>()));
   // "@" and "/" end a segment, so they never count as refused or denied.
-  const __m128i both = _mm_or_si128(_mm_or_si128(eq(splat<' '>()), eq(splat<':'>())),
-                                    _mm_or_si128(eq(splat<'<'>()), eq(splat<'>'>())));
-  const __m128i node_only =
-      _mm_or_si128(_mm_or_si128(eq(splat<'"'>()), eq(splat<'&'>())), eq(splat<'\''>()));
-  const __m128i domain_only = _mm_or_si128(
-      _mm_or_si128(_mm_or_si128(eq(splat<'#'>()), eq(splat<'%'>())),
-                   _mm_or_si128(eq(splat<'?'>()), eq(splat<'['>()))),
-      _mm_or_si128(_mm_or_si128(eq(splat<'\\'>()), eq(splat<']'>())),
-                   _mm_or_si128(eq(splat<'^'>()), eq(splat<'|'>()))));
+  const __m128i both = equal_any(v, RefusedByBoth{});
+  const __m128i node_only = equal_any(v, RefusedByNodeOnly{});
+  const __m128i domain_only = equal_any(v, DeniedInDomainOnly{});
   return ChunkMasks{mask_of(_mm_or_si128(eq(splat<'@'>()), eq(splat<'/'>()))),
                     mask_of(eq(splat<'.'>())),
                     mask_of(other),
@@ -96,7 +128,7 @@ inline ChunkMasks classify16(const unsigned char* p) noexcept {
 // Scans text[from, ...) up to the next "@" or "/", sixteen bytes at a time,
 // checking the domain label rules at each dot on the way; whether the
 // segment is a localpart or a domain is only known at its end.
-Segment scan_segment(std::string_view text, std::size_t from) noexcept {
+Segment scan_segment_sse2(std::string_view text, std::size_t from) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   std::uint8_t classes = 0;
@@ -145,9 +177,9 @@ Segment scan_segment(std::string_view text, std::size_t from) noexcept {
   return {i, classes, labels_ok};
 }
 
-#else
+#endif
 
-// The classes of each byte, for the byte-at-a-time scan.
+// The classes of each byte, for the byte-at-a-time twin of the scan.
 constexpr std::array<std::uint8_t, 256> kClasses = [] {
   std::array<std::uint8_t, 256> t{};
   for (int b = 0; b < 256; ++b) {
@@ -168,7 +200,7 @@ constexpr std::array<std::uint8_t, 256> kClasses = [] {
 // Scans text[from, ...) up to the next "@" or "/", checking the domain label
 // rules on the way; whether the segment is a localpart or a domain is only
 // known at its end.
-Segment scan_segment(std::string_view text, std::size_t from) noexcept {
+Segment scan_segment_bytes(std::string_view text, std::size_t from) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   std::uint8_t classes = 0;
@@ -188,8 +220,6 @@ Segment scan_segment(std::string_view text, std::size_t from) noexcept {
   return {i, classes, labels_ok};
 }
 
-#endif
-
 void lower_in_place(char* p, std::size_t n) noexcept {
   for (std::size_t i = 0; i < n; ++i) {
     if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] + ('a' - 'A'));
@@ -197,9 +227,10 @@ void lower_in_place(char* p, std::size_t n) noexcept {
 }
 
 
-}  // namespace
-
-PlainLayout long_plain_ascii_layout(std::string_view text) noexcept {
+// One scan for the whole path, a template argument so that the call is
+// direct and inlined as before.
+template <Segment (*scan_segment)(std::string_view, std::size_t) noexcept>
+PlainLayout long_layout(std::string_view text) noexcept {
   // On plain ASCII the three profiles only fold capitals or refuse, and the
   // domain check reduces to label rules and the deny set, so the separator
   // search and every check fit in one pass. IPv4 literals need no special
@@ -218,7 +249,7 @@ PlainLayout long_plain_ascii_layout(std::string_view text) noexcept {
     if (domain.end < text.size() && text[domain.end] == '@') return out;
   }
   const std::size_t domain_size = domain.end - domain_start;
-  if (!domain.labels_ok || domain_size > 253 || (domain.classes & (kOther | kDenied))) return out;
+  if (!domain.labels_ok || domain_size > dns::kMaxDomainBytes || (domain.classes & (kOther | kDenied))) return out;
 
   const std::size_t slash = domain.end < text.size() ? domain.end : std::string_view::npos;
   if (slash != std::string_view::npos) {
@@ -236,8 +267,27 @@ PlainLayout long_plain_ascii_layout(std::string_view text) noexcept {
   return out;
 }
 
+}  // namespace
+
+PlainLayout long_plain_ascii_layout(std::string_view text, ascii::Isa isa) noexcept {
+#if defined(QUORVEL_HAVE_X86_SIMD)
+  // Sixteen bytes a step serve AVX2 processors too: texts this long are rare.
+  if (isa != ascii::Isa::Bytes) return long_layout<scan_segment_sse2>(text);
+#endif
+  (void)isa;
+  return long_layout<scan_segment_bytes>(text);
+}
+
+PlainLayout long_plain_ascii_layout(std::string_view text) noexcept {
+#if defined(QUORVEL_HAVE_X86_SIMD)
+  return long_layout<scan_segment_sse2>(text);
+#else
+  return long_layout<scan_segment_bytes>(text);
+#endif
+}
+
 PlainLayout plain_ascii_layout(std::string_view text, ascii::Isa isa) noexcept {
-  if (text.size() > ascii::kShortLayoutMax) return long_plain_ascii_layout(text);
+  if (text.size() > ascii::kShortLayoutMax) return long_plain_ascii_layout(text, isa);
   return ascii::short_layout(text, isa);
 }
 
@@ -252,7 +302,7 @@ JidValue build_plain(std::string_view text, const PlainLayout& layout) {
 
 Result<JidValue> parse_address_with(std::string_view text, ascii::Isa isa) {
   if (text.size() <= ascii::kShortLayoutMax) return ascii::short_parser(isa)(text);
-  const PlainLayout plain = long_plain_ascii_layout(text);
+  const PlainLayout plain = long_plain_ascii_layout(text, isa);
   if (plain.ok) return build_plain(text, plain);
   return parse_address_general(text);
 }

@@ -27,10 +27,14 @@ inline PlainLayout plain_ascii_layout(std::string_view text) noexcept {
 // the value from its layout (which must be ok; fold_end only, no capitals
 // mask).
 PlainLayout long_plain_ascii_layout(std::string_view text) noexcept;
+// The same with a chosen scan (SSE2 for Sse2 and Avx2, or its byte-table
+// twin), for the tests that hold every variant to the same answers.
+PlainLayout long_plain_ascii_layout(std::string_view text, ascii::Isa isa) noexcept;
 JidValue build_plain(std::string_view text, const PlainLayout& layout);
 
-// parse_address with a chosen variant of the short-text path, for the
-// tests that hold every variant this processor runs to the same answers.
+// parse_address with a chosen variant of the short-text path and of the
+// long-text scan, for the tests that hold every variant this processor runs
+// to the same answers.
 Result<JidValue> parse_address_with(std::string_view text, ascii::Isa isa);
 
 // The general path alone; parse_address tries the fast paths first. For the

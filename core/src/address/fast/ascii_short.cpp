@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
+#include "address/fast/ascii_address.h"
 #include "domain/idna_check.h"
 #include "prep/profile_ascii.h"
-#include "address/fast/ascii_address.h"
 
 namespace quorvel::ascii {
 namespace {
@@ -131,7 +131,7 @@ Result<JidValue> parse_short_sse2(std::string_view text) {
 
 // The same compiled for AVX2: 32 bytes at a time, and the BMI instructions
 // for the mask arithmetic.
-__attribute__((target("avx2,bmi,bmi2"))) Result<JidValue> parse_short_avx2(
+QUORVEL_AVX2_TARGET Result<JidValue> parse_short_avx2(
     std::string_view text) {
   const Avx2Blocks blocks = load_avx2(text.data(), text.size());
   const PlainLayout l = layout(text, classify(blocks, text.size()));
@@ -141,7 +141,7 @@ __attribute__((target("avx2,bmi,bmi2"))) Result<JidValue> parse_short_avx2(
   return adopt_folded(std::move(buffer), text.size(), l);
 }
 
-__attribute__((target("avx2,bmi,bmi2"))) PlainLayout layout_avx2(std::string_view text) noexcept {
+QUORVEL_AVX2_TARGET PlainLayout layout_avx2(std::string_view text) noexcept {
   return layout(text, classify_avx2(text.data(), text.size()));
 }
 
