@@ -21,6 +21,24 @@ Outcome<WriteBorrow> write_borrow(PyObject* obj) {
   return PyError::with_text(PyExc_RuntimeError, "Already borrowed");
 }
 
+namespace {
+
+// The steps every way of constructing shares: an address text parsed (the
+// whole text, resource included, is validated before `bare` drops the
+// resource), or a stored value copied without parsing again.
+Outcome<JidValue> value_from_text(std::string_view text, bool bare) {
+  auto parsed = parse_address(text);
+  if (!parsed.ok()) return raise_invalid_jid(message(parsed.error()));
+  if (bare) strip_resource(parsed.value());
+  return std::move(parsed).value();
+}
+
+JidValue copy_of(const JidValue& source, bool bare) {
+  return bare ? bare_copy(source) : JidValue(source);
+}
+
+}  // namespace
+
 Outcome<std::optional<JidValue>> jid_value_from_object(PyObject* obj, bool bare) {
   if (obj == nullptr || obj == Py_None) return std::optional<JidValue>();
 
@@ -30,7 +48,7 @@ Outcome<std::optional<JidValue>> jid_value_from_object(PyObject* obj, bool bare)
     if (auto borrow = ReadBorrow::try_acquire(as_jid(obj))) {
       const std::optional<JidValue>& source = as_jid(obj)->value;
       if (!source) return std::optional<JidValue>();
-      return std::optional<JidValue>(bare ? bare_copy(*source) : JidValue(*source));
+      return std::optional<JidValue>(copy_of(*source, bare));
     }
     // Held by a writer right now: fall through to the text conversion,
     // which refuses a JID with the usual type error.
@@ -40,11 +58,9 @@ Outcome<std::optional<JidValue>> jid_value_from_object(PyObject* obj, bool bare)
   if (!text) return std::move(text).error();
   if (text.value().empty()) return std::optional<JidValue>();
 
-  auto parsed = parse_address(text.value());
-  if (!parsed.ok()) return raise_invalid_jid(message(parsed.error()));
-  // The whole text, resource included, has been validated at this point.
-  if (bare) strip_resource(parsed.value());
-  return std::optional<JidValue>(std::move(parsed).value());
+  auto value = value_from_text(text.value(), bare);
+  if (!value) return std::move(value).error();
+  return std::optional<JidValue>(std::move(value).value());
 }
 
 namespace {
@@ -127,17 +143,16 @@ std::optional<Outcome<PyRef>> construct_common(PyTypeObject* type, PyObject* arg
     const char* utf8 = PyUnicode_AsUTF8AndSize(arg, &size);
     if (utf8 == nullptr) return Outcome<PyRef>(PyError::fetch());
     if (size == 0) return instantiate_jid(type, std::nullopt);
-    Result<JidValue> parsed = parse_address(std::string_view(utf8, static_cast<std::size_t>(size)));
-    if (!parsed.ok()) return Outcome<PyRef>(raise_invalid_jid(message(parsed.error())));
-    if (bare) strip_resource(parsed.value());
-    return instantiate_jid(type, std::move(parsed).value());
+    auto value = value_from_text(std::string_view(utf8, static_cast<std::size_t>(size)), bare);
+    if (!value) return Outcome<PyRef>(std::move(value).error());
+    return instantiate_jid(type, std::move(value).value());
   }
   if (Py_TYPE(arg) == type) {
     auto borrow = ReadBorrow::try_acquire(as_jid(arg));
     if (!borrow) return std::nullopt;
     const std::optional<JidValue>& source = as_jid(arg)->value;
     if (!source) return instantiate_jid(type, std::nullopt);
-    return instantiate_jid(type, bare ? bare_copy(*source) : JidValue(*source));
+    return instantiate_jid(type, copy_of(*source, bare));
   }
   return std::nullopt;
 }

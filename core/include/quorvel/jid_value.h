@@ -104,8 +104,8 @@ class JidValue {
   // reader slice out of bounds.
   bool valid() const noexcept {
     const std::string_view t = text();
-    if (localpart_end_ != 0 &&
-        (localpart_end_ > kMaxPartBytes || localpart_end_ >= t.size() || t[localpart_end_] != '@')) {
+    if (localpart_end_ != 0 && (localpart_end_ > kMaxPartBytes || localpart_end_ >= t.size() ||
+                                t[localpart_end_] != '@')) {
       return false;
     }
     const std::size_t domain_start = localpart_end_ == 0 ? 0 : localpart_end_ + 1u;

@@ -292,7 +292,8 @@ bool passes(std::string_view text, Changes& changes) noexcept {
   if (!prep::passes_bidi(domain_seen, domain_first, last, kRandAL, kL)) return false;
   changes.capitals = (domain_seen & kCapital) != 0;
   changes.folds = (domain_seen & kFolds) != 0;
-  changes.folded_passes = changes.folds && folded_plain && folded_ascii_length <= dns::kMaxDomainBytes;
+  changes.folded_passes =
+      changes.folds && folded_plain && folded_ascii_length <= dns::kMaxDomainBytes;
   return true;
 }
 

@@ -22,6 +22,15 @@ inline std::uint64_t bytes_equal(std::uint64_t w, unsigned char b) noexcept {
   const std::uint64_t x = w ^ (kOnes * b);
   return ~(((x & ~kHighs) + ~kHighs) | x) & kHighs;
 }
+
+// The byte-at-a-time end of every find_separator variant: p[i, n).
+inline std::size_t find_separator_bytes(const char* p, std::size_t i, std::size_t n) noexcept {
+  for (; i < n; ++i) {
+    if (p[i] == '@' || p[i] == '/') return i;
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace detail
 
 // Each scan comes as a portable twin (words: eight bytes at a time in a
@@ -44,10 +53,7 @@ inline std::size_t find_separator_words(std::string_view s, std::size_t from) no
       }
     }
   }
-  for (; i < n; ++i) {
-    if (p[i] == '@' || p[i] == '/') return i;
-  }
-  return std::string_view::npos;
+  return detail::find_separator_bytes(p, i, n);
 }
 
 // True when every byte is below 0x80.
@@ -92,10 +98,7 @@ inline std::size_t find_separator_sse2(std::string_view s, std::size_t from) noe
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, at), _mm_cmpeq_epi8(v, slash)));
     if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
   }
-  for (; i < n; ++i) {
-    if (p[i] == '@' || p[i] == '/') return i;
-  }
-  return std::string_view::npos;
+  return detail::find_separator_bytes(p, i, n);
 }
 
 inline bool is_ascii_sse2(std::string_view s) noexcept {

@@ -118,8 +118,8 @@ inline constexpr ConstantTable kConstants = [] {
 // and signed compare, in constant arithmetic.
 constexpr bool simd_equal(int b, Constant c) { return static_cast<char>(b) == kConstantValues[c]; }
 constexpr bool simd_in_range(int b, Constant bias_of, Constant limit_of) {
-  const auto sum = static_cast<signed char>(
-      static_cast<unsigned char>(static_cast<unsigned char>(b) + static_cast<unsigned char>(kConstantValues[bias_of])));
+  const auto sum = static_cast<signed char>(static_cast<unsigned char>(
+      static_cast<unsigned char>(b) + static_cast<unsigned char>(kConstantValues[bias_of])));
   return sum < static_cast<signed char>(kConstantValues[limit_of]);
 }
 constexpr std::uint8_t simd_classes(int b) {

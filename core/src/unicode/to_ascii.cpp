@@ -23,7 +23,8 @@ constexpr std::size_t kMaxLabelCharacters = dns::kMaxLabelBytes - kAcePrefix.siz
 // canonical decomposition: a mapped text longer than this (four bytes per
 // character) cannot pass. It is also the size of the stack buffer that
 // holds it, so a verdict never allocates for mapping.
-constexpr std::size_t kMaxMappedBytes = 4 * generated::kMaxCanonicalDecomposition * dns::kMaxDomainBytes;
+constexpr std::size_t kMaxMappedBytes =
+    4 * generated::kMaxCanonicalDecomposition * dns::kMaxDomainBytes;
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 // ZERO WIDTH NON-JOINER and JOINER, the two characters CONTEXTJ is about;
 // no mapping produces either, so the mapping step sees every one.

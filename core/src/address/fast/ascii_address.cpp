@@ -249,7 +249,10 @@ PlainLayout long_layout(std::string_view text) noexcept {
     if (domain.end < text.size() && text[domain.end] == '@') return out;
   }
   const std::size_t domain_size = domain.end - domain_start;
-  if (!domain.labels_ok || domain_size > dns::kMaxDomainBytes || (domain.classes & (kOther | kDenied))) return out;
+  if (!domain.labels_ok || domain_size > dns::kMaxDomainBytes ||
+      (domain.classes & (kOther | kDenied))) {
+    return out;
+  }
 
   const std::size_t slash = domain.end < text.size() ? domain.end : std::string_view::npos;
   if (slash != std::string_view::npos) {

@@ -4,6 +4,7 @@
 
 #include "address/fast/ascii_address.h"
 #include "domain/idna_check.h"
+#include "domain/limits.h"
 #include "prep/profile_ascii.h"
 
 namespace quorvel::ascii {
@@ -43,7 +44,8 @@ bool odd_bytes_ok(const unsigned char* p, std::uint64_t odd, std::size_t domain_
 // path), no hyphen at either end of a label, and no hyphens in the third
 // and fourth places. The last test also fires for some labels shorter than
 // four bytes that are fine; those merely take the general path, which
-// decides them the same way. No label of 63 bytes or fewer is too long.
+// decides them the same way. No label of a text this short is too long.
+static_assert(kShortLayoutMax <= dns::kMaxLabelBytes);
 QUORVEL_ALWAYS_INLINE bool labels_ok(const ShortMasks& m, std::size_t start,
                                      std::size_t end) noexcept {
   const std::uint64_t range = low_bits(end) & ~low_bits(start);
