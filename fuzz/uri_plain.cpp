@@ -1,4 +1,4 @@
-// The plain-URI splitter of quorvel.uri.parse (binding/uri_plain.h): its
+// The plain-URI splitter of quorvel.uri.parse (binding/text/uri_plain.h): its
 // mask route against its byte-at-a-time twin, and decoding what it accepts.
 #include <cstdint>
 #include <cstdlib>

@@ -26,7 +26,7 @@ GroupStore* groups_store(PyObject* obj) noexcept;
 
 // False when the printed --dedupe value `value` certainly reads back as
 // itself. Only a localpart or domain holding a character with a case-folding
-// entry can read back as another address, or not at all (core/src/refold.h),
+// entry can read back as another address, or not at all (core/src/prep/refold.h),
 // and each such character is beyond ASCII or an ASCII capital. The localpart
 // and domain of a printed address come before its first "/", which neither
 // may hold; a printed resource alone is looked at the same way, which is
