@@ -6,7 +6,7 @@
 #include "escape/escape_twin.h"
 #include "prep/char_tables.h"
 #include "unicode/normalize.h"
-#include "unicode/utf8.h"
+#include "unicode/utf8_codec.h"
 
 using namespace quorvel;
 

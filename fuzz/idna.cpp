@@ -9,7 +9,7 @@
 
 #if QUORVEL_HAVE_ICU
 #include "idna_icu_oracle.h"
-#include "unicode/utf8.h"
+#include "unicode/utf8_codec.h"
 #endif
 
 using namespace quorvel;

@@ -60,8 +60,14 @@ BINDING: dict[str, tuple[str, ...]] = {
 BINDING_KERNELS: frozenset[str] = frozenset({
     "simd/isa.h",
     "simd/scan.h",
-    "unicode/utf8.h",
+    "unicode/utf8_codec.h",
 })
+
+# Where the system's headers live: core/src is on the include path of the
+# core, its tests, the fuzz targets and the binding, so a private header that
+# shares its path with one of these (ICU's unicode/utf8.h beside our
+# unicode/) would be found in its place, even by <...>.
+SYSTEM_INCLUDE_DIRS = (pathlib.Path("/usr/include"), pathlib.Path("/usr/local/include"))
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.MULTILINE)
 SOURCES = ("*.h", "*.cpp")
@@ -100,7 +106,8 @@ def sources(folder: pathlib.Path) -> list[pathlib.Path]:
     return sorted(found)
 
 
-def check(root: pathlib.Path) -> list[str]:
+def check(root: pathlib.Path,
+          system_dirs: tuple[pathlib.Path, ...] = SYSTEM_INCLUDE_DIRS) -> list[str]:
     errors = table_errors("LAYERS", LAYERS) + table_errors("BINDING", BINDING)
     if errors:
         return errors
@@ -156,6 +163,12 @@ def check(root: pathlib.Path) -> list[str]:
             if layer is not None and layer not in allowed:
                 errors.append(f"{where}: includes {name} of {layer}, above {own}")
 
+    for path in sources(src):
+        rel = path.relative_to(src).as_posix()
+        for system in system_dirs:
+            if (system / rel).is_file():
+                errors.append(f"core/src/{rel}: shadows the system header {system / rel}")
+
     # The binding: public headers, the declared kernels, and its own folders
     # by their table.
     for path in sources(binding):
@@ -186,8 +199,12 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--root", type=pathlib.Path,
                         default=pathlib.Path(__file__).resolve().parent.parent)
+    parser.add_argument("--system-include", type=pathlib.Path, action="append",
+                        help="a system include folder (default: %s)"
+                        % " ".join(map(str, SYSTEM_INCLUDE_DIRS)))
     args = parser.parse_args()
-    errors = check(args.root)
+    system = tuple(args.system_include) if args.system_include else SYSTEM_INCLUDE_DIRS
+    errors = check(args.root, system)
     for e in errors:
         print(e, file=sys.stderr)
     if not errors:

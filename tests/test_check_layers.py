@@ -50,7 +50,7 @@ def test_the_tree_passes():
 # message must say)
 FAULTS = [
     ("core/src/unicode/normalize.cpp", "address/fast/ascii_address.h", None, "above unicode"),
-    ("core/src/tables/normalization.h", "unicode/utf8.h", None, "above tables"),
+    ("core/src/tables/normalization.h", "unicode/utf8_codec.h", None, "above tables"),
     ("core/src/simd/scan.h", "quorvel/address.h", None, "above simd"),
     ("core/src/domain/prepare_domain.cpp", "escape/escape_codes.h", None, "above domain"),
     ("core/src/prep/profiles.cpp", "precis/profiles.h", "core/src/precis/profiles.h",
@@ -110,3 +110,15 @@ def test_a_source_outside_every_layer_fails(tree, create, message):
     result = _run(tree)
     assert result.returncode == 1
     assert message in result.stderr, result.stderr
+
+
+def test_a_private_header_that_shadows_a_system_header_fails(tree, tmp_path):
+    system = tmp_path / "system"
+    (system / "unicode").mkdir(parents=True)
+    (system / "unicode" / "utf8.h").write_text("#pragma once\n", encoding="utf-8")
+    args = [sys.executable, str(SCRIPT), "--root", str(tree), "--system-include", str(system)]
+    assert subprocess.run(args, capture_output=True, timeout=60).returncode == 0
+    (tree / "core/src/unicode/utf8.h").write_text("#pragma once\n", encoding="utf-8")
+    result = subprocess.run(args, capture_output=True, text=True, timeout=60)
+    assert result.returncode == 1
+    assert "shadows the system header" in result.stderr, result.stderr

@@ -14,7 +14,7 @@
 #include "quorvel/address.h"
 #include "quorvel/jid_error.h"
 #include "simd/scan.h"
-#include "unicode/utf8.h"
+#include "unicode/utf8_codec.h"
 
 namespace quorvel::binding::blocks {
 namespace {

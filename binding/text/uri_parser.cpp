@@ -20,7 +20,7 @@
 #include "text/text.h"
 #include "text/uri_plain.h"
 #include "text/uri_record.h"
-#include "unicode/utf8.h"
+#include "unicode/utf8_codec.h"
 
 namespace quorvel::binding::text {
 namespace {

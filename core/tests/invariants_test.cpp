@@ -14,7 +14,7 @@
 #include "prep/refold.h"
 #include "test_support.h"
 #include "unicode/normalize.h"
-#include "unicode/utf8.h"
+#include "unicode/utf8_codec.h"
 #include "unicode_data.h"
 
 namespace quorvel {

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "quorvel_core.h"
-#include "unicode/utf8.h"
+#include "unicode/utf8_codec.h"
 
 namespace quorvel::testing {
 

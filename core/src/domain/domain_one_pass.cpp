@@ -11,7 +11,7 @@
 #include "unicode/bidi_rule.h"
 #include "unicode/idna_properties.h"
 #include "unicode/punycode.h"
-#include "unicode/utf8.h"
+#include "unicode/utf8_codec.h"
 
 namespace quorvel::domain_one_pass {
 namespace {

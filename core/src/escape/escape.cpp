@@ -16,7 +16,7 @@
 #include "prep/char_tables.h"
 #include "quorvel/address.h"
 #include "unicode/normalize.h"
-#include "unicode/utf8.h"
+#include "unicode/utf8_codec.h"
 
 namespace quorvel {
 namespace {

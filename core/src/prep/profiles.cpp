@@ -30,7 +30,7 @@
 #include "quorvel/profiles.h"
 #include "simd/scan.h"
 #include "unicode/normalize.h"
-#include "unicode/utf8.h"
+#include "unicode/utf8_codec.h"
 
 namespace quorvel {
 namespace {

@@ -1,7 +1,7 @@
 #include "prep/refold.h"
 
 #include "prep/char_tables.h"
-#include "unicode/utf8.h"
+#include "unicode/utf8_codec.h"
 
 namespace quorvel {
 

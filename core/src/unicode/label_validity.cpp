@@ -7,7 +7,7 @@
 #include "unicode/bidi_rule.h"
 #include "unicode/contextj.h"
 #include "unicode/idna_properties.h"
-#include "unicode/utf8.h"
+#include "unicode/utf8_codec.h"
 
 namespace quorvel::unicode::idna {
 namespace {

@@ -12,7 +12,7 @@
 #include "unicode/canonical_order.h"
 #include "unicode/element_buffer.h"
 #include "unicode/normalization_data.h"
-#include "unicode/utf8.h"
+#include "unicode/utf8_codec.h"
 
 namespace quorvel::unicode {
 namespace {

@@ -9,7 +9,7 @@
 #include "unicode/normalize.h"
 #include "unicode/punycode.h"
 #include "unicode/text_buffer.h"
-#include "unicode/utf8.h"
+#include "unicode/utf8_codec.h"
 
 namespace quorvel::unicode::idna {
 namespace {
