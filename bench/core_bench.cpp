@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "ascii_address.h"
+#include "address/fast/ascii_address.h"
 #include "corpus.h"
-#include "idna_check.h"
+#include "domain/idna_check.h"
 #include "quorvel/address.h"
 #include "quorvel/profiles.h"
 

@@ -14,8 +14,8 @@
 #include <cstring>
 #include <string>
 
+#include "address/fast/ascii_address.h"
 #include "corpus.h"
-#include "ascii_address.h"
 #include "quorvel/address.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "quorvel/jid.h"
-#include "refold.h"
+#include "prep/refold.h"
+#include "quorvel_core.h"
 
 namespace quorvel::fuzz {
 
@@ -81,6 +81,7 @@ void check_fixed_point(Prepare prepare, const std::string& out, bool folds,
 // text it came from.
 inline void check_value(const JidValue& v, std::string_view input) {
   const std::string_view t = text(v);
+  QUORVEL_CHECK(v.valid(), input);
   QUORVEL_CHECK(v.localpart_end() <= t.size() && v.slash_position() <= t.size(), input);
   if (v.localpart_end() != 0) QUORVEL_CHECK(t[v.localpart_end()] == '@', input);
   if (v.slash_position() != 0) {

@@ -2,11 +2,11 @@
 // the general one, and what an escaped localpart must be: a localpart that
 // prepares to itself, unescapes to the text as Nodeprep maps it, and
 // escapes back to itself from that display text.
-#include "char_tables.h"
 #include "checks.h"
-#include "escape_general.h"
+#include "escape/escape_twin.h"
+#include "prep/char_tables.h"
 #include "unicode/normalize.h"
-#include "utf8.h"
+#include "unicode/utf8_codec.h"
 
 using namespace quorvel;
 

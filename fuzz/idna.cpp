@@ -4,12 +4,12 @@
 // every text of characters its Unicode version has, up to the listed
 // differences.
 #include "checks.h"
-#include "idna_check.h"
+#include "domain/idna_check.h"
 #include "unicode/to_ascii.h"
 
 #if QUORVEL_HAVE_ICU
 #include "idna_icu_oracle.h"
-#include "utf8.h"
+#include "unicode/utf8_codec.h"
 #endif
 
 using namespace quorvel;

@@ -1,6 +1,6 @@
 // Any bytes as an address: no crash, and a success or failure that agrees
 // with preparing the raw parts one by one.
-#include "ascii_address.h"
+#include "address/fast/ascii_address.h"
 #include "checks.h"
 
 using namespace quorvel;

@@ -3,10 +3,10 @@
 // non-ASCII text agreeing with the general one, and a fixed point on its own
 // output.
 #include "checks.h"
-#include "idna_check.h"
-#include "ip_literal.h"
-#include "prepare_domain.h"
-#include "scan.h"
+#include "domain/idna_check.h"
+#include "domain/ip_literal.h"
+#include "domain/prepare_domain.h"
+#include "simd/scan.h"
 
 using namespace quorvel;
 

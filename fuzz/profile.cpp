@@ -4,7 +4,7 @@
 // fixed point on its own output. The prepare_* wrappers add the emptiness and
 // length kinds.
 #include "checks.h"
-#include "profile_general.h"
+#include "prep/profiles_twins.h"
 
 using namespace quorvel;
 

@@ -1,4 +1,4 @@
-// The plain-URI splitter of quorvel.uri.parse (binding/uri_plain.h): its
+// The plain-URI splitter of quorvel.uri.parse (binding/text/uri_plain.h): its
 // mask route against its byte-at-a-time twin, and decoding what it accepts.
 #include <cstdint>
 #include <cstdlib>
@@ -6,7 +6,7 @@
 #include <string>
 
 #include "checks.h"
-#include "uri_plain.h"
+#include "text/uri_plain.h"
 
 using namespace quorvel;
 

@@ -8,6 +8,11 @@ cd "$QUORVEL_ROOT"
 
 ensure_build_packages
 
+# Cheap and first: an include that runs back up a layer fails the run before
+# minutes of building.
+log "layers of the core and the binding"
+python3 scripts/check_layers.py
+
 log "building the core and its tests"
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_BUILD_TESTS=ON \
   -DQUORVEL_WERROR=ON >/dev/null

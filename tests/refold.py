@@ -1,5 +1,5 @@
 """Which stored parts may read back as something else, for the test suite
-and the Python fuzz harness (the core's twin is core/src/refold.h).
+and the Python fuzz harness (the core's twin is core/src/prep/refold.h).
 
 Nodeprep and nameprep fold case with Table B.2 of RFC 3454 (Unicode 3.2)
 before they normalise with current data, so normalisation can leave a

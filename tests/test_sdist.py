@@ -14,8 +14,8 @@ from cli_support import ROOT
 ALLOWED_TOP = {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "README.md", "LICENSE",
                "core", "binding", "python", "data"}
 REQUIRED = ["pyproject.toml", "CMakeLists.txt", "README.md", "LICENSE", "core/CMakeLists.txt",
-            "core/include/quorvel/jid.h", "core/src/address.cpp", "binding/CMakeLists.txt",
-            "binding/jid.cpp", "binding/_build.py.in", "python/quorvel/__init__.py",
+            "core/include/quorvel/address.h", "core/src/address/address.cpp", "binding/CMakeLists.txt",
+            "binding/jid/jid.cpp", "binding/_build.py.in", "python/quorvel/__init__.py",
             "python/quorvel/cli.py", "python/quorvel/jid.pyi", "python/quorvel/py.typed",
             "data/unicode/LICENSE-UNICODE"]
 

@@ -284,7 +284,7 @@ def _parsed(read, text):
         return type(error), error.args
 
 
-# What the native route takes (binding/uri_plain.h) and what it must hand on:
+# What the native route takes (binding/text/uri_plain.h) and what it must hand on:
 # each of the ten characters the path parts differ on, encodings of "@" and
 # "/", bad encodings, bad UTF-8, an IP literal, queries and fragments.
 PLAIN_CASES = [

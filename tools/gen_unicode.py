@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the address core's Unicode tables from the pinned data files.
 
-    python3 tools/gen_unicode.py            # rewrite core/src/unicode/generated/
+    python3 tools/gen_unicode.py            # rewrite core/src/tables/
     python3 tools/gen_unicode.py --check    # exit 1 if any generated file differs
 
 Each module in tools/unicode/ listed in MODULES exposes
@@ -18,7 +18,7 @@ import sys
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 DATA = ROOT / "data"
-OUT = ROOT / "core" / "src" / "unicode" / "generated"
+OUT = ROOT / "core" / "src" / "tables"
 
 # Generator modules, each owning the files it returns.
 MODULES: tuple[str, ...] = (

@@ -1,7 +1,7 @@
 // The plain-URI splitter against its byte-at-a-time twin: every short text
 // over the bytes the rules tell apart, every byte in every place of texts
 // of each length the mask route reads, and random longer ones.
-#include "uri_plain.h"
+#include "text/uri_plain.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "short_masks.h"
+#include "simd/isa.h"
 
 namespace quorvel::binding {
 namespace {

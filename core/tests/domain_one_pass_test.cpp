@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "domain_one_pass.h"
+#include "domain/domain_one_pass.h"
+#include "domain/prepare_domain.h"
 #include "idna_test_file.h"
-#include "prepare_domain.h"
 #include "quorvel/profiles.h"
 #include "test_support.h"
 #include "unicode/punycode.h"

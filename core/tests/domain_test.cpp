@@ -2,9 +2,9 @@
 
 #include <random>
 
-#include "domain_limits.h"
-#include "idna_check.h"
-#include "ip_literal.h"
+#include "domain/idna_check.h"
+#include "domain/ip_literal.h"
+#include "domain/limits.h"
 #include "test_support.h"
 
 namespace quorvel {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "char_tables.h"
-#include "escape_general.h"
+#include "escape/escape_twin.h"
+#include "prep/char_tables.h"
 #include "test_support.h"
 
 namespace quorvel {

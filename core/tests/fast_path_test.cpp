@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "ascii_address.h"
+#include "address/fast/ascii_address.h"
 #include "test_support.h"
 
 namespace quorvel {

@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "char_tables.h"
+#include "prep/char_tables.h"
 #include "unicode/normalize.h"
 #include "unicode_data.h"
 

@@ -9,9 +9,9 @@
 #include <set>
 #include <string>
 
-#include "unicode/generated/idna_mapping_16_0_0.h"
-#include "idna_check.h"
+#include "domain/idna_check.h"
 #include "idna_test_file.h"
+#include "tables/idna_mapping_16_0_0.h"
 #include "test_support.h"
 #include "unicode/to_ascii.h"
 

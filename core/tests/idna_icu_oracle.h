@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "idna_check.h"
+#include "domain/idna_check.h"
 #include "unicode/to_ascii.h"
 
 namespace quorvel::testing {

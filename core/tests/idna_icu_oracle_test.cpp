@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "idna_check.h"
+#include "domain/idna_check.h"
 #include "test_support.h"
 #include "unicode/to_ascii.h"
 

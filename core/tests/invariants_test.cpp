@@ -10,12 +10,12 @@
 #include <random>
 #include <sstream>
 
-#include "char_tables.h"
-#include "refold.h"
+#include "prep/char_tables.h"
+#include "prep/refold.h"
 #include "test_support.h"
 #include "unicode/normalize.h"
+#include "unicode/utf8_codec.h"
 #include "unicode_data.h"
-#include "utf8.h"
 
 namespace quorvel {
 namespace {
@@ -59,6 +59,7 @@ TEST(Invariants, GeneratedAddresses) {
     ++parsed;
     const JidValue& v = *r;
     const std::string_view t = v.text();
+    ASSERT_TRUE(v.valid()) << t;
 
     // Positions slice the text.
     std::string rebuilt;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "profile_general.h"
+#include "prep/profiles_twins.h"
 #include "test_support.h"
 
 namespace quorvel {

@@ -7,7 +7,7 @@
 #include <random>
 #include <set>
 
-#include "char_tables.h"
+#include "prep/char_tables.h"
 #include "unicode/normalize.h"
 #include "unicode_data.h"
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "quorvel/jid.h"
-#include "utf8.h"
+#include "quorvel_core.h"
+#include "unicode/utf8_codec.h"
 
 namespace quorvel::testing {
 

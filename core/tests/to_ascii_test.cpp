@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "idna_check.h"
+#include "domain/idna_check.h"
 #include "test_support.h"
 #include "unicode/label_validity.h"
 #include "unicode/to_ascii.h"

@@ -98,5 +98,53 @@ TEST(Values, EqualityIsByteEqualityOfText) {
   EXPECT_FALSE(parsed("a@b") == parsed("a@b/c"));
 }
 
+
+// valid() against hand-made positions: each row breaks one invariant of the
+// diagram in jid_value.h, or keeps them all.
+struct ShapeRow {
+  std::string text;
+  int localpart_end;
+  int slash_position;
+  bool valid;
+};
+
+class ShapeTest : public ::testing::TestWithParam<ShapeRow> {};
+
+TEST_P(ShapeTest, ValidHoldsExactlyTheInvariants) {
+  const ShapeRow& row = GetParam();
+  const JidValue v(row.text, static_cast<std::uint16_t>(row.localpart_end),
+                   static_cast<std::uint16_t>(row.slash_position));
+  EXPECT_EQ(v.valid(), row.valid) << row.text << " " << row.localpart_end << " "
+                                  << row.slash_position;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ShapeTest,
+    ::testing::Values(
+        ShapeRow{"example.com", 0, 0, true}, ShapeRow{"a@b", 1, 0, true},
+        ShapeRow{"b/c", 0, 1, true}, ShapeRow{"a@b/c", 1, 3, true},
+        ShapeRow{"a@b/c@d/e", 1, 3, true},
+        ShapeRow{"", 0, 0, false},             // no domain
+        ShapeRow{"a@b", 2, 0, false},          // localpart_end not on the "@"
+        ShapeRow{"a@", 1, 0, false},           // empty domain
+        ShapeRow{"a@/c", 1, 2, false},         // empty domain before the slash
+        ShapeRow{"b/", 0, 1, false},           // empty resource
+        ShapeRow{"b/c", 0, 2, false},          // slash_position not on the "/"
+        ShapeRow{"a@b/c", 1, 9, false},        // past the end
+        ShapeRow{"a@b", 7, 0, false},          // past the end
+        ShapeRow{std::string(1023, 'n') + "@d", 1023, 0, true},
+        ShapeRow{std::string(1024, 'n') + "@d", 1024, 0, false},
+        ShapeRow{"d/" + std::string(1023, 'r'), 0, 1, true},
+        ShapeRow{"d/" + std::string(1024, 'r'), 0, 1, false}));
+
+TEST(Values, EveryBuilderAndParserKeepsTheInvariants) {
+  for (std::string_view text : {"d", "n@d", "d/r", "n@d/r", "N@D/R", "n@d/r@s/t", "[::1]/x"}) {
+    const Result<JidValue> r = parse_address(text);
+    ASSERT_TRUE(r) << text;
+    EXPECT_TRUE(r->valid()) << text;
+    EXPECT_TRUE(bare_copy(*r).valid()) << text;
+  }
+}
+
 }  // namespace
 }  // namespace quorvel

@@ -71,7 +71,7 @@ def may_read_back_otherwise(value: str) -> bool:
     ASCII or an ASCII capital. Both parts come before the first "/" of a
     printed address; a printed resource is looked at the same way, which is
     only cautious. Groups.render stops at such values (the same rule in
-    binding/groups_type.cpp) so that write_groups checks them, and
+    binding/blocks/groups_type.cpp) so that write_groups checks them, and
     write_groups reads back no other value.
     """
     head = value.partition("/")[0]

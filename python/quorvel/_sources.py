@@ -89,7 +89,7 @@ def skipped(line: bytes) -> bool:
 
     Neither can be an address (a space is refused in a localpart and "#" in
     a domain), while "#room@irc.example" is one and is read. The native block
-    route (binding/normalise_block.cpp) applies the same rule.
+    route (binding/blocks/normalise_block.cpp) applies the same rule.
     """
     return not line or line == b"#" or line.startswith(b"# ")
 

@@ -253,7 +253,7 @@ if TYPE_CHECKING:
 def _parse_slowly(uri: str) -> XmppUri:
     """Any URI: parse's general route and the slow twin of its native one.
 
-    The native route (quorvel._text, binding/uri_plain.h) reads the plain
+    The native route (quorvel._text, binding/text/uri_plain.h) reads the plain
     URI: "xmpp:", an ASCII path with nothing to decode that could move its
     split, and at most a bare action. It hands everything else here, faults
     included, so every error is raised and worded by this function.

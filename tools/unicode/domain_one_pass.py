@@ -1,4 +1,4 @@
-"""The table of the one-pass domain preparation (core/src/domain_one_pass.cpp).
+"""The table of the one-pass domain preparation (core/src/domain/domain_one_pass.cpp).
 
 A domain is prepared twice over: the UTS #46 check (17.0 mapping, NFC,
 validity, bidi) and then nameprep (B.1, B.2, NFKC, prohibited output, bidi,

@@ -1,17 +1,19 @@
 """Tables for the UTS #46 (IDNA) check of domains.
 
-Writes into core/src/unicode/generated/:
+Writes into core/src/tables/:
 
 - idna_mapping_17_0_0.h: the UTS #46 17.0.0 mapping table, the one the
   address core uses;
 - idna_mapping_16_0_0.h: the 16.0.0 table, included by the tests only, to
   run the 16.0.0 conformance file against the same code;
+- idna_mapping_layout.h: the shape both tables share, written from the
+  constants below so that the reader and the packer cannot drift apart;
 - idna_properties.h: the Unicode 17.0 properties the validity criteria read
   (Bidi_Class, Joining_Type, General_Category=Mark, virama), and the longest
   canonical decomposition, which bounds how far normalisation can shrink a
   text.
 
-A mapping table value is 16 bits (see core/src/unicode/idna_mapping.h): the
+A mapping table value is 16 bits (see core/src/tables/idna_mapping_layout.h): the
 status in bits 0-2; for "mapped", bits 3-15 index a record of the mapping
 (offset and length in a pool of UTF-8 bytes); for the other statuses bit 3
 says that the code point is not simple for NFC (NFC_Quick_Check is not Yes,
@@ -28,9 +30,12 @@ from . import emit, ucd
 
 MAPPING_VERSIONS = ("17.0.0", "16.0.0")
 
-# Status numbers, as in core/src/unicode/idna_mapping.h.
+# Status numbers, as in core/src/unicode/idna_mapping.h; the bit fields as in
+# core/src/tables/idna_mapping_layout.h.
 STATUS = {"valid": 0, "deviation": 1, "ignored": 2, "disallowed": 3, "mapped": 4}
 NFC_ATTENTION = 1 << 3
+# A mapped value keeps its record number above the status bits.
+RECORD_SHIFT = 3
 RECORD_LENGTH_BITS = 6
 RECORD_ATTENTION = 1 << RECORD_LENGTH_BITS
 RECORD_OFFSET_SHIFT = RECORD_LENGTH_BITS + 1
@@ -144,8 +149,8 @@ def mapping_header(version: str, status: list[str], mapping: list[tuple[int, ...
             records.append((len(pool) << RECORD_OFFSET_SHIFT) | attention | len(utf8))
             record_of[m] = len(records) - 1
             pool += utf8
-        values.append(STATUS["mapped"] | (record_of[m] << 3))
-    assert len(records) < 1 << 13 and len(pool) < 1 << (32 - RECORD_OFFSET_SHIFT)
+        values.append(STATUS["mapped"] | (record_of[m] << RECORD_SHIFT))
+    assert len(records) < 1 << (16 - RECORD_SHIFT) and len(pool) < 1 << (32 - RECORD_OFFSET_SHIFT)
     shifts, (top, middle, blocks), size = emit.smallest_three_stage_arrays(values, (2, 2, 2))
     assert max(top) <= 0xFFFF and max(middle) <= 0xFFFF
     size += len(records) * 4 + len(pool)
@@ -153,7 +158,7 @@ def mapping_header(version: str, status: list[str], mapping: list[tuple[int, ...
     text = (emit.header("uts46")
             + f"// The UTS #46 mapping table {version} (IdnaMappingTable-{version}.txt):\n"
             f"// {len(records)} distinct mappings in {len(pool)} bytes of UTF-8, {size} bytes"
-            " in all.\n#pragma once\n\n#include <cstdint>\n\n#include \"unicode/idna_mapping.h\"\n\n"
+            " in all.\n#pragma once\n\n#include <cstdint>\n\n#include \"tables/idna_mapping_layout.h\"\n\n"
             f"namespace quorvel::unicode::idna::generated::{ns} {{\n\n"
             + emit.c_array("std::uint16_t", "kTop", top)
             + emit.c_array("std::uint16_t", "kMiddle", middle)
@@ -242,6 +247,37 @@ def properties_header(data: pathlib.Path) -> tuple[str, int]:
     return text, size
 
 
+def layout_header() -> str:
+    """The shape of the mapping tables, from the same constants that pack them."""
+    return (emit.header("uts46")
+            + "// The shape of a UTS #46 mapping table (idna_mapping_*.h): the three look-up\n"
+            "// stages and the bit fields of a value and of a record. Each table includes\n"
+            "// this and nothing else of the core; unicode/idna_mapping.h reads them.\n"
+            "#pragma once\n\n#include <cstdint>\n#include <string_view>\n\n"
+            "namespace quorvel::unicode::idna {\n\n"
+            "// A three-stage table: top, middle and blocks, then records of mappings\n"
+            "// (offset and length in a pool of UTF-8 bytes).\n"
+            "struct MappingTable {\n"
+            "  const std::uint16_t* top;\n"
+            "  const std::uint16_t* middle;\n"
+            "  const std::uint16_t* blocks;\n"
+            "  unsigned shift1;\n"
+            "  unsigned shift2;\n"
+            "  const std::uint32_t* records;\n"
+            "  const unsigned char* pool;\n"
+            "  std::string_view version;\n"
+            "};\n\n"
+            "namespace detail {\n"
+            f"inline constexpr std::uint16_t kStatusMask = {NFC_ATTENTION - 1:#x};\n"
+            f"inline constexpr std::uint16_t kAttentionBit = {NFC_ATTENTION:#x};\n"
+            f"inline constexpr unsigned kRecordShift = {RECORD_SHIFT};\n"
+            f"inline constexpr std::uint32_t kRecordLengthMask = {RECORD_ATTENTION - 1:#x};\n"
+            f"inline constexpr std::uint32_t kRecordAttentionBit = {RECORD_ATTENTION:#x};\n"
+            f"inline constexpr unsigned kRecordOffsetShift = {RECORD_OFFSET_SHIFT};\n"
+            "}  // namespace detail\n\n"
+            "}  // namespace quorvel::unicode::idna\n")
+
+
 def generate(data: pathlib.Path) -> dict[str, str]:
     ccc = ccc_map(data)
     simple = nfc_simple(data, ccc)
@@ -251,5 +287,6 @@ def generate(data: pathlib.Path) -> dict[str, str]:
         check_mapping_assumptions(version, status, mapping)
         text, _ = mapping_header(version, status, mapping, simple)
         files[f"idna_mapping_{version.replace('.', '_')}.h"] = text
+    files["idna_mapping_layout.h"] = layout_header()
     files["idna_properties.h"], _ = properties_header(data)
     return files

@@ -12,8 +12,8 @@
 
 namespace quorvel {
 
-// The longest localpart or resourcepart, in UTF-8 bytes after preparation.
-inline constexpr std::size_t kMaxPartBytes = 1023;
+// kMaxPartBytes, the longest localpart or resourcepart, is in jid_value.h
+// with the positions it bounds.
 
 Result<JidValue> parse_address(std::string_view text);
 Result<JidValue> parse_bare_address(std::string_view text);

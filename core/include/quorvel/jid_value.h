@@ -1,7 +1,35 @@
 // JidValue: one prepared address, stored as a single owned buffer plus the
 // byte positions of its two separators.
+//
+//   localpart@domain/resource           text(), size() bytes
+//   ^        ^      ^
+//   0        |      slash_position      the "/", or 0 when there is none
+//            localpart_end              the "@", or 0 when there is none
+//
+//   example.com                         localpart_end 0, slash_position 0
+//   juliet@example.com                  localpart_end 6, slash_position 0
+//   example.com/balcony                 localpart_end 0, slash_position 11
+//   juliet@example.com/balcony          localpart_end 6, slash_position 18
+//
+// 0 can stand for "none" because neither separator can be the first byte:
+// a localpart or a domain is never empty. The domain is text[d, e) with d =
+// localpart_end + 1 (or 0) and e = slash_position (or size()).
+//
+// The invariants, which valid() checks:
+//   1. localpart_end == 0, or 1 <= localpart_end <= kMaxPartBytes and
+//      text[localpart_end] == '@';
+//   2. slash_position == 0, or text[slash_position] == '/' and the domain
+//      before it is not empty (slash_position > d);
+//   3. with no slash, the domain runs to the end and is not empty (size() > d);
+//   4. the resource after a slash is 1 to kMaxPartBytes bytes;
+//   5. both positions fit 16 bits, so the bare part (everything before the
+//      slash) is at most kMaxPosition bytes; size() fits 32 bits.
+// Every part is prepared text: the builders and the parser make values only
+// from prepared parts, and valid() checks only the shape, not the profiles.
 #pragma once
 
+#include <cassert>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +39,11 @@
 #include <string_view>
 
 namespace quorvel {
+
+// The longest localpart or resourcepart, in UTF-8 bytes after preparation.
+inline constexpr std::size_t kMaxPartBytes = 1023;
+// The largest position a value stores.
+inline constexpr std::size_t kMaxPosition = 0xFFFF;
 
 class JidValue {
  public:
@@ -34,7 +67,9 @@ class JidValue {
     if (!text.empty()) std::memcpy(data_.get(), text.data(), text.size());
   }
 
-  // Takes ownership of `size` bytes allocated with allocate().
+  // Takes ownership of `size` bytes allocated with allocate(). Nothing
+  // parses the text again, so the caller's positions must keep the
+  // invariants; debug builds check them.
   static JidValue adopt(Buffer data, std::uint32_t size,
                         std::uint16_t localpart_end,
                         std::uint16_t slash_position) noexcept {
@@ -43,6 +78,7 @@ class JidValue {
     v.size_ = size;
     v.localpart_end_ = localpart_end;
     v.slash_position_ = slash_position;
+    assert(v.valid());
     return v;
   }
   static Buffer allocate(std::size_t size) {
@@ -61,6 +97,22 @@ class JidValue {
   std::uint16_t localpart_end() const noexcept { return localpart_end_; }
   std::uint16_t slash_position() const noexcept { return slash_position_; }
   bool is_bare() const noexcept { return slash_position_ == 0; }
+
+  // The invariants of the diagram above, on the positions and the two
+  // separators. For values adopted without a parse (a copy restored from
+  // storage, a fast path's layout), where a wrong position would make every
+  // reader slice out of bounds.
+  bool valid() const noexcept {
+    const std::string_view t = text();
+    if (localpart_end_ != 0 && (localpart_end_ > kMaxPartBytes || localpart_end_ >= t.size() ||
+                                t[localpart_end_] != '@')) {
+      return false;
+    }
+    const std::size_t domain_start = localpart_end_ == 0 ? 0 : localpart_end_ + 1u;
+    if (slash_position_ == 0) return t.size() > domain_start;
+    return slash_position_ > domain_start && slash_position_ + 1u < t.size() &&
+           t[slash_position_] == '/' && t.size() - slash_position_ - 1 <= kMaxPartBytes;
+  }
 
   // Drops "/" and the resource; the buffer keeps its capacity.
   void truncate_to_bare() noexcept {

@@ -1,4 +1,4 @@
-#include "bidi_rule.h"
+#include "unicode/bidi_rule.h"
 
 #include <initializer_list>
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "idna_properties.h"
+#include "unicode/idna_properties.h"
 
 namespace quorvel::unicode::idna {
 

@@ -1,4 +1,4 @@
-#include "contextj.h"
+#include "unicode/contextj.h"
 
 namespace quorvel::unicode::idna {
 

@@ -3,7 +3,7 @@
 // character at a time, so that the label is judged in the pass that reads it.
 #pragma once
 
-#include "idna_properties.h"
+#include "unicode/idna_properties.h"
 
 namespace quorvel::unicode::idna {
 

@@ -1,6 +1,6 @@
-#include "idna_mapping.h"
+#include "unicode/idna_mapping.h"
 
-#include "generated/idna_mapping_17_0_0.h"
+#include "tables/idna_mapping_17_0_0.h"
 
 namespace quorvel::unicode::idna {
 

@@ -1,5 +1,5 @@
 // The UTS #46 mapping table: what the first processing step does to each code
-// point. Tables are generated per version (generated/idna_mapping_*.h); the
+// point. Tables are generated per version (tables/idna_mapping_*.h); the
 // address core uses 17.0.0, the tests also 16.0.0, whose conformance file
 // proves the code that reads them.
 #pragma once
@@ -8,21 +8,11 @@
 #include <cstdint>
 #include <string_view>
 
+#include "tables/idna_mapping_layout.h"
+
 namespace quorvel::unicode::idna {
 
 enum class Status : std::uint8_t { Valid, Deviation, Ignored, Disallowed, Mapped };
-
-// A generated three-stage table (see tools/unicode/uts46.py for the layout).
-struct MappingTable {
-  const std::uint16_t* top;
-  const std::uint16_t* middle;
-  const std::uint16_t* blocks;
-  unsigned shift1;
-  unsigned shift2;
-  const std::uint32_t* records;
-  const unsigned char* pool;
-  std::string_view version;
-};
 
 // What the table says about one code point.
 struct Mapping {
@@ -35,12 +25,6 @@ struct Mapping {
 };
 
 namespace detail {
-inline constexpr std::uint16_t kStatusMask = 0x7;
-inline constexpr std::uint16_t kAttentionBit = 0x8;
-inline constexpr unsigned kRecordShift = 3;
-inline constexpr std::uint32_t kRecordLengthMask = 0x3F;
-inline constexpr std::uint32_t kRecordAttentionBit = 0x40;
-inline constexpr unsigned kRecordOffsetShift = 7;
 
 inline std::uint16_t raw(const MappingTable& t, char32_t c) noexcept {
   const std::size_t s = t.shift1 + t.shift2;

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "idna_mapping.h"
+#include "unicode/idna_mapping.h"
 
 namespace quorvel::unicode::idna {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "generated/idna_properties.h"
+#include "tables/idna_properties.h"
 
 namespace quorvel::unicode::idna {
 

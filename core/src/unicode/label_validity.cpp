@@ -1,13 +1,13 @@
-#include "label_validity.h"
+#include "unicode/label_validity.h"
 
 #include <array>
 #include <cstdint>
 
-#include "bidi_rule.h"
-#include "contextj.h"
-#include "idna_properties.h"
-#include "scan.h"
-#include "utf8.h"
+#include "simd/scan.h"
+#include "unicode/bidi_rule.h"
+#include "unicode/contextj.h"
+#include "unicode/idna_properties.h"
+#include "unicode/utf8_codec.h"
 
 namespace quorvel::unicode::idna {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "idna_options.h"
+#include "unicode/idna_options.h"
 
 namespace quorvel::unicode::idna {
 

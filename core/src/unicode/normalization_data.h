@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "unicode/generated/normalization.h"
+#include "tables/normalization.h"
 
 namespace quorvel::unicode::nf {
 

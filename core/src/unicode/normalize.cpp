@@ -12,7 +12,7 @@
 #include "unicode/canonical_order.h"
 #include "unicode/element_buffer.h"
 #include "unicode/normalization_data.h"
-#include "utf8.h"
+#include "unicode/utf8_codec.h"
 
 namespace quorvel::unicode {
 namespace {
@@ -98,34 +98,11 @@ std::size_t compose(Element* e, std::size_t n) noexcept {
   return w;
 }
 
-std::size_t encode(char32_t c, char (&b)[4]) noexcept {
-  if (c < 0x80) {
-    b[0] = static_cast<char>(c);
-    return 1;
-  }
-  if (c < 0x800) {
-    b[0] = static_cast<char>(0xC0 | (c >> 6));
-    b[1] = static_cast<char>(0x80 | (c & 0x3F));
-    return 2;
-  }
-  if (c < 0x10000) {
-    b[0] = static_cast<char>(0xE0 | (c >> 12));
-    b[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    b[2] = static_cast<char>(0x80 | (c & 0x3F));
-    return 3;
-  }
-  b[0] = static_cast<char>(0xF0 | (c >> 18));
-  b[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-  b[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-  b[3] = static_cast<char>(0x80 | (c & 0x3F));
-  return 4;
-}
-
 bool encodes_to(const Element* e, std::size_t n, std::string_view text) noexcept {
   std::size_t at = 0;
   for (std::size_t k = 0; k < n; ++k) {
     char b[4];
-    const std::size_t len = encode(nf::code_point(e[k]), b);
+    const std::size_t len = utf8::encode(nf::code_point(e[k]), b);
     if (text.size() - at < len || text.compare(at, len, b, len) != 0) return false;
     at += len;
   }

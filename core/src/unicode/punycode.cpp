@@ -1,4 +1,4 @@
-#include "punycode.h"
+#include "unicode/punycode.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,59 +1,35 @@
-#include "to_ascii.h"
+#include "unicode/to_ascii.h"
 
 #include <array>
 #include <span>
 
-#include "generated/idna_properties.h"
-#include "label_validity.h"
-#include "normalize.h"
-#include "punycode.h"
-#include "text_buffer.h"
-#include "utf8.h"
+#include "tables/idna_properties.h"
+#include "unicode/dns_length.h"
+#include "unicode/label_validity.h"
+#include "unicode/normalize.h"
+#include "unicode/punycode.h"
+#include "unicode/text_buffer.h"
+#include "unicode/utf8_codec.h"
 
 namespace quorvel::unicode::idna {
 namespace {
 
-constexpr std::size_t kMaxDomain = 253;
-constexpr std::size_t kMaxLabel = 63;
 constexpr std::string_view kAcePrefix = "xn--";
 // A label with a non-ASCII character becomes "xn--" and its Punycode, which
 // takes at least one byte per character.
-constexpr std::size_t kMaxLabelCharacters = kMaxLabel - kAcePrefix.size();
+constexpr std::size_t kMaxLabelCharacters = dns::kMaxLabelBytes - kAcePrefix.size();
 // Every character of a domain that passes takes at least one byte of its
 // ASCII form, and normalisation shrinks a text at most by the longest
 // canonical decomposition: a mapped text longer than this (four bytes per
 // character) cannot pass. It is also the size of the stack buffer that
 // holds it, so a verdict never allocates for mapping.
-constexpr std::size_t kMaxMappedBytes = 4 * generated::kMaxCanonicalDecomposition * kMaxDomain;
+constexpr std::size_t kMaxMappedBytes =
+    4 * generated::kMaxCanonicalDecomposition * dns::kMaxDomainBytes;
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 // ZERO WIDTH NON-JOINER and JOINER, the two characters CONTEXTJ is about;
 // no mapping produces either, so the mapping step sees every one.
 constexpr char32_t kZwnj = 0x200C;
 constexpr char32_t kZwj = 0x200D;
-
-// The UTF-8 bytes of a code point; returns how many.
-std::size_t encode_utf8(char32_t c, char* out) noexcept {
-  if (c < 0x80) {
-    out[0] = static_cast<char>(c);
-    return 1;
-  }
-  if (c < 0x800) {
-    out[0] = static_cast<char>(0xC0 | (c >> 6));
-    out[1] = static_cast<char>(0x80 | (c & 0x3F));
-    return 2;
-  }
-  if (c < 0x10000) {
-    out[0] = static_cast<char>(0xE0 | (c >> 12));
-    out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out[2] = static_cast<char>(0x80 | (c & 0x3F));
-    return 3;
-  }
-  out[0] = static_cast<char>(0xF0 | (c >> 18));
-  out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-  out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-  out[3] = static_cast<char>(0x80 | (c & 0x3F));
-  return 4;
-}
 
 enum class Operation { ToAscii, ToUnicode };
 
@@ -69,7 +45,7 @@ class CodePoints {
   }
 
  private:
-  std::array<char32_t, kMaxLabel> small_;
+  std::array<char32_t, dns::kMaxLabelBytes> small_;
   std::u32string large_;
 };
 
@@ -117,8 +93,8 @@ class Processor {
 
   TextBuffer<kMaxMappedBytes + 64> mapped_;
   CodePoints code_points_;
-  TextBuffer<4 * kMaxLabel> decoded_;
-  TextBuffer<kMaxLabel + 1> encoded_;
+  TextBuffer<4 * dns::kMaxLabelBytes> decoded_;
+  TextBuffer<dns::kMaxLabelBytes + 1> encoded_;
 };
 
 // Step 1: each character's status and mapping. Returns whether the result
@@ -200,7 +176,7 @@ std::size_t Processor::ascii_form(std::string_view unicode, std::span<const char
     const std::size_t bound =
         kAcePrefix.size() +
         punycode::encoded_length_bound(facts.characters, facts.basic, facts.largest);
-    if (estimate_lengths_ && bound <= kMaxLabel) {
+    if (estimate_lengths_ && bound <= dns::kMaxLabelBytes) {
       estimated_ = true;
       return bound;
     }
@@ -215,7 +191,7 @@ std::size_t Processor::ascii_form(std::string_view unicode, std::span<const char
   }
   // A verdict needs room for a label that can pass only; anything else gets
   // room for any result.
-  std::array<char, kMaxLabel> small;
+  std::array<char, dns::kMaxLabelBytes> small;
   std::string large;
   std::span<char> room = std::span<char>(small).first(kMaxLabelCharacters);
   if (!bounded) {
@@ -263,7 +239,7 @@ void Processor::label(std::string_view label, bool only, bool last, std::string*
       decoded_.clear();
       for (char32_t c : decoded) {
         char bytes[4];
-        decoded_.append(bytes, encode_utf8(c, bytes));
+        decoded_.append(bytes, utf8::encode(c, bytes));
       }
       unicode = decoded_.view();
       if (decoded.empty()) {
@@ -290,7 +266,7 @@ void Processor::label(std::string_view label, bool only, bool last, std::string*
   }
   const std::size_t length = ascii_form(unicode, decoded, verdict, out);
   if (stopped()) return;
-  if (verify_dns_length_ && length > kMaxLabel) errors_ |= kLabelLength;
+  if (verify_dns_length_ && length > dns::kMaxLabelBytes) errors_ |= kLabelLength;
   ascii_length_ += length;
 }
 
@@ -320,7 +296,7 @@ std::uint32_t Processor::run(std::string_view domain, std::string* out) {
     start = end + 1;
   }
   if (options_.check_bidi && bidi_domain_ && !all_labels_pass_bidi_) errors_ |= kBidi;
-  if (verify_dns_length_ && (ascii_length_ == 0 || ascii_length_ > kMaxDomain)) {
+  if (verify_dns_length_ && (ascii_length_ == 0 || ascii_length_ > dns::kMaxDomainBytes)) {
     errors_ |= kDomainLength;
   }
   return errors_;

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "idna_options.h"
+#include "unicode/idna_options.h"
 
 namespace quorvel::unicode::idna {
 

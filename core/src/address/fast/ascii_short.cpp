@@ -1,0 +1,188 @@
+#include "address/fast/ascii_short.h"
+
+#include <cstdint>
+
+#include "address/fast/ascii_address.h"
+#include "domain/idna_check.h"
+#include "domain/limits.h"
+#include "prep/profile_ascii.h"
+
+namespace quorvel::ascii {
+namespace {
+
+// The low k bits set, k < 64.
+QUORVEL_ALWAYS_INLINE std::uint64_t low_bits(std::size_t k) noexcept {
+  return (std::uint64_t{1} << k) - 1;
+}
+
+QUORVEL_ALWAYS_INLINE unsigned lowest(std::uint64_t m) noexcept {
+  return static_cast<unsigned>(__builtin_ctzll(m));
+}
+
+// Judges the few bytes outside the plain class one by one, by the part they
+// are in: the localpart refuses what nodeprep refuses, the domain what the
+// deny set holds, the resource only what is not printable. Bytes from 0x80
+// up leave the text to the general path wherever they are.
+bool odd_bytes_ok(const unsigned char* p, std::uint64_t odd, std::size_t domain_start,
+                  std::size_t domain_end) noexcept {
+  for (; odd != 0; odd &= odd - 1) {
+    const std::size_t i = lowest(odd);
+    const unsigned char b = p[i];
+    if (i < domain_start) {
+      if (kNodeClasses[b] != kKeep) return false;
+    } else if (i < domain_end) {
+      if (b >= 0x80 || idna::kDeniedBytes[b]) return false;
+    } else if (b < 0x20 || b > 0x7E) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The label rules of a domain text[start, end) from its dot and hyphen
+// masks: no empty label (which also sends a trailing dot to the general
+// path), no hyphen at either end of a label, and no hyphens in the third
+// and fourth places. The last test also fires for some labels shorter than
+// four bytes that are fine; those merely take the general path, which
+// decides them the same way. No label of a text this short is too long.
+static_assert(kShortLayoutMax <= dns::kMaxLabelBytes);
+QUORVEL_ALWAYS_INLINE bool labels_ok(const ShortMasks& m, std::size_t start,
+                                     std::size_t end) noexcept {
+  const std::uint64_t range = low_bits(end) & ~low_bits(start);
+  const std::uint64_t dots = m.dot & range;
+  const std::uint64_t hyphens = m.hyphen & range;
+  const std::uint64_t firsts = ((dots << 1) | (std::uint64_t{1} << start)) & range;
+  const std::uint64_t lasts = ((dots >> 1) | (std::uint64_t{1} << (end - 1))) & range;
+  const std::uint64_t bad =
+      ((dots | hyphens) & (firsts | lasts)) | ((firsts << 2) & hyphens & (hyphens >> 1));
+  return bad == 0;
+}
+
+QUORVEL_ALWAYS_INLINE PlainLayout layout(std::string_view text, const ShortMasks& m) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  PlainLayout out;
+
+  // The separators: at most one "@" before the first "/". Positions here
+  // are below 64, so 64 stands for "none".
+  constexpr std::size_t none = 64;
+  std::size_t at = none;
+  std::size_t slash = none;
+  if (m.separator != 0) {
+    const std::size_t first = lowest(m.separator);
+    if (p[first] == '@') {
+      at = first;
+      const std::uint64_t rest = m.separator & (m.separator - 1);
+      if (rest != 0) {
+        slash = lowest(rest);
+        if (p[slash] == '@') return out;  // too many "@": the general path says so
+      }
+    } else {
+      slash = first;
+    }
+  }
+  const std::size_t domain_start = at == none ? 0 : at + 1;
+  const std::size_t domain_end = slash == none ? n : slash;
+  // Empty parts are errors, which the general path reports.
+  if (at == 0 || domain_end == domain_start || domain_end + 1 == n) return out;
+
+  const std::uint64_t odd = ~m.plain & low_bits(n);
+  if (odd != 0 && !odd_bytes_ok(p, odd, domain_start, domain_end)) return out;
+  if (!labels_ok(m, domain_start, domain_end)) return out;
+
+  // Capitals fold in the localpart and the domain, never in the resource.
+  out.capitals = m.capital & low_bits(domain_end);
+  out.localpart_end = static_cast<std::uint16_t>(at == none ? 0 : at);
+  out.slash_position = static_cast<std::uint16_t>(slash == none ? 0 : slash);
+  out.ok = true;
+  return out;
+}
+
+// The value from the bytes already copied into `buffer`: capitals folded.
+QUORVEL_ALWAYS_INLINE JidValue adopt_folded(JidValue::Buffer buffer, std::size_t n,
+                                            const PlainLayout& l) noexcept {
+  for (std::uint64_t c = l.capitals; c != 0; c &= c - 1) buffer[lowest(c)] |= 0x20;
+  return JidValue::adopt(std::move(buffer), static_cast<std::uint32_t>(n), l.localpart_end,
+                         l.slash_position);
+}
+
+}  // namespace
+
+namespace {
+
+Result<JidValue> parse_short_bytes(std::string_view text) {
+  const PlainLayout l = layout(text, classify_bytes(text.data(), text.size()));
+  if (!l.ok) return parse_address_general(text);
+  auto buffer = JidValue::allocate(text.size());
+  if (!text.empty()) std::memcpy(buffer.get(), text.data(), text.size());
+  return adopt_folded(std::move(buffer), text.size(), l);
+}
+
+#if defined(QUORVEL_HAVE_X86_SIMD)
+
+// The copy into the value is written from the registers the classification
+// read, so the text is read once.
+Result<JidValue> parse_short_sse2(std::string_view text) {
+  const Sse2Blocks blocks = load_sse2(text.data(), text.size());
+  const PlainLayout l = layout(text, classify(blocks, text.size()));
+  if (!l.ok) return parse_address_general(text);
+  auto buffer = JidValue::allocate(text.size());
+  store(buffer.get(), blocks, text.data(), text.size());
+  return adopt_folded(std::move(buffer), text.size(), l);
+}
+
+// The same compiled for AVX2: 32 bytes at a time, and the BMI instructions
+// for the mask arithmetic.
+QUORVEL_AVX2_TARGET Result<JidValue> parse_short_avx2(
+    std::string_view text) {
+  const Avx2Blocks blocks = load_avx2(text.data(), text.size());
+  const PlainLayout l = layout(text, classify(blocks, text.size()));
+  if (!l.ok) return parse_address_general(text);
+  auto buffer = JidValue::allocate(text.size());
+  store(buffer.get(), blocks, text.data(), text.size());
+  return adopt_folded(std::move(buffer), text.size(), l);
+}
+
+QUORVEL_AVX2_TARGET PlainLayout layout_avx2(std::string_view text) noexcept {
+  return layout(text, classify_avx2(text.data(), text.size()));
+}
+
+#endif
+
+}  // namespace
+
+PlainLayout short_layout(std::string_view text, Isa isa) noexcept {
+  switch (isa) {
+#if defined(QUORVEL_HAVE_X86_SIMD)
+    case Isa::Avx2:
+      return layout_avx2(text);
+    case Isa::Sse2:
+      return layout(text, classify_sse2(text.data(), text.size()));
+#else
+    case Isa::Avx2:
+    case Isa::Sse2:
+#endif
+    case Isa::Bytes:
+      break;
+  }
+  return layout(text, classify_bytes(text.data(), text.size()));
+}
+
+ShortParser short_parser(Isa isa) noexcept {
+  switch (isa) {
+#if defined(QUORVEL_HAVE_X86_SIMD)
+    case Isa::Avx2:
+      return parse_short_avx2;
+    case Isa::Sse2:
+      return parse_short_sse2;
+#else
+    case Isa::Avx2:
+    case Isa::Sse2:
+#endif
+    case Isa::Bytes:
+      break;
+  }
+  return parse_short_bytes;
+}
+
+}  // namespace quorvel::ascii

@@ -1,0 +1,92 @@
+// Strict UTF-8 decoding and encoding for the preparation code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quorvel::utf8 {
+
+inline constexpr char32_t kInvalid = 0xFFFFFFFF;
+
+// Decodes one code point at s[i] and advances i. Returns kInvalid for any
+// ill-formed sequence (overlong forms, surrogates, values past U+10FFFF,
+// truncation); i then advances by one byte so that callers never loop.
+inline char32_t decode(std::string_view s, std::size_t& i) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const std::size_t n = s.size();
+  const unsigned char b0 = p[i];
+  if (b0 < 0x80) {
+    ++i;
+    return b0;
+  }
+  auto cont = [&](std::size_t k) { return i + k < n && (p[i + k] & 0xC0) == 0x80; };
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    if (cont(1)) {
+      char32_t c = (char32_t(b0 & 0x1F) << 6) | (p[i + 1] & 0x3F);
+      i += 2;
+      return c;
+    }
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    if (cont(1) && cont(2)) {
+      char32_t c = (char32_t(b0 & 0x0F) << 12) | (char32_t(p[i + 1] & 0x3F) << 6) |
+                   (p[i + 2] & 0x3F);
+      if (c >= 0x800 && (c < 0xD800 || c > 0xDFFF)) {
+        i += 3;
+        return c;
+      }
+    }
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    if (cont(1) && cont(2) && cont(3)) {
+      char32_t c = (char32_t(b0 & 0x07) << 18) | (char32_t(p[i + 1] & 0x3F) << 12) |
+                   (char32_t(p[i + 2] & 0x3F) << 6) | (p[i + 3] & 0x3F);
+      if (c >= 0x10000 && c <= 0x10FFFF) {
+        i += 4;
+        return c;
+      }
+    }
+  }
+  ++i;
+  return kInvalid;
+}
+
+// Whether all of `s` is well-formed UTF-8.
+inline bool is_well_formed(std::string_view s) noexcept {
+  for (std::size_t i = 0; i < s.size();) {
+    if (decode(s, i) == kInvalid) return false;
+  }
+  return true;
+}
+
+// The UTF-8 bytes of code point c (at most U+10FFFF, no surrogate) into
+// out[0, 4); returns how many. The core's only encoder.
+inline std::size_t encode(char32_t c, char* out) noexcept {
+  if (c < 0x80) {
+    out[0] = static_cast<char>(c);
+    return 1;
+  }
+  if (c < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (c >> 6));
+    out[1] = static_cast<char>(0x80 | (c & 0x3F));
+    return 2;
+  }
+  if (c < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (c >> 12));
+    out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (c & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (c >> 18));
+  out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (c & 0x3F));
+  return 4;
+}
+
+inline void append(std::string& out, char32_t c) {
+  char b[4];
+  out.append(b, encode(c, b));
+}
+
+}  // namespace quorvel::utf8
