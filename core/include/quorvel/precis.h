@@ -1,0 +1,45 @@
+// Addresses under RFC 7622: the localpart prepared with the PRECIS
+// UsernameCaseMapped profile, the resourcepart with OpaqueString (both as
+// RFC 8265 defines them), the domainpart as an IDNA2008 name. The split,
+// the limits and the value type are those of quorvel/address.h; only the
+// preparation of the parts differs.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "quorvel/jid_error.h"
+#include "quorvel/jid_value.h"
+#include "quorvel/prepared_text.h"
+#include "quorvel/result.h"
+
+namespace quorvel::precis {
+
+// Why a profile refused its input (for tests and the comparison tool;
+// addresses report a JidError kind per part).
+enum class Failure : std::uint8_t {
+  Disallowed,   // a code point the string class does not allow (or unassigned)
+  Context,      // a CONTEXTJ or CONTEXTO code point out of its context
+  Bidi,         // the Bidi Rule (UsernameCaseMapped only)
+  Empty,        // nothing to prepare
+  Unstable,     // a second application would change the result
+  InvalidUtf8,  // not well-formed UTF-8 (only reachable from C++ callers)
+};
+
+using ProfileResult = Result<PreparedText, Failure>;
+
+// The profiles alone, without the address's own refusals and limits.
+ProfileResult username_case_mapped(std::string_view text);
+ProfileResult opaque_string(std::string_view text);
+
+// The parts of an address, with RFC 7622's refusals and the 1023-byte limits.
+Result<PreparedText> prepare_node(std::string_view text);
+Result<PreparedText> prepare_resource(std::string_view text);
+// IP literals as written; else one trailing dot dropped and the rest an
+// IDNA2008 domain name, stored as its U-labels.
+Result<PreparedText> prepare_domain(std::string_view text);
+
+Result<JidValue> parse_address(std::string_view text);
+Result<JidValue> parse_bare_address(std::string_view text);
+
+}  // namespace quorvel::precis
