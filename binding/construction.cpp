@@ -21,15 +21,29 @@ Outcome<WriteBorrow> write_borrow(PyObject* obj) {
   return PyError::with_text(PyExc_RuntimeError, "Already borrowed");
 }
 
-Outcome<std::optional<JidValue>> jid_value_from_object(PyObject* obj, bool bare) {
+namespace {
+
+// The value of the JID of the other profile, prepared by `profile`.
+Outcome<std::optional<JidValue>> prepared_again(const JidValue& source, bool bare, Profile profile) {
+  auto parsed = parse_with(profile, source.text());
+  if (!parsed.ok()) return raise_invalid_jid(message(parsed.error()));
+  if (bare) strip_resource(parsed.value());
+  return std::optional<JidValue>(std::move(parsed).value());
+}
+
+}  // namespace
+
+Outcome<std::optional<JidValue>> jid_value_from_object(PyObject* obj, bool bare, Profile profile) {
   if (obj == nullptr || obj == Py_None) return std::optional<JidValue>();
 
   // A str is never a JID, so text, the usual argument, is tested first.
-  if (!PyUnicode_Check(obj) && PyType_IsSubtype(Py_TYPE(obj), checked_jid_type())) {
-    // A JID is already prepared: copy it rather than parse its text again.
+  if (!PyUnicode_Check(obj) && is_jid_type(Py_TYPE(obj))) {
+    // A JID is already prepared: copy it rather than parse its text again,
+    // unless another profile prepared it.
     if (auto borrow = ReadBorrow::try_acquire(as_jid(obj))) {
       const std::optional<JidValue>& source = as_jid(obj)->value;
       if (!source) return std::optional<JidValue>();
+      if (profile_of(Py_TYPE(obj)) != profile) return prepared_again(*source, bare, profile);
       return std::optional<JidValue>(bare ? bare_copy(*source) : JidValue(*source));
     }
     // Held by a writer right now: fall through to the text conversion,
@@ -40,7 +54,7 @@ Outcome<std::optional<JidValue>> jid_value_from_object(PyObject* obj, bool bare)
   if (!text) return std::move(text).error();
   if (text.value().empty()) return std::optional<JidValue>();
 
-  auto parsed = parse_address(text.value());
+  auto parsed = parse_with(profile, text.value());
   if (!parsed.ok()) return raise_invalid_jid(message(parsed.error()));
   // The whole text, resource included, has been validated at this point.
   if (bare) strip_resource(parsed.value());
@@ -69,7 +83,7 @@ Outcome<PyRef> construct(PyTypeObject* cls, PyObject* const* slots) {
     if (!flag) return with_note(std::move(flag).error(), "bare");
     bare = flag.value();
   }
-  auto value = jid_value_from_object(slots[0], bare);
+  auto value = jid_value_from_object(slots[0], bare, profile_of(cls));
   if (!value) return std::move(value).error();
   return instantiate_jid(cls, std::move(value).value());
 }
@@ -127,7 +141,8 @@ std::optional<Outcome<PyRef>> construct_common(PyTypeObject* type, PyObject* arg
     const char* utf8 = PyUnicode_AsUTF8AndSize(arg, &size);
     if (utf8 == nullptr) return Outcome<PyRef>(PyError::fetch());
     if (size == 0) return instantiate_jid(type, std::nullopt);
-    Result<JidValue> parsed = parse_address(std::string_view(utf8, static_cast<std::size_t>(size)));
+    Result<JidValue> parsed =
+        parse_with(profile_of(type), std::string_view(utf8, static_cast<std::size_t>(size)));
     if (!parsed.ok()) return Outcome<PyRef>(raise_invalid_jid(message(parsed.error())));
     if (bare) strip_resource(parsed.value());
     return instantiate_jid(type, std::move(parsed).value());
