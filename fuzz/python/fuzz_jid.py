@@ -23,6 +23,7 @@ from quorvel._blocks import Groups, normalise_block
 from quorvel._report import PyGroups, may_read_back_otherwise
 from quorvel.cli import _reader
 from quorvel.jid import JID, InvalidJID, unescape_node
+from quorvel.precis import JID as PrecisJID
 from quorvel.uri import _parse_slowly as parse_uri_slowly
 from quorvel.uri import parse as parse_uri
 
@@ -43,6 +44,13 @@ MESSAGES = {
     "domain doesn\u2019t pass idna validation",
     "JID.node must apply to a proper JID",
     "JID.resource must apply to a proper JID",
+    # quorvel.precis.JID's own.
+    "localpart doesn\u2019t pass usernamecasemapped validation",
+    "resource doesn\u2019t pass opaquestring validation",
+    "domain doesn\u2019t pass idna2008 validation",
+    "localpart isn\u2019t stable under usernamecasemapped",
+    "resource isn\u2019t stable under opaquestring",
+    "localpart holds a character RFC 7622 forbids",
 }
 ATTRS = ["full", "jid", "bare", "node", "user", "local", "username", "domain", "server", "host", "resource"]
 REMOVABLE = {"node", "user", "local", "username", "resource"}
@@ -103,6 +111,25 @@ def check_value(j):
         assert copied is not j and str(copied) == s and copied == j and hash(copied) == hash(j), (s, str(copied))
     if s:
         assert str(JID(s, bare=True)) == again.bare
+
+
+@atheris.instrument_func
+def check_precis(text):
+    """An RFC 7622 value is its own preparation: its text parses back to
+    it exactly, and copies and pickles keep it."""
+    try:
+        p = PrecisJID(text)
+    except (InvalidJID, UnicodeEncodeError) as exc:
+        check_invalid(exc)
+        return
+    s = str(p)
+    again = PrecisJID(s)
+    assert str(again) == s and again == p and p == s and not (p != s), s
+    assert hash(p) == (hash(s) if s else 0)
+    for restored in (pickle.loads(pickle.dumps(p)), copy.copy(p), copy.deepcopy(p)):
+        assert type(restored) is PrecisJID and str(restored) == s, s
+    if s:
+        assert str(PrecisJID(s, bare=True)) == p.bare
 
 
 PARTS = ("full", "bare", "node", "domain", "resource")
@@ -170,6 +197,8 @@ def check_block(fdp):
 def test_one(data):
     fdp = atheris.FuzzedDataProvider(data)
     obj = some_object(fdp)
+    if isinstance(obj, str):
+        check_precis(obj)
     bare = fdp.PickValueInList([False, True, None, 0, "x"])
     try:
         j = JID(obj, bare=bare) if fdp.ConsumeBool() else JID(obj)

@@ -1,0 +1,45 @@
+// Any bytes as an RFC 7622 address, and as each of its parts: no crash; a
+// stored value prepares to itself, part by part and whole (what str(),
+// pickling and comparison with text rely on); the profiles never accept
+// ill-formed UTF-8 and never return it.
+#include "checks.h"
+#include "quorvel/precis.h"
+
+using namespace quorvel;
+
+namespace {
+
+void check_part(const Result<PreparedText>& r, Result<PreparedText> (*prepare)(std::string_view),
+                std::string_view input) {
+  if (!r) return;
+  const std::string out = r->str();
+  QUORVEL_CHECK(fuzz::valid_utf8(input) && fuzz::valid_utf8(out), input);
+  const Result<PreparedText> again = prepare(out);
+  QUORVEL_CHECK(again.ok() && again->str() == out, input);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input = fuzz::as_text(data, size);
+  check_part(precis::prepare_node(input), precis::prepare_node, input);
+  check_part(precis::prepare_resource(input), precis::prepare_resource, input);
+  check_part(precis::prepare_domain(input), precis::prepare_domain, input);
+
+  const Result<JidValue> r = precis::parse_address(input);
+  if (!r) {
+    const auto kind = static_cast<int>(r.error());
+    QUORVEL_CHECK(kind >= 0 && kind < kJidErrorCount, input);
+    return 0;
+  }
+  const std::string_view text = r->text();
+  QUORVEL_CHECK(fuzz::valid_utf8(text), input);
+  const Result<JidValue> again = precis::parse_address(text);
+  QUORVEL_CHECK(again.ok() && again->text() == text &&
+                    again->localpart_end() == r->localpart_end() &&
+                    again->slash_position() == r->slash_position(),
+                input);
+  const Result<JidValue> bare = precis::parse_bare_address(bare_text(*r));
+  QUORVEL_CHECK(bare.ok() && bare->text() == bare_text(*r), input);
+  return 0;
+}
