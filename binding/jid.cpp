@@ -182,6 +182,10 @@ int module_exec(PyObject* module) noexcept {
       return std::move(added).error();
     }
 
+    PyRef reasons = PyRef::steal(PyCMethod_New(&reasons_def, module, module_name.get(), nullptr));
+    if (!reasons) return PyError::fetch();
+    if (PyModule_AddObjectRef(module, "_reasons", reasons.get()) < 0) return PyError::fetch();
+
     PyObject* invalid_jid = invalid_jid_type();
     PyRef invalid_jid_name = PyRef::steal(PyType_GetName(reinterpret_cast<PyTypeObject*>(invalid_jid)));
     if (!invalid_jid_name) return PyError::fetch();

@@ -165,5 +165,7 @@ Py_hash_t jid_hash(PyObject* self) noexcept;
 extern PyGetSetDef jid_properties[];
 extern PyMethodDef jid_methods[];
 extern PyMethodDef unescape_node_def;
+// _reasons(part, kind), for quorvel.profiles (compare_reasons.cpp).
+extern PyMethodDef reasons_def;
 
 }  // namespace quorvel::binding

@@ -1,4 +1,5 @@
-// Any bytes as an RFC 7622 address, and as each of its parts: no crash; a
+// Any bytes as an RFC 7622 address, and as each of its parts: no crash; the
+// ASCII shortcut agrees with the part-by-part route; a
 // stored value prepares to itself, part by part and whole (what str(),
 // pickling and comparison with text rely on); the profiles never accept
 // ill-formed UTF-8 and never return it.
@@ -27,6 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check_part(precis::prepare_domain(input), precis::prepare_domain, input);
 
   const Result<JidValue> r = precis::parse_address(input);
+  // The shortcut for plain ASCII and the part-by-part route agree.
+  const Result<JidValue> general = precis::parse_address_general(input);
+  QUORVEL_CHECK(r.ok() == general.ok(), input);
+  QUORVEL_CHECK(r.ok() ? r->text() == general->text() : r.error() == general.error(), input);
   if (!r) {
     const auto kind = static_cast<int>(r.error());
     QUORVEL_CHECK(kind >= 0 && kind < kJidErrorCount, input);

@@ -4,6 +4,9 @@
 // the Python suite.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "quorvel/precis.h"
 #include "test_support.h"
 
@@ -40,6 +43,8 @@ TEST_P(Addresses, Parse) {
   const Row& row = GetParam();
   const Result<JidValue> r = parse_address(row.input);
   ASSERT_EQ(describe(r), row.expected);
+  // The ASCII shortcut and the part-by-part route agree.
+  EXPECT_EQ(describe(parse_address_general(row.input)), row.expected);
   if (r) {
     // A stored value prepares to itself.
     EXPECT_EQ(describe(parse_address(r->text())), row.expected);
@@ -205,6 +210,30 @@ INSTANTIATE_TEST_SUITE_P(Rfc8265Examples, Profiles, ::testing::Values(
     ProfileRow{false, "my cat is a \tby", "fail:Disallowed"},
     ProfileRow{true, "\xff", "fail:InvalidUtf8"},
     ProfileRow{false, "a\xc0\x80", "fail:InvalidUtf8"}));
+
+// The shortcut for plain ASCII against the part-by-part route, over every
+// address of up to four characters drawn from the bytes that matter: the
+// separators, the characters either standard refuses, capitals, hyphens and
+// dots (whose positions decide the hyphen rules), digits.
+TEST(PrecisAsciiShortcut, AgreesWithTheGeneralRoute) {
+  const std::string alphabet = "aA1-._@/ &:[]x";
+  std::vector<std::string> texts = {""};
+  for (int length = 1; length <= 4; ++length) {
+    std::vector<std::string> next;
+    for (const std::string& t : texts) {
+      if (t.size() + 1 != static_cast<std::size_t>(length)) continue;
+      for (char c : alphabet) next.push_back(t + c);
+    }
+    texts.insert(texts.end(), next.begin(), next.end());
+  }
+  for (const char* tail : {"", "@example.com", ".example/r", "@xn--bcher-kva.example", "@ab--c.de"}) {
+    for (const std::string& t : texts) {
+      const std::string text = t + tail;
+      ASSERT_EQ(describe(parse_address(text)), describe(parse_address_general(text)))
+          << quorvel::testing::quoted(text);
+    }
+  }
+}
 
 // Every code point alone, doubled and before a combining mark: whatever a
 // profile or the domain check accepts, it accepts again unchanged (what

@@ -295,6 +295,8 @@ HEBREW = 1 << 10         # Script=Hebrew (CONTEXTO, U+05F3 and U+05F4)
 HIRAGANA_KATAKANA_HAN = 1 << 11  # (CONTEXTO, U+30FB)
 CASED = 1 << 12          # Cased (Final_Sigma)
 CASE_IGNORABLE = 1 << 13  # Case_Ignorable (Final_Sigma)
+SYMBOL = 1 << 14         # General_Category Sm, Sc, Sk or So (the comparison's reasons)
+COMPAT = 1 << 15         # a compatibility decomposition (the comparison's reasons)
 
 
 def _utf8(cps: list[int]) -> bytes:
@@ -328,6 +330,10 @@ def values(data: pathlib.Path) -> tuple[list[int], dict[int, list[int]], dict[in
             v |= CASED
         if c in ignorable:
             v |= CASE_IGNORABLE
+        if p.category[c] in SYMBOLS:
+            v |= SYMBOL
+        if p.has_compat(c):
+            v |= COMPAT
         out.append(v)
     return out, lower, width
 
@@ -374,7 +380,9 @@ def generate(data: pathlib.Path) -> dict[str, str]:
         f"inline constexpr std::uint16_t kHebrew = 0x{HEBREW:X};\n"
         f"inline constexpr std::uint16_t kHiraganaKatakanaHan = 0x{HIRAGANA_KATAKANA_HAN:X};\n"
         f"inline constexpr std::uint16_t kCased = 0x{CASED:X};\n"
-        f"inline constexpr std::uint16_t kCaseIgnorable = 0x{CASE_IGNORABLE:X};\n\n"
+        f"inline constexpr std::uint16_t kCaseIgnorable = 0x{CASE_IGNORABLE:X};\n"
+        f"inline constexpr std::uint16_t kSymbol = 0x{SYMBOL:X};\n"
+        f"inline constexpr std::uint16_t kCompat = 0x{COMPAT:X};\n\n"
         + text
         + "\n// Sorted by code point. For kLowerMappings, `to` is the UTF-8 text's\n"
         "// offset in kLowerPool shifted left by 3, or'ed with its length.\n"

@@ -41,5 +41,8 @@ Result<PreparedText> prepare_domain(std::string_view text);
 
 Result<JidValue> parse_address(std::string_view text);
 Result<JidValue> parse_bare_address(std::string_view text);
+// The part-by-part route alone, without parse_address's shortcut for plain
+// ASCII (its twin, for the tests and the fuzzer).
+Result<JidValue> parse_address_general(std::string_view text);
 
 }  // namespace quorvel::precis

@@ -4,6 +4,7 @@
 // each part is prepared by its PRECIS profile or as an IDNA2008 name.
 #include <optional>
 
+#include "ip_literal.h"
 #include "quorvel/address.h"
 #include "quorvel/precis.h"
 #include "scan.h"
@@ -49,7 +50,49 @@ Result<PreparedText> prepare_resource(std::string_view text) {
   return std::move(r).value();
 }
 
+namespace {
+
+// Whether a domain the stringprep parser stored from ASCII is stored the same
+// way here: an IP literal, or labels of small letters, digits and hyphens
+// with no hyphen in both the third and fourth place. That parser already
+// held the text to everything else the two share (lengths, empty labels,
+// hyphens first or last, capitals folded); an "xn--" label is decoded here
+// and kept there, and only STD3 refuses "_" and the like.
+bool stored_alike(std::string_view domain) noexcept {
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < domain.size(); ++i) {
+    const char c = domain[i];
+    if (c == '.') {
+      start = i + 1;
+      continue;
+    }
+    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-')) {
+      // A dotted quad passes as labels of digits.
+      return ip::is_bracketed_ipv6(domain);
+    }
+    if (i == start + 3 && c == '-' && domain[i - 1] == '-') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// Plain ASCII, nearly every address met, is prepared alike by stringprep and
+// PRECIS in the localpart (capitals folded; space, controls and
+// " & ' / : < > @ refused by both) and in the resource (printable ASCII and
+// space kept as they are), so the stringprep parser's fast paths serve here
+// too, and only the domain is looked at again. Anything it refuses, and any
+// domain the two would store differently, takes the general route, which
+// also gives the failure its own kind.
 Result<JidValue> parse_address(std::string_view text) {
+  if (scan::is_ascii(text)) {
+    Result<JidValue> r = quorvel::parse_address(text);
+    if (r && stored_alike(domain_part(*r))) return r;
+  }
+  return parse_address_general(text);
+}
+
+Result<JidValue> parse_address_general(std::string_view text) {
   constexpr auto npos = std::string_view::npos;
   const std::size_t first = scan::find_separator(text, 0);
   std::size_t at = npos;
