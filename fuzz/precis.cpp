@@ -19,10 +19,21 @@ void check_part(const Result<PreparedText>& r, Result<PreparedText> (*prepare)(s
   QUORVEL_CHECK(again.ok() && again->str() == out, input);
 }
 
+template <class R>
+bool same(const R& a, const R& b) {
+  if (a.ok() != b.ok()) return false;
+  return a.ok() ? a->str() == b->str() : a.error() == b.error();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input = fuzz::as_text(data, size);
+  // Each shortcut against the rules applied one after another.
+  QUORVEL_CHECK(same(precis::username_case_mapped(input), precis::username_case_mapped_general(input)),
+                input);
+  QUORVEL_CHECK(same(precis::opaque_string(input), precis::opaque_string_general(input)), input);
+  QUORVEL_CHECK(same(precis::prepare_domain(input), precis::prepare_domain_general(input)), input);
   check_part(precis::prepare_node(input), precis::prepare_node, input);
   check_part(precis::prepare_resource(input), precis::prepare_resource, input);
   check_part(precis::prepare_domain(input), precis::prepare_domain, input);

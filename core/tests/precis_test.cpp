@@ -235,9 +235,11 @@ TEST(PrecisAsciiShortcut, AgreesWithTheGeneralRoute) {
   }
 }
 
-// Every code point alone, doubled and before a combining mark: whatever a
-// profile or the domain check accepts, it accepts again unchanged (what
-// pickling and str() rely on).
+// Every code point alone, doubled and before a combining mark: the
+// shortcuts (plain ASCII, text no rule maps, the one-pass domain) agree with
+// the rules applied one after another, and whatever a profile or the domain
+// check accepts, it accepts again unchanged (what pickling and str() rely
+// on).
 TEST(PrecisInvariants, EveryCodePointPreparesToItself) {
   int accepted = 0;
   for (char32_t c = 0; c < 0x110000; ++c) {
@@ -246,6 +248,9 @@ TEST(PrecisInvariants, EveryCodePointPreparesToItself) {
     for (const std::string& text : {one, one + one, one + u8(0x0301), "a" + one}) {
       for (bool username : {true, false}) {
         const ProfileResult r = username ? username_case_mapped(text) : opaque_string(text);
+        ASSERT_EQ(describe(r), describe(username ? username_case_mapped_general(text)
+                                                 : opaque_string_general(text)))
+            << std::hex << static_cast<unsigned>(c);
         if (!r) continue;
         const std::string first = r->str();
         const ProfileResult again = username ? username_case_mapped(first) : opaque_string(first);
@@ -255,6 +260,11 @@ TEST(PrecisInvariants, EveryCodePointPreparesToItself) {
       }
       const std::string domain = text + ".example";
       const Result<PreparedText> d = prepare_domain(domain);
+      ASSERT_EQ(describe(d), describe(prepare_domain_general(domain)))
+          << std::hex << static_cast<unsigned>(c);
+      ASSERT_EQ(describe(prepare_domain("x" + text + "-y.Example")),
+                describe(prepare_domain_general("x" + text + "-y.Example")))
+          << std::hex << static_cast<unsigned>(c);
       if (!d) continue;
       const std::string stored = d->str();
       const Result<PreparedText> again = prepare_domain(stored);

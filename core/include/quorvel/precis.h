@@ -31,6 +31,10 @@ using ProfileResult = Result<PreparedText, Failure>;
 // The profiles alone, without the address's own refusals and limits.
 ProfileResult username_case_mapped(std::string_view text);
 ProfileResult opaque_string(std::string_view text);
+// The same without the shortcuts for plain ASCII and for text no rule maps
+// (their twins, for the tests and the fuzzer).
+ProfileResult username_case_mapped_general(std::string_view text);
+ProfileResult opaque_string_general(std::string_view text);
 
 // The parts of an address, with RFC 7622's refusals and the 1023-byte limits.
 Result<PreparedText> prepare_node(std::string_view text);
@@ -38,6 +42,8 @@ Result<PreparedText> prepare_resource(std::string_view text);
 // IP literals as written; else one trailing dot dropped and the rest an
 // IDNA2008 domain name, stored as its U-labels.
 Result<PreparedText> prepare_domain(std::string_view text);
+// The same without its one-pass shortcut for the usual non-ASCII domain.
+Result<PreparedText> prepare_domain_general(std::string_view text);
 
 Result<JidValue> parse_address(std::string_view text);
 Result<JidValue> parse_bare_address(std::string_view text);

@@ -17,6 +17,9 @@
 #include "quorvel/precis.h"
 #include "scan.h"
 #include "unicode/idna_options.h"
+#include "unicode/idna_properties.h"
+#include "unicode/normalize.h"
+#include "unicode/punycode.h"
 #include "unicode/to_ascii.h"
 #include "utf8.h"
 
@@ -102,9 +105,95 @@ bool passes_idna2008(std::string_view domain) {
   return true;
 }
 
+enum class OnePass { Unchanged, Lowered, Undecided };
+
+// One label's facts for the one-pass route.
+struct LabelFacts {
+  std::size_t characters = 0;
+  std::size_t basic = 0;
+  char32_t largest = 0;
+  bool hyphen_first = false;
+  bool hyphen_last = false;
+  bool hyphen_third = false;
+  bool hyphens_3_and_4 = false;
+};
+
+// The ASCII form's length of a label, or 0 when only the full route can
+// tell (the Punycode bound does not show that it fits).
+std::size_t ascii_length(const LabelFacts& f, std::size_t bytes) noexcept {
+  if (f.basic == f.characters) return bytes;
+  const std::size_t bound =
+      4 + unicode::punycode::encoded_length_bound(f.characters, f.basic, f.largest);
+  return bound <= kMaxLabel ? bound : 0;
+}
+
+// The usual non-ASCII domain in one pass: labels of IDNA2008 PVALID code
+// points (which the UTS #46 mapping leaves as they are: PVALID means stable
+// under NFKC and case folding), ASCII letters, digits and hyphens, no
+// contextual or right-to-left code point, no label that begins with a mark or
+// breaks the hyphen rules, the whole NFC, and lengths that Punycode's bound
+// shows to fit. Only an acceptance is decided here; anything else takes the
+// general route, which is this route's twin.
+OnePass one_pass(std::string_view domain) {
+  bool capitals = false;
+  std::size_t total = 0;
+  std::size_t start = 0;
+  LabelFacts f;
+  for (std::size_t i = 0;;) {
+    if (i == domain.size() || domain[i] == '.') {
+      if (f.characters == 0 || f.hyphen_first || f.hyphen_last || f.hyphens_3_and_4) {
+        return OnePass::Undecided;
+      }
+      const std::size_t length = ascii_length(f, i - start);
+      if (length == 0) return OnePass::Undecided;
+      total += length + (start == 0 ? 0 : 1);
+      if (i == domain.size()) break;
+      start = ++i;
+      f = LabelFacts();
+      continue;
+    }
+    const char32_t c = utf8::decode(domain, i);
+    const std::size_t position = f.characters++;
+    f.hyphen_last = c == '-';
+    if (c < 0x80) {
+      ++f.basic;
+      if (c == '-') {
+        // Positions count code points, as CheckHyphens does.
+        f.hyphen_first |= position == 0;
+        f.hyphen_third |= position == 2;
+        f.hyphens_3_and_4 |= position == 3 && f.hyphen_third;
+      }
+      const bool lower = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+      const bool upper = c >= 'A' && c <= 'Z';
+      if (!lower && !upper) return OnePass::Undecided;
+      capitals |= upper;
+    } else {
+      if (c == utf8::kInvalid || info(c).idna2008() != Derived::Pvalid) return OnePass::Undecided;
+      const unicode::idna::CharProperties p = unicode::idna::properties(c);
+      using unicode::idna::BidiClass;
+      const BidiClass b = p.bidi_class();
+      if (b == BidiClass::R || b == BidiClass::AL || b == BidiClass::AN) return OnePass::Undecided;
+      if (position == 0 && p.is_mark()) return OnePass::Undecided;
+      f.largest = c > f.largest ? c : f.largest;
+    }
+  }
+  if (total > kMaxDomain || !unicode::is_nfc(domain)) return OnePass::Undecided;
+  return capitals ? OnePass::Lowered : OnePass::Unchanged;
+}
+
+Result<PreparedText> prepare_general(std::string_view text, bool one_pass_first);
+
 }  // namespace
 
-Result<PreparedText> prepare_domain(std::string_view text) {
+Result<PreparedText> prepare_domain(std::string_view text) { return prepare_general(text, true); }
+
+Result<PreparedText> prepare_domain_general(std::string_view text) {
+  return prepare_general(text, false);
+}
+
+namespace {
+
+Result<PreparedText> prepare_general(std::string_view text, bool one_pass_first) {
   if (ip::is_ipv4(text) || ip::is_bracketed_ipv6(text)) return PreparedText::unchanged(text);
   const bool dot_dropped = !text.empty() && text.back() == '.';
   const std::string_view domain = dot_dropped ? text.substr(0, text.size() - 1) : text;
@@ -124,6 +213,17 @@ Result<PreparedText> prepare_domain(std::string_view text) {
     }
   }
 
+  if (one_pass_first && !domain.empty()) {
+    switch (one_pass(domain)) {
+      case OnePass::Unchanged:
+        return dot_dropped ? PreparedText::slice(domain) : PreparedText::unchanged(text);
+      case OnePass::Lowered:
+        // No byte of a multi-byte character is an ASCII capital.
+        return PreparedText::ascii_lowered(domain);
+      case OnePass::Undecided:
+        break;
+    }
+  }
   if (unicode::idna::to_ascii(domain, kOptions) != 0) return JidError::Idna;
   std::string labels;
   if (unicode::idna::to_unicode(domain, kOptions, labels) != 0) return JidError::Idna;
@@ -135,4 +235,5 @@ Result<PreparedText> prepare_domain(std::string_view text) {
   return PreparedText::owned(std::move(labels));
 }
 
+}  // namespace
 }  // namespace quorvel::precis

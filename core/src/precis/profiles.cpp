@@ -136,10 +136,65 @@ bool ascii(std::string_view text, Profile profile, ProfileResult& out) noexcept 
   return true;
 }
 
+// Text that no mapping rule touches and that is NFC already (most non-ASCII
+// parts met: lower-case, composed) is judged where it lies, with no copy and
+// no second application. Only an acceptance is decided here: anything that
+// fails, or needs mapping, takes the general route (a width form would be
+// refused before its mapping otherwise).
+bool unmapped(std::string_view text, Profile profile, ProfileResult& out) {
+  const std::uint16_t mapped =
+      profile == Profile::UsernameCaseMapped ? generated::kWidth | generated::kLower
+                                             : generated::kNonAsciiSpace;
+  unicode::idna::BidiRule bidi;
+  bool contextual = false;
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t c = utf8::decode(text, i);
+    if (c == utf8::kInvalid) return false;
+    const CodePointInfo ci = info(c);
+    if (ci.has(mapped)) return false;
+    switch (ci.precis()) {
+      case Derived::Pvalid:
+        break;
+      case Derived::FreePval:
+        if (profile == Profile::UsernameCaseMapped) return false;
+        break;
+      case Derived::Contextj:
+      case Derived::Contexto:
+        contextual = true;
+        break;
+      case Derived::Disallowed:
+      case Derived::Unassigned:
+        return false;
+    }
+    if (profile == Profile::UsernameCaseMapped) {
+      bidi.add(unicode::idna::properties(c).bidi_class());
+    }
+  }
+  if (profile == Profile::UsernameCaseMapped && bidi.has_rtl_character() && !bidi.passes()) {
+    return false;
+  }
+  if (!unicode::is_nfc(text)) return false;
+  if (contextual) {
+    std::u32string points;
+    for (std::size_t i = 0; i < text.size();) points.push_back(utf8::decode(text, i));
+    if (!passes_context_rules(points)) return false;
+  }
+  out = PreparedText::unchanged(text);
+  return true;
+}
+
+ProfileResult apply_general(std::string_view text, Profile profile);
+
 ProfileResult apply(std::string_view text, Profile profile) {
   if (text.empty()) return Failure::Empty;
   ProfileResult fast = Failure::Empty;
-  if (ascii(text, profile, fast)) return fast;
+  if (ascii(text, profile, fast) || unmapped(text, profile, fast)) return fast;
+  return apply_general(text, profile);
+}
+
+// The rules one after another, on any text: the twin of the two shortcuts.
+ProfileResult apply_general(std::string_view text, Profile profile) {
+  if (text.empty()) return Failure::Empty;
 
   std::string mapped;
   if (!map(text, profile, mapped)) return Failure::InvalidUtf8;
@@ -164,5 +219,13 @@ ProfileResult username_case_mapped(std::string_view text) {
 }
 
 ProfileResult opaque_string(std::string_view text) { return apply(text, Profile::OpaqueString); }
+
+ProfileResult username_case_mapped_general(std::string_view text) {
+  return apply_general(text, Profile::UsernameCaseMapped);
+}
+
+ProfileResult opaque_string_general(std::string_view text) {
+  return apply_general(text, Profile::OpaqueString);
+}
 
 }  // namespace quorvel::precis
