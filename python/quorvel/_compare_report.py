@@ -68,4 +68,4 @@ class CompareReport:
             line += f", {self.unreadable} unreadable"
         err.write(line + "\n")
         for reason, count in sorted(self.by_reason.items(), key=lambda kv: (-kv[1], kv[0])):
-            err.write(f"  {count:>8}  {reason}\n")
+            err.write(f"{count:>8}  {reason}\n")
