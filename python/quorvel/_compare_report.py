@@ -6,7 +6,7 @@ from __future__ import annotations
 from collections import Counter
 
 from quorvel._output import ErrorStream
-from quorvel._sources import Record
+from quorvel._sources import NOT_UTF8, Block, Record
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -36,6 +36,24 @@ class CompareReport:
                              "ok": False, "error": message})
         else:
             self._out.write(f"{record.where}: invalid {record.shown}: {message}\n")
+
+    def block(self, block: Block) -> None:
+        """A block of lines: the native side picks those that differ."""
+        from quorvel._blocks import differing_block
+        from quorvel.profiles import compare
+
+        differing, unreadable, inputs, _ = differing_block(block.data, block.first_line)
+        self.inputs += inputs - len(differing) - len(unreadable)
+        # Back in input order, as the per-line route writes them.
+        events: list[tuple[int, str | None, bytes | None]] = [(n, t, None) for n, t in differing]
+        events += [(n, None, raw) for n, raw in unreadable]
+        for n, text, raw in sorted(events, key=lambda e: e[0]):
+            if raw is not None:
+                shown = raw.decode("utf-8", "backslashreplace")
+                self.unreadable_input(Record(block.source, n, shown, NOT_UTF8, raw), NOT_UTF8)
+            else:
+                assert text is not None
+                self.compared(Record(block.source, n, text), compare(text))
 
     def compared(self, record: Record, c: Comparison) -> None:
         self.inputs += 1

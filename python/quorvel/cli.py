@@ -233,19 +233,17 @@ def _stdin_usable() -> bool:
     return sys.stdin is not None and not sys.stdin.isatty()
 
 
-def _block_mode(args: argparse.Namespace) -> tuple[int, bool] | None:
-    """(part, bare_only) when files go through quorvel._blocks a block at a time.
+def _block_mode(args: argparse.Namespace) -> tuple[int, bool, bool] | None:
+    """(part, bare_only, rfc7622) when files go through quorvel._blocks a block at a time.
 
     That route gives the same output as the per-line one for the modes it
     knows: text output of addresses or one of their parts. QUORVEL_JID_PER_LINE
     in the environment keeps every input on the per-line route (the tests
     compare the two).
     """
-    # The native route prepares by RFC 6122 only.
-    if (args.json or args.unescape or args.escape or args.uri or args.compare
-            or args.profile != "rfc6122" or os.environ.get("QUORVEL_JID_PER_LINE")):
+    if args.json or args.unescape or args.escape or args.uri or os.environ.get("QUORVEL_JID_PER_LINE"):
         return None
-    return PARTS.index(args.part), args.bare_only
+    return PARTS.index(args.part), args.bare_only, args.profile == "rfc7622"
 
 
 def _records(args: argparse.Namespace, report_io_error: Callable[[str], None], err: ErrorStream,
@@ -288,9 +286,13 @@ def _run_compare(args: argparse.Namespace, prog: str, err: ErrorStream) -> int:
         sys.stdout.flush()
         err.write(f"{prog}: {message}\n")
 
-    for record in _records(args, report_io_error, err):
-        assert not isinstance(record, Block)
-        if record.error is not None:
+    # Files a block at a time: the native side finds the lines that differ,
+    # and only those are explained (see quorvel._blocks.differing_block).
+    blocks = not args.json and not os.environ.get("QUORVEL_JID_PER_LINE")
+    for record in _records(args, report_io_error, err, blocks):
+        if isinstance(record, Block):
+            report.block(record)
+        elif record.error is not None:
             report.unreadable_input(record, record.error)
         else:
             report.compared(record, compare(record.text))
@@ -328,7 +330,8 @@ def _run(args: argparse.Namespace, prog: str, err: ErrorStream) -> int:
     for record in _records(args, report_io_error, err, block_mode is not None):
         if isinstance(record, Block):
             assert block_mode is not None
-            report.block(record, *block_mode, args.dedupe)
+            part, bare_only, rfc7622 = block_mode
+            report.block(record, part, bare_only, args.dedupe, rfc7622)
             continue
         if record.error is not None:
             report.failure(record, record.error)
