@@ -42,3 +42,18 @@ def run(*args: str | bytes, stdin: bytes | None = None, **kw: object) -> subproc
 
 def lines(data: bytes) -> list[str]:
     return data.decode("utf-8").splitlines()
+
+
+def both_routes(args: list[str | bytes] | tuple[str | bytes, ...],
+                stdin: bytes = b"") -> list[tuple[int, bytes, bytes]]:
+    """(status, stdout, stderr) on the block route and on the per-line route
+    (QUORVEL_JID_PER_LINE), which must give the same."""
+    results = []
+    for per_line in (False, True):
+        e = env()
+        e.pop("QUORVEL_JID_PER_LINE", None)
+        if per_line:
+            e["QUORVEL_JID_PER_LINE"] = "1"
+        r = subprocess.run(command(*args), input=stdin, capture_output=True, env=e, timeout=120)
+        results.append((r.returncode, r.stdout, r.stderr))
+    return results

@@ -13,7 +13,7 @@ import sys
 
 import pytest
 
-from cli_support import command, env
+from cli_support import both_routes, env
 from quorvel import _sources, cli
 from quorvel._report import PyGroups, may_read_back_otherwise
 import quorvel._blocks
@@ -53,16 +53,6 @@ def _input(extra_lines=2000, seed=7, trailing_newline=False):
     return data + b"\n" if trailing_newline else data
 
 
-def _both(args, stdin=b""):
-    results = []
-    for per_line in (False, True):
-        e = env()
-        e.pop("QUORVEL_JID_PER_LINE", None)
-        if per_line:
-            e["QUORVEL_JID_PER_LINE"] = "1"
-        r = subprocess.run(command(*args), input=stdin, capture_output=True, env=e, timeout=120)
-        results.append((r.returncode, r.stdout, r.stderr))
-    return results
 
 
 MODES = [[], ["--part", "bare"], ["--part", "node"], ["--part", "domain"], ["--part", "resource"],
@@ -80,7 +70,7 @@ def test_block_route_matches_per_line_route(tmp_path, mode):
     # read back otherwise come from the arguments.
     args = [*mode, "A@B", "\u00e9@x", "bad@@x", "\u2c7d@x", "\u1d2c\u0301@c/\u2c7d", "-f", str(first), "-f", "-",
             "-f", str(second)]
-    block, per_line = _both(args, stdin=_input(300, 9))
+    block, per_line = both_routes(args, stdin=_input(300, 9))
     assert block[1]  # something was written
     assert block == per_line
 
@@ -96,7 +86,7 @@ def test_lines_across_reads_and_a_line_longer_than_a_read(tmp_path):
     path.write_bytes(b"\r\n".join(lines))
     # --dedupe prints 9000 single values, several pieces of output apart.
     for mode in ([], ["--dedupe", "--part", "domain"], ["--dedupe"]):
-        block, per_line = _both([*mode, "-f", str(path)])
+        block, per_line = both_routes([*mode, "-f", str(path)])
         assert block == per_line
 
 
@@ -105,7 +95,7 @@ def test_dedupe_groups_with_more_spellings_than_kept(tmp_path):
                  for m in range(128)]
     path = tmp_path / "many.txt"
     path.write_text("\n".join(spellings * 3) + "\n", "utf-8")
-    block, per_line = _both(["--dedupe", "-f", str(path)])
+    block, per_line = both_routes(["--dedupe", "-f", str(path)])
     assert block == per_line
     assert b"... and 360 more inputs spelled otherwise" in block[1]
 
@@ -144,7 +134,7 @@ def test_progress_when_the_per_line_route_shows_it(tmp_path, count):
     # Shown from the same number of lines on; the figures in it may differ.
     path = tmp_path / "lines.txt"
     path.write_bytes(b"".join(b"user%d@example.com\n" % i for i in range(count)))
-    block, per_line = _both(["--progress", "always", "-q", "-f", str(path)])
+    block, per_line = both_routes(["--progress", "always", "-q", "-f", str(path)])
     assert block[:2] == per_line[:2]
     assert (block[2] == b"") == (per_line[2] == b"")
     assert block[2] == b"" or block[2].endswith(b"\r\x1b[K")

@@ -3,11 +3,10 @@ the byte-order mark, comments. Both routes (the block route, and the
 per-line one that QUORVEL_JID_PER_LINE forces) must read alike."""
 
 import json
-import subprocess
 
 import pytest
 
-from cli_support import command, env, lines, run
+from cli_support import both_routes, lines, run
 from conftest import IDNA, TOO_MANY_ATS
 from quorvel import _sources
 
@@ -78,17 +77,6 @@ def test_chunks_drop_a_byte_order_mark_at_the_start_only(data, sizes, expected):
     assert b"".join(_sources.chunks(_reader(data, sizes))) == expected
 
 
-def _routes(args, stdin=b""):
-    """(status, stdout, stderr) on the block route and on the per-line route."""
-    results = []
-    for per_line in (False, True):
-        e = env()
-        e.pop("QUORVEL_JID_PER_LINE", None)
-        if per_line:
-            e["QUORVEL_JID_PER_LINE"] = "1"
-        r = subprocess.run(command(*args), input=stdin, capture_output=True, env=e, timeout=120)
-        results.append((r.returncode, r.stdout, r.stderr))
-    return results
 
 
 @pytest.mark.parametrize("source", ["file", "stdin"])
@@ -111,7 +99,7 @@ def test_files_and_standard_input_read_alike(tmp_path, source, data, out, status
         args, stdin, where = ["-f", str(path)], b"", str(path)
     else:
         args, stdin, where = ["-f", "-"], data, "<stdin>"
-    block, per_line = _routes(["-q", *args], stdin)
+    block, per_line = both_routes(["-q", *args], stdin)
     assert block == per_line
     assert lines(block[1]) == [line.format(where=where) for line in out]
     assert block[0] == status

@@ -1,6 +1,7 @@
 """JID(jid=None, bare=False): conversion, the truth value and the errors."""
 
 import pytest
+from call_support import assert_refused, fake_type
 from conftest import (
     IDNA,
     NAME_PREP,
@@ -103,24 +104,6 @@ def test_invalid_text(text, message, bare):
     assert isinstance(info.value, ValueError)
 
 
-class FakeNumpyBool:
-    """Stands in for numpy's bool scalar: recognised by module and name."""
-
-    __module__ = "numpy"
-
-    def __init__(self, value):
-        self.value = value
-
-    def __bool__(self):
-        if isinstance(self.value, Exception):
-            raise self.value
-        return self.value
-
-
-def fake_type(module, name):
-    return type(name, (FakeNumpyBool,), {"__module__": module})
-
-
 @pytest.mark.parametrize("name", ["bool_", "bool"])
 @pytest.mark.parametrize("value", [True, False])
 def test_numpy_bool_is_accepted(name, value):
@@ -173,12 +156,7 @@ def test_real_numpy_bool():
     ],
 )
 def test_argument_errors(args, kwargs, error, message, notes):
-    with pytest.raises(error) as info:
-        JID(*args, **kwargs)
-    assert type(info.value) is error
-    if message is not None:
-        assert str(info.value) == message
-    assert getattr(info.value, "__notes__", None) == notes
+    assert_refused(lambda: JID(*args, **kwargs), error, message, notes)
 
 
 def test_truth_value():

@@ -1,6 +1,7 @@
 """unescape_node: undoing XEP-0106 escapes in a localpart."""
 
 import pytest
+from call_support import assert_refused
 from conftest import NODE_EMPTY, NODE_PREP, NODE_TOO_LONG
 
 from quorvel.jid import InvalidJID, unescape_node
@@ -77,9 +78,4 @@ def test_refused(node, message):
     ],
 )
 def test_argument_errors(args, kwargs, error, message, notes):
-    with pytest.raises(error) as info:
-        unescape_node(*args, **kwargs)
-    assert type(info.value) is error
-    if message is not None:
-        assert str(info.value) == message
-    assert getattr(info.value, "__notes__", None) == notes
+    assert_refused(lambda: unescape_node(*args, **kwargs), error, message, notes)
