@@ -6,7 +6,7 @@ from __future__ import annotations
 import json
 
 import pytest
-from cli_support import run
+from cli_support import both_routes, run
 
 from quorvel import jid, precis
 from quorvel.profiles import REASONS, compare
@@ -97,3 +97,31 @@ def test_cli_profile_on_files_and_dedupe():
 def test_cli_usage_errors(args, message):
     r = run(*args)
     assert r.returncode == 2 and message in r.stderr.decode()
+
+
+def _lines(count: int = 400, seed: int = 6122) -> bytes:
+    """A file of addresses: most alike under both standards, some not,
+    comments, blank lines, CRLF endings and bytes that are not UTF-8."""
+    import random
+
+    rng = random.Random(seed)
+    pool = ["juliet@example.com", "Romeo@Montague.example/Orchard", f"room@muc.example/Juliet {ROSE}",
+            "fu\u00dfball@example.com", "a@xn--bcher-kva.example", "a@b@c", "\uff21@x/\uff21",
+            "# a comment", "", "#", "a@\u2603.example", "a b@x", "a@ex_ample.com"]
+    out = []
+    for _ in range(count):
+        line = rng.choice(pool).encode()
+        if rng.random() < 0.05:
+            line = b"\xff" + line
+        out.append(line + (b"\r\n" if rng.random() < 0.1 else b"\n"))
+    return b"".join(out)
+
+
+@pytest.mark.parametrize("args", [("--compare",), ("--compare", "-q"), ("--profile", "rfc7622"),
+                                  ("--profile", "rfc7622", "--part", "domain"),
+                                  ("--profile", "rfc7622", "--dedupe"),
+                                  ("--profile", "rfc7622", "--bare-only")])
+def test_block_route_gives_what_the_per_line_route_gives(args):
+    block, per_line = both_routes(args, stdin=_lines())
+    assert block == per_line
+    assert block[1]  # something was written

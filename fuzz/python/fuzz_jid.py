@@ -135,7 +135,7 @@ def check_precis(text):
 PARTS = ("full", "bare", "node", "domain", "resource")
 
 
-def per_line(data, part, bare_only):
+def per_line(data, part, bare_only, kind=JID):
     """The command-line tool's per-line rules, on the lines of `data`."""
     pieces = data.split(b"\n")
     if pieces[-1] == b"":
@@ -152,7 +152,7 @@ def per_line(data, part, bare_only):
         except UnicodeDecodeError:
             failures.append((size, n, raw, None))
             continue
-        j = JID()
+        j = kind()
         try:
             if bare_only:
                 j.bare = text
@@ -177,8 +177,10 @@ def check_block(fdp):
     data = fdp.ConsumeBytes(fdp.ConsumeIntInRange(0, 256))
     part = fdp.ConsumeIntInRange(0, 4)
     bare_only = fdp.ConsumeBool()
-    out, failures, valid, lines = normalise_block(data, part, bare_only, 1, None, 0)
-    expected_out, expected_failures, values = per_line(data, part, bare_only)
+    rfc7622 = fdp.ConsumeBool()
+    out, failures, valid, lines = normalise_block(data, part, bare_only, 1, None, 0, rfc7622)
+    expected_out, expected_failures, values = per_line(data, part, bare_only,
+                                                       PrecisJID if rfc7622 else JID)
     assert (out, failures, valid) == (expected_out, expected_failures, len(values)), data
     native, python = Groups(), PyGroups()
     for value, n, text in values:
@@ -187,7 +189,7 @@ def check_block(fdp):
     assert [native.group(i) for i in range(len(native))] == [python.group(i) for i in range(len(python))]
     assert native.render(0, 1 << 20) == python.render(0, 1 << 20)
     # What render writes unchecked must read back as itself.
-    reader = _reader(PARTS[part], bare_only)
+    reader = _reader(PARTS[part], bare_only, "rfc7622" if rfc7622 else "rfc6122")
     for value, _, _ in values:
         if not may_read_back_otherwise(value):
             assert reader(value) == value, value
