@@ -29,6 +29,7 @@ from dataclasses import dataclass, field
 
 from quorvel import escape_node
 from quorvel.jid import JID, unescape_node
+from quorvel.precis import JID as PrecisJID
 from quorvel.uri import build as build_uri
 from quorvel.uri import parse as parse_uri
 
@@ -255,6 +256,7 @@ def build_workloads():
 
 NAMESPACE = {
     "JID": JID,
+    "PrecisJID": PrecisJID,
     "VectorFloor": bench_floor.VectorFloor,
     "FloorCall": bench_floor.FloorCall,
     "FloorView": bench_floor.FloorView,
@@ -373,6 +375,61 @@ def non_ascii_lines(r):
         ratio = r[name] / r["ascii"]
         lines.append(f"  {name:<10}{r[name]:>8.1f} ns  {ratio:>5.2f}x  "
                      f"{'yes' if ratio <= NON_ASCII_TARGET else 'NO'}")
+    return lines
+
+
+# ---- RFC 7622 addresses ----------------------------------------------------
+
+PRECIS_CORPORA = ("latin1", "greek", "cyrillic", "cjk", "arabic", "strasse")
+PRECIS_TARGETS = {"ascii": 1.15, "non-ASCII": 3.0, "reference": 50.0}
+
+
+def reference():
+    """The tests' slow way (precis-i18n and idna part by part), if they are
+    installed: absent otherwise."""
+    sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
+    try:
+        import precis_oracle
+    except ImportError:
+        return None
+    return precis_oracle.prepare
+
+
+def precis_rows(rounds):
+    """quorvel.precis.JID(x) against quorvel.jid.JID(x) of the same ASCII
+    text, over the non-ASCII corpora against its own ASCII construction, and
+    against the references (fewer rounds: they are slow)."""
+    variants = {"jid ascii": Variant("JID(x)", corpus("ascii")),
+                "precis ascii": Variant("PrecisJID(x)", corpus("ascii"))}
+    for name in PRECIS_CORPORA:
+        variants[f"precis {name}"] = Variant("PrecisJID(x)", corpus(name))
+    r = measure_variants(variants, rounds)
+    slow = reference()
+    if slow is not None:
+        NAMESPACE["reference_prepare"] = slow
+        refs = {f"reference {name}": Variant("reference_prepare(x)", corpus(name)[:200])
+                for name in ("ascii", "latin1", "cjk")}
+        r.update(measure_variants(refs, max(3, rounds // 7)))
+    return r
+
+
+def precis_lines(r):
+    ascii_ratio = r["precis ascii"] / r["jid ascii"]
+    lines = ["", f"quorvel.precis.JID(str): ascii {r['precis ascii']:.1f} ns against quorvel.jid.JID "
+             f"{r['jid ascii']:.1f} ns: {ascii_ratio:.2f}x (target <= {PRECIS_TARGETS['ascii']}x: "
+             f"{'yes' if ascii_ratio <= PRECIS_TARGETS['ascii'] else 'NO'})"]
+    for name in PRECIS_CORPORA:
+        ratio = r[f"precis {name}"] / r["precis ascii"]
+        lines.append(f"  {name:<10}{r[f'precis {name}']:>8.1f} ns  {ratio:>5.2f}x its ascii  "
+                     f"{'yes' if ratio <= PRECIS_TARGETS['non-ASCII'] else 'NO'}")
+    for name in ("ascii", "latin1", "cjk"):
+        if f"reference {name}" in r:
+            speedup = r[f"reference {name}"] / r[f"precis {name}" if name != "ascii" else "precis ascii"]
+            lines.append(f"  precis-i18n + idna {name}: {r[f'reference {name}']:.0f} ns, "
+                         f"{speedup:.0f}x slower (target >= {PRECIS_TARGETS['reference']:.0f}x: "
+                         f"{'yes' if speedup >= PRECIS_TARGETS['reference'] else 'NO'})")
+    if "reference ascii" not in r:
+        lines.append("  precis-i18n + idna: n/a (not installed; the test extra has them)")
     return lines
 
 
@@ -509,6 +566,10 @@ def main():
     if not args.only or args.only == "non-ASCII":
         non_ascii = non_ascii_vs_ascii(args.rounds)
         lines.extend(non_ascii_lines(non_ascii))
+    precis = None
+    if not args.only or args.only == "precis":
+        precis = precis_rows(args.rounds)
+        lines.extend(precis_lines(precis))
     if not args.only:
         lines.append("")
     lines.append(f"peer: n/a ({PEER_ERROR})")
@@ -583,6 +644,7 @@ def main():
         "non_ascii_vs_ascii": None if non_ascii is None else {
             "ns_per_op": non_ascii, "target": NON_ASCII_TARGET,
             "ratios": {name: non_ascii[name] / non_ascii["ascii"] for name in NON_ASCII}},
+        "precis": None if precis is None else {"ns_per_op": precis, "targets": PRECIS_TARGETS},
         "cli": cli,
         "core": core,
     }

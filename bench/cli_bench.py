@@ -137,6 +137,8 @@ def commands(path: str) -> dict[str, list[str]]:
     return {
         "tool": [py, "-c", PEAK + TOOL, "-f", path],
         "tool --dedupe": [py, "-c", PEAK + TOOL, "--dedupe", "-f", path],
+        "tool --compare": [py, "-c", PEAK + TOOL, "--compare", "-f", path],
+        "tool --profile rfc7622": [py, "-c", PEAK + TOOL, "--profile", "rfc7622", "-f", path],
         "naive loop": [py, "-c", PEAK + NAIVE, path],
         "naive dedupe loop": [py, "-c", PEAK + NAIVE_DEDUPE, path],
     }
@@ -173,7 +175,17 @@ def report_lines(r: dict[str, dict[str, float]], lines: int) -> list[str]:
                    f"{naive:<18}{n['seconds']:7.2f} s {n['max_rss_mb']:7.0f} MB   "
                    f"x{ratio:.2f} (target <= 1.1: {'yes' if ratio <= 1.1 else 'NO'}; "
                    f"memory {'<=' if memory_ok else '>'} naive)")
+    plain = r["tool"]["seconds"]
+    for tool, target in (("tool --compare", COMPARE_TARGET), ("tool --profile rfc7622", None)):
+        ratio = r[tool]["seconds"] / plain
+        verdict = "" if target is None else f" (target <= {target}: {'yes' if ratio <= target else 'NO'})"
+        out.append(f"  {tool:<24}{r[tool]['seconds']:7.2f} s {r[tool]['max_rss_mb']:7.0f} MB   "
+                   f"x{ratio:.2f} the plain tool{verdict}")
     return out
+
+
+# quorvel-jid --compare against the plain tool over the same file.
+COMPARE_TARGET = 2.5
 
 
 LONG_LINES = (10_000_000, 40_000_000, 80_000_000)

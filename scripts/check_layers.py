@@ -29,8 +29,9 @@ LAYERS: dict[str, tuple[str, ...]] = {
     "unicode": ("tables", "simd"),   # normalisation, UTS #46, Punycode, bidi, UTF-8
     "prep": ("unicode", "value"),    # the stringprep profiles, refolding
     "precis": ("unicode", "value"),  # the PRECIS profiles (beside prep)
-    "domain": ("prep",),             # domain preparation, IP literals, IDNA, DNS limits
-    "address": ("domain", "precis"), # the parser and builders, fast/ routes
+    "domain": ("prep", "precis"),    # domain preparation (both standards), IP literals, IDNA, DNS limits
+    "compare": ("prep", "precis"),   # why the two standards differ, per part
+    "address": ("domain", "precis"), # the parser and builders (both standards), fast/ routes
     "escape": ("address",),          # escaping localparts, both ways
 }
 
@@ -42,6 +43,9 @@ PUBLIC: dict[str, str] = {
     "quorvel/prepared_text.h": "value",
     "quorvel/profiles.h": "prep",
     "quorvel/address.h": "address",
+    "quorvel/precis_profiles.h": "precis",
+    "quorvel/precis.h": "address",
+    "quorvel/compare.h": "compare",
     "quorvel/escape.h": "escape",
     "quorvel/unescape.h": "escape",
 }

@@ -140,8 +140,9 @@ def test_progress_when_the_per_line_route_shows_it(tmp_path, count):
     assert block[2] == b"" or block[2].endswith(b"\r\x1b[K")
 
 
-def test_blocks_module_holds_the_two_helpers():
-    assert {n for n in dir(quorvel._blocks) if not n.startswith("_")} == {"Groups", "normalise_block"}
+def test_blocks_module_holds_the_three_helpers():
+    assert {n for n in dir(quorvel._blocks) if not n.startswith("_")} == {
+        "Groups", "normalise_block", "differing_block"}
     assert Groups.__module__ == normalise_block.__module__ == "quorvel._blocks"
     assert normalise_block.__self__ is quorvel._blocks
 

@@ -26,6 +26,7 @@ MODULES: tuple[str, ...] = (
     "stringprep",
     "uts46",
     "domain_one_pass",
+    "precis",
 )
 
 

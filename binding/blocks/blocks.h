@@ -15,8 +15,11 @@
 
 namespace quorvel::binding::blocks {
 
-// normalise_block(data, part, bare_only, first_line, groups, source).
+// normalise_block(data, part, bare_only, first_line, groups, source[, rfc7622]).
 extern PyMethodDef normalise_block_def;
+// differing_block(data, first_line): the lines RFC 6122 and RFC 7622 treat
+// differently, for quorvel-jid --compare.
+extern PyMethodDef differing_block_def;
 
 // The Groups type, made once per process like JID.
 Outcome<PyTypeObject*> groups_type();

@@ -17,7 +17,7 @@ int module_exec(PyObject* module) noexcept {
         !checked) {
       return std::move(checked).error();
     }
-    if (auto added = add_functions(module, {&normalise_block_def}); !added) {
+    if (auto added = add_functions(module, {&normalise_block_def, &differing_block_def}); !added) {
       return std::move(added).error();
     }
     auto groups = groups_type();

@@ -23,11 +23,11 @@ Outcome<WriteBorrow> write_borrow(PyObject* obj) {
 
 namespace {
 
-// The steps every way of constructing shares: an address text parsed (the
-// whole text, resource included, is validated before `bare` drops the
-// resource), or a stored value copied without parsing again.
-Outcome<JidValue> value_from_text(std::string_view text, bool bare) {
-  auto parsed = parse_address(text);
+// The steps every way of constructing shares: an address text parsed by
+// `profile` (the whole text, resource included, is validated before `bare`
+// drops the resource), or a stored value copied without parsing again.
+Outcome<JidValue> value_from_text(std::string_view text, bool bare, Profile profile) {
+  auto parsed = parse_with(profile, text);
   if (!parsed.ok()) return raise_invalid_jid(message(parsed.error()));
   if (bare) strip_resource(parsed.value());
   return std::move(parsed).value();
@@ -39,15 +39,22 @@ JidValue copy_of(const JidValue& source, bool bare) {
 
 }  // namespace
 
-Outcome<std::optional<JidValue>> jid_value_from_object(PyObject* obj, bool bare) {
+Outcome<std::optional<JidValue>> jid_value_from_object(PyObject* obj, bool bare, Profile profile) {
   if (obj == nullptr || obj == Py_None) return std::optional<JidValue>();
 
   // A str is never a JID, so text, the usual argument, is tested first.
-  if (!PyUnicode_Check(obj) && PyType_IsSubtype(Py_TYPE(obj), checked_jid_type())) {
-    // A JID is already prepared: copy it rather than parse its text again.
+  if (!PyUnicode_Check(obj) && is_jid_type(Py_TYPE(obj))) {
+    // A JID is already prepared: copy it rather than parse its text again,
+    // unless another profile prepared it.
     if (auto borrow = ReadBorrow::try_acquire(as_jid(obj))) {
       const std::optional<JidValue>& source = as_jid(obj)->value;
       if (!source) return std::optional<JidValue>();
+      // A JID of the other profile is prepared again, by this one's rules.
+      if (profile_of(Py_TYPE(obj)) != profile) {
+        auto again = value_from_text(source->text(), bare, profile);
+        if (!again) return std::move(again).error();
+        return std::optional<JidValue>(std::move(again).value());
+      }
       return std::optional<JidValue>(copy_of(*source, bare));
     }
     // Held by a writer right now: fall through to the text conversion,
@@ -58,7 +65,7 @@ Outcome<std::optional<JidValue>> jid_value_from_object(PyObject* obj, bool bare)
   if (!text) return std::move(text).error();
   if (text.value().empty()) return std::optional<JidValue>();
 
-  auto value = value_from_text(text.value(), bare);
+  auto value = value_from_text(text.value(), bare, profile);
   if (!value) return std::move(value).error();
   return std::optional<JidValue>(std::move(value).value());
 }
@@ -85,7 +92,7 @@ Outcome<PyRef> construct(PyTypeObject* cls, PyObject* const* slots) {
     if (!flag) return with_note(std::move(flag).error(), "bare");
     bare = flag.value();
   }
-  auto value = jid_value_from_object(slots[0], bare);
+  auto value = jid_value_from_object(slots[0], bare, profile_of(cls));
   if (!value) return std::move(value).error();
   return instantiate_jid(cls, std::move(value).value());
 }
@@ -143,7 +150,8 @@ std::optional<Outcome<PyRef>> construct_common(PyTypeObject* type, PyObject* arg
     const char* utf8 = PyUnicode_AsUTF8AndSize(arg, &size);
     if (utf8 == nullptr) return Outcome<PyRef>(PyError::fetch());
     if (size == 0) return instantiate_jid(type, std::nullopt);
-    auto value = value_from_text(std::string_view(utf8, static_cast<std::size_t>(size)), bare);
+    auto value = value_from_text(std::string_view(utf8, static_cast<std::size_t>(size)), bare,
+                                 profile_of(type));
     if (!value) return Outcome<PyRef>(std::move(value).error());
     return instantiate_jid(type, std::move(value).value());
   }

@@ -20,22 +20,33 @@ constexpr const char kJidDoc[] =
     "When a resource is not used, the JID is called a bare JID. The JID is a full JID otherwise.\n\n"
     "Raises InvalidJID if the parser rejects it.";
 
-// The type's slots. They, and the tables they point to, must outlive the
-// type, which lives for the rest of the process.
-PyType_Slot jid_slots[] = {
-    {Py_tp_doc, const_cast<char*>(kJidDoc)},
-    {Py_tp_new, slot_fn(jid_new)},
-    {Py_nb_bool, slot_fn(jid_bool)},
-    {Py_tp_str, slot_fn(jid_str)},
-    {Py_tp_repr, slot_fn(jid_repr)},
-    {Py_tp_richcompare, slot_fn(jid_compare)},
-    {Py_tp_hash, slot_fn(jid_hash)},
-    {Py_tp_methods, jid_methods},
-    {Py_tp_getset, jid_properties},
-    {Py_tp_base, &PyBaseObject_Type},
-    {Py_tp_dealloc, slot_fn(jid_dealloc)},
-    {0, nullptr},
-};
+constexpr const char kPrecisJidDoc[] =
+    "JID(jid=None, bare=False)\n--\n\n"
+    "A Jabber ID prepared as RFC 7622 says: the localpart with the PRECIS UsernameCaseMapped "
+    "profile, the resource with OpaqueString, the domain as an IDNA2008 name (stored as "
+    "U-labels).\n\n"
+    "The interface is that of quorvel.jid.JID. Raises InvalidJID if the parser rejects it.";
+
+// The types' slots. They, and the tables they point to, must outlive the
+// types, which live for the rest of the process. The two differ in their
+// documentation only; the slots ask the type for its profile.
+#define QUORVEL_JID_SLOTS(doc)                          \
+  {Py_tp_doc, const_cast<char*>(doc)},                  \
+  {Py_tp_new, slot_fn(jid_new)},                        \
+  {Py_nb_bool, slot_fn(jid_bool)},                      \
+  {Py_tp_str, slot_fn(jid_str)},                        \
+  {Py_tp_repr, slot_fn(jid_repr)},                      \
+  {Py_tp_richcompare, slot_fn(jid_compare)},            \
+  {Py_tp_hash, slot_fn(jid_hash)},                      \
+  {Py_tp_methods, jid_methods},                         \
+  {Py_tp_getset, jid_properties},                       \
+  {Py_tp_base, &PyBaseObject_Type},                     \
+  {Py_tp_dealloc, slot_fn(jid_dealloc)},                \
+  {0, nullptr}
+
+PyType_Slot jid_slots[] = {QUORVEL_JID_SLOTS(kJidDoc)};
+PyType_Slot precis_jid_slots[] = {QUORVEL_JID_SLOTS(kPrecisJidDoc)};
+#undef QUORVEL_JID_SLOTS
 
 // No BASETYPE (not subclassable), no HAVE_GC (instances hold no references
 // to Python objects), no IMMUTABLETYPE.
@@ -46,11 +57,22 @@ PyType_Spec jid_spec = {
     Py_TPFLAGS_DEFAULT,
     jid_slots,
 };
+// Made by quorvel.jid too, so that both share one InvalidJID and one copy
+// of the binding; quorvel.precis only gives it its public name.
+PyType_Spec precis_jid_spec = {
+    "quorvel.precis.JID",
+    static_cast<int>(sizeof(JidObject)),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    precis_jid_slots,
+};
 
 std::atomic<PyTypeObject*> jid_type_cell{nullptr};
+std::atomic<PyTypeObject*> precis_jid_type_cell{nullptr};
 
 PyError type_creation_failed() {
   PyRef cause = std::move(PyError::fetch()).into_exception();
+  // The message names the class as users know it, whichever failed.
   auto message = make_str("An error occurred while initializing class JID");
   if (!message) return std::move(message).error();
   PyRef error = PyRef::steal(PyObject_CallOneArg(PyExc_RuntimeError, message.value().get()));
@@ -62,30 +84,41 @@ PyError type_creation_failed() {
 
 }  // namespace
 
-Outcome<PyTypeObject*> jid_type() {
-  if (PyTypeObject* type = jid_type_cell.load(std::memory_order_acquire)) return type;
+namespace {
+
+Outcome<PyTypeObject*> type_from(PyType_Spec& spec, std::atomic<PyTypeObject*>& cell) {
+  if (PyTypeObject* type = cell.load(std::memory_order_acquire)) return type;
   // Built with the interpreter lock held and no other lock; building never
   // gives the lock up, so two builds cannot overlap.
-  PyObject* made = PyType_FromSpec(&jid_spec);
+  PyObject* made = PyType_FromSpec(&spec);
   if (made == nullptr) return type_creation_failed();
   // Type specs have no slot for it before Python 3.14.
   reinterpret_cast<PyTypeObject*>(made)->tp_vectorcall = jid_vectorcall;
   PyTypeObject* expected = nullptr;
-  if (!jid_type_cell.compare_exchange_strong(expected, reinterpret_cast<PyTypeObject*>(made),
-                                             std::memory_order_acq_rel)) {
+  if (!cell.compare_exchange_strong(expected, reinterpret_cast<PyTypeObject*>(made),
+                                    std::memory_order_acq_rel)) {
     Py_DECREF(made);  // someone else's type is already in use
     return expected;
   }
   return reinterpret_cast<PyTypeObject*>(made);
 }
 
-PyTypeObject* checked_jid_type() {
-  if (PyTypeObject* type = jid_type_cell.load(std::memory_order_acquire)) return type;
-  auto type = jid_type();
+PyTypeObject* checked_type(PyType_Spec& spec, std::atomic<PyTypeObject*>& cell) {
+  if (PyTypeObject* type = cell.load(std::memory_order_acquire)) return type;
+  auto type = type_from(spec, cell);
   if (type) return type.value();
   std::move(type).error().restore();
   PyErr_WriteUnraisable(nullptr);
   throw Fault("failed to create type object for `JID`");
+}
+
+}  // namespace
+
+Outcome<PyTypeObject*> jid_type() { return type_from(jid_spec, jid_type_cell); }
+PyTypeObject* checked_jid_type() { return checked_type(jid_spec, jid_type_cell); }
+Outcome<PyTypeObject*> precis_jid_type() { return type_from(precis_jid_spec, precis_jid_type_cell); }
+PyTypeObject* checked_precis_jid_type() {
+  return checked_type(precis_jid_spec, precis_jid_type_cell);
 }
 
 namespace {
@@ -129,6 +162,13 @@ int module_exec(PyObject* module) noexcept {
       return std::move(added).error();
     }
 
+    // quorvel.precis.JID, under a private name: quorvel.precis exports it.
+    auto precis = precis_jid_type();
+    if (!precis) return std::move(precis).error();
+    if (PyModule_AddObjectRef(module, "_PrecisJID", reinterpret_cast<PyObject*>(precis.value())) < 0) {
+      return PyError::fetch();
+    }
+
     PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
     if (!module_name) return PyError::fetch();
     PyRef function = PyRef::steal(PyCMethod_New(&unescape_node_def, module, module_name.get(), nullptr));
@@ -141,6 +181,10 @@ int module_exec(PyObject* module) noexcept {
     if (auto added = add_to_module(module, function_name.get(), function.get()); !added) {
       return std::move(added).error();
     }
+
+    PyRef reasons = PyRef::steal(PyCMethod_New(&reasons_def, module, module_name.get(), nullptr));
+    if (!reasons) return PyError::fetch();
+    if (PyModule_AddObjectRef(module, "_reasons", reasons.get()) < 0) return PyError::fetch();
 
     PyObject* invalid_jid = invalid_jid_type();
     PyRef invalid_jid_name = PyRef::steal(PyType_GetName(reinterpret_cast<PyTypeObject*>(invalid_jid)));

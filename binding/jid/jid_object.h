@@ -9,6 +9,7 @@
 #include <optional>
 #include <utility>
 
+#include "jid/address_rules.h"
 #include "quorvel/jid_value.h"
 #include "support/support.h"
 
@@ -100,12 +101,27 @@ Outcome<WriteBorrow> write_borrow(PyObject* obj);
 // type already exists, and treats a failure as a fault.
 Outcome<PyTypeObject*> jid_type();
 PyTypeObject* checked_jid_type();
+// The same for quorvel.precis.JID, which shares every slot.
+Outcome<PyTypeObject*> precis_jid_type();
+PyTypeObject* checked_precis_jid_type();
+
+// Neither type can be subclassed, so a type is one of them exactly or
+// neither.
+inline bool is_jid_type(PyTypeObject* type) {
+  return type == checked_jid_type() || type == checked_precis_jid_type();
+}
+inline Profile profile_of(PyTypeObject* type) {
+  return type == checked_precis_jid_type() ? Profile::Rfc7622 : Profile::Rfc6122;
+}
 
 // None/absent, a JID, or address text, as an optional value (absent: the
-// empty JID). With `bare`, the resource is dropped after validation.
-Outcome<std::optional<JidValue>> jid_value_from_object(PyObject* obj, bool bare);
+// empty JID) prepared by `profile`. With `bare`, the resource is dropped
+// after validation. A JID of the same profile is copied; one of the other
+// profile is prepared again from its text, by this profile's rules.
+Outcome<std::optional<JidValue>> jid_value_from_object(PyObject* obj, bool bare,
+                                                       Profile profile = Profile::Rfc6122);
 
-// A new instance of exactly JID holding `value`.
+// A new instance of exactly quorvel.jid.JID holding `value`.
 Outcome<PyRef> new_jid_object(std::optional<JidValue> value);
 
 // A new instance of `cls` (JID or a subclass) holding `value`. Inline, so
@@ -149,5 +165,7 @@ Py_hash_t jid_hash(PyObject* self) noexcept;
 extern PyGetSetDef jid_properties[];
 extern PyMethodDef jid_methods[];
 extern PyMethodDef unescape_node_def;
+// _reasons(part, kind), for quorvel.profiles (compare_reasons.cpp).
+extern PyMethodDef reasons_def;
 
 }  // namespace quorvel::binding

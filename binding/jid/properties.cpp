@@ -58,17 +58,17 @@ PyObject* get_resource(PyObject* self, void*) noexcept { return read_attribute<r
 // ---- writers ----------------------------------------------------------------
 
 // `text` is absent only when None was assigned to a group that accepts it.
-using Assign = Refusal (*)(Slot& slot, std::optional<std::string_view> text);
+using Assign = Refusal (*)(Slot& slot, std::optional<std::string_view> text, Profile profile);
 
-Refusal assign_full(Slot& slot, std::optional<std::string_view> text) {
-  auto parsed = parse_address(*text);
+Refusal assign_full(Slot& slot, std::optional<std::string_view> text, Profile profile) {
+  auto parsed = parse_with(profile, *text);
   if (!parsed.ok()) return message(parsed.error());
   slot = std::move(parsed).value();
   return std::nullopt;
 }
 
-Refusal assign_bare(Slot& slot, std::optional<std::string_view> text) {
-  auto parsed = parse_bare_address(*text);
+Refusal assign_bare(Slot& slot, std::optional<std::string_view> text, Profile profile) {
+  auto parsed = parse_bare_with(profile, *text);
   if (!parsed.ok()) return message(parsed.error());
   if (slot && !slot->is_bare()) {
     // The old resource carries over to the new bare address.
@@ -80,7 +80,7 @@ Refusal assign_bare(Slot& slot, std::optional<std::string_view> text) {
   return std::nullopt;
 }
 
-Refusal assign_localpart(Slot& slot, std::optional<std::string_view> text) {
+Refusal assign_localpart(Slot& slot, std::optional<std::string_view> text, Profile profile) {
   if (!text) {
     if (slot && node_part(*slot)) {
       JidValue next = join_parts(std::nullopt, domain_part(*slot), as_part(resource_part(*slot)));
@@ -90,7 +90,7 @@ Refusal assign_localpart(Slot& slot, std::optional<std::string_view> text) {
   }
   // Preparation comes first, so a bad localpart reports itself even on an
   // empty JID.
-  auto prepared = prepare_node(*text);
+  auto prepared = prepare_node_with(profile, *text);
   if (!prepared.ok()) return message(prepared.error());
   if (!slot) return "JID.node must apply to a proper JID";
   JidValue next = join_parts(Part(prepared.value()), domain_part(*slot), as_part(resource_part(*slot)));
@@ -98,8 +98,8 @@ Refusal assign_localpart(Slot& slot, std::optional<std::string_view> text) {
   return std::nullopt;
 }
 
-Refusal assign_domain(Slot& slot, std::optional<std::string_view> text) {
-  auto prepared = prepare_domain(*text);
+Refusal assign_domain(Slot& slot, std::optional<std::string_view> text, Profile profile) {
+  auto prepared = prepare_domain_with(profile, *text);
   if (!prepared.ok()) return message(prepared.error());
   if (!slot) {
     slot = join_parts(std::nullopt, Part(prepared.value()), std::nullopt);
@@ -111,20 +111,21 @@ Refusal assign_domain(Slot& slot, std::optional<std::string_view> text) {
   return std::nullopt;
 }
 
-Refusal assign_resource(Slot& slot, std::optional<std::string_view> text) {
+Refusal assign_resource(Slot& slot, std::optional<std::string_view> text, Profile profile) {
   if (!text) {
     if (slot) strip_resource(*slot);
     return std::nullopt;
   }
-  // The usual resource is prepared as it is written: no profile, and one
-  // copy of the bare part and the text into the new value.
+  // The usual resource is prepared as it is written: no profile (under
+  // either standard), and one copy of the bare part and the text into the
+  // new value.
   if (is_plain_resource(*text)) {
     if (!slot) return "JID.resource must apply to a proper JID";
     JidValue next = replace_resource(*slot, *text);
     slot = std::move(next);
     return std::nullopt;
   }
-  auto prepared = prepare_resource(*text);
+  auto prepared = prepare_resource_with(profile, *text);
   if (!prepared.ok()) return message(prepared.error());
   if (!slot) return "JID.resource must apply to a proper JID";
   JidValue next = slot->is_bare()
@@ -150,7 +151,7 @@ int write_attribute(PyObject* self, PyObject* value, std::string_view name, bool
     {
       auto borrow = write_borrow(self);
       if (!borrow) return std::move(borrow).error();
-      refusal = assign(as_jid(self)->value, text);
+      refusal = assign(as_jid(self)->value, text, profile_of(Py_TYPE(self)));
     }
     // The error is built after the borrow has been given back.
     if (refusal) return raise_invalid_jid(*refusal);

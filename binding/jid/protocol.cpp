@@ -35,7 +35,9 @@ bool holds_capital(std::string_view s) noexcept {
 // (those are folded on the way in) but one that normalisation produced from a
 // character newer than the case-folding table (U+2C7D gives "V"): parsing
 // the text folds it, so the text is another address. Bracketed IPv6 literals,
-// stored with their capitals, take the full conversion too.
+// stored with their capitals, take the full conversion too. Under RFC 7622
+// the same holds: such ASCII is its own preparation in both profiles and as
+// a domain, and no stored domain holds an "xn--" label (it keeps U-labels).
 std::optional<bool> equals_own_ascii_text(PyObject* self, PyObject* text) {
   if (!PyUnicode_IS_ASCII(text)) return std::nullopt;
   auto borrow = ReadBorrow::try_acquire(as_jid(self));
@@ -85,15 +87,16 @@ PyObject* jid_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     PyRef temporary;
     PyObject* rhs = other;
     // The exact type first: JID cannot be subclassed, so that is the usual
-    // way for the other operand to be one.
-    if (Py_TYPE(other) != Py_TYPE(self) && !PyObject_TypeCheck(other, checked_jid_type())) {
+    // way for the other operand to be one. A JID of the other profile is
+    // compared by its normalised text, as it is (the hash is that text's).
+    if (Py_TYPE(other) != Py_TYPE(self) && !is_jid_type(Py_TYPE(other))) {
       std::optional<JidValue> value;
       if (other != Py_None) {
-        auto converted = jid_value_from_object(other, false);
+        auto converted = jid_value_from_object(other, false, profile_of(Py_TYPE(self)));
         if (!converted) return new_bool(op == Py_NE);  // the conversion error is dropped
         value = std::move(converted).value();
       }
-      auto made = new_jid_object(std::move(value));
+      auto made = instantiate_jid(Py_TYPE(self), std::move(value));
       if (!made) return std::move(made).error();
       temporary = std::move(made).value();
       rhs = temporary.get();
@@ -132,11 +135,15 @@ PyObject* jid_repr(PyObject* self) noexcept {
     auto borrow = read_borrow(self);
     if (!borrow) return std::move(borrow).error();
     const std::optional<JidValue>& value = as_jid(self)->value;
-    if (!value) return make_str("JID()");
+    // quorvel.precis.JID says so, as the two compare by text.
+    const std::string_view name =
+        profile_of(Py_TYPE(self)) == Profile::Rfc7622 ? "precis.JID" : "JID";
+    if (!value) return make_str(std::string(name) + "()");
     // The text goes between the quotes as it is, without escaping.
     std::string repr;
-    repr.reserve(value->text().size() + 7);
-    repr += "JID('";
+    repr.reserve(value->text().size() + name.size() + 4);
+    repr += name;
+    repr += "('";
     repr += value->text();
     repr += "')";
     return make_str(repr);
@@ -179,7 +186,7 @@ PyObject* jid_setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     {
       auto borrow = write_borrow(self);
       if (!borrow) return std::move(borrow).error();
-      auto parsed = parse_address(text.value());
+      auto parsed = parse_with(profile_of(Py_TYPE(self)), text.value());
       if (parsed.ok()) {
         as_jid(self)->value = std::move(parsed).value();
       } else {

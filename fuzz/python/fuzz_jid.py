@@ -23,6 +23,7 @@ from quorvel._blocks import Groups, normalise_block
 from quorvel._report import PyGroups, may_read_back_otherwise
 from quorvel.cli import _reader
 from quorvel.jid import JID, InvalidJID, unescape_node
+from quorvel.precis import JID as PrecisJID
 from quorvel.uri import _parse_slowly as parse_uri_slowly
 from quorvel.uri import parse as parse_uri
 
@@ -43,6 +44,13 @@ MESSAGES = {
     "domain doesn\u2019t pass idna validation",
     "JID.node must apply to a proper JID",
     "JID.resource must apply to a proper JID",
+    # quorvel.precis.JID's own.
+    "localpart doesn\u2019t pass usernamecasemapped validation",
+    "resource doesn\u2019t pass opaquestring validation",
+    "domain doesn\u2019t pass idna2008 validation",
+    "localpart isn\u2019t stable under usernamecasemapped",
+    "resource isn\u2019t stable under opaquestring",
+    "localpart holds a character RFC 7622 forbids",
 }
 ATTRS = ["full", "jid", "bare", "node", "user", "local", "username", "domain", "server", "host", "resource"]
 REMOVABLE = {"node", "user", "local", "username", "resource"}
@@ -105,10 +113,29 @@ def check_value(j):
         assert str(JID(s, bare=True)) == again.bare
 
 
+@atheris.instrument_func
+def check_precis(text):
+    """An RFC 7622 value is its own preparation: its text parses back to
+    it exactly, and copies and pickles keep it."""
+    try:
+        p = PrecisJID(text)
+    except (InvalidJID, UnicodeEncodeError) as exc:
+        check_invalid(exc)
+        return
+    s = str(p)
+    again = PrecisJID(s)
+    assert str(again) == s and again == p and p == s and not (p != s), s
+    assert hash(p) == (hash(s) if s else 0)
+    for restored in (pickle.loads(pickle.dumps(p)), copy.copy(p), copy.deepcopy(p)):
+        assert type(restored) is PrecisJID and str(restored) == s, s
+    if s:
+        assert str(PrecisJID(s, bare=True)) == p.bare
+
+
 PARTS = ("full", "bare", "node", "domain", "resource")
 
 
-def per_line(data, part, bare_only):
+def per_line(data, part, bare_only, kind=JID):
     """The command-line tool's per-line rules, on the lines of `data`."""
     pieces = data.split(b"\n")
     if pieces[-1] == b"":
@@ -125,7 +152,7 @@ def per_line(data, part, bare_only):
         except UnicodeDecodeError:
             failures.append((size, n, raw, None))
             continue
-        j = JID()
+        j = kind()
         try:
             if bare_only:
                 j.bare = text
@@ -150,8 +177,10 @@ def check_block(fdp):
     data = fdp.ConsumeBytes(fdp.ConsumeIntInRange(0, 256))
     part = fdp.ConsumeIntInRange(0, 4)
     bare_only = fdp.ConsumeBool()
-    out, failures, valid, lines = normalise_block(data, part, bare_only, 1, None, 0)
-    expected_out, expected_failures, values = per_line(data, part, bare_only)
+    rfc7622 = fdp.ConsumeBool()
+    out, failures, valid, lines = normalise_block(data, part, bare_only, 1, None, 0, rfc7622)
+    expected_out, expected_failures, values = per_line(data, part, bare_only,
+                                                       PrecisJID if rfc7622 else JID)
     assert (out, failures, valid) == (expected_out, expected_failures, len(values)), data
     native, python = Groups(), PyGroups()
     for value, n, text in values:
@@ -160,7 +189,7 @@ def check_block(fdp):
     assert [native.group(i) for i in range(len(native))] == [python.group(i) for i in range(len(python))]
     assert native.render(0, 1 << 20) == python.render(0, 1 << 20)
     # What render writes unchecked must read back as itself.
-    reader = _reader(PARTS[part], bare_only)
+    reader = _reader(PARTS[part], bare_only, "rfc7622" if rfc7622 else "rfc6122")
     for value, _, _ in values:
         if not may_read_back_otherwise(value):
             assert reader(value) == value, value
@@ -170,6 +199,8 @@ def check_block(fdp):
 def test_one(data):
     fdp = atheris.FuzzedDataProvider(data)
     obj = some_object(fdp)
+    if isinstance(obj, str):
+        check_precis(obj)
     bare = fdp.PickValueInList([False, True, None, 0, "x"])
     try:
         j = JID(obj, bare=bare) if fdp.ConsumeBool() else JID(obj)

@@ -1,6 +1,8 @@
 """Strict, normalising XMPP addresses.
 
-The address type lives in the native module ``quorvel.jid``; ``quorvel.uri``
+The address type lives in the native module ``quorvel.jid`` (RFC 6122, as
+servers prepare addresses), its RFC 7622 twin in ``quorvel.precis``, and
+``quorvel.profiles`` tells where the two disagree; ``quorvel.uri``
 reads and writes ``xmpp:`` URIs, ``quorvel.escape_node`` escapes a localpart
 (XEP-0106), ``quorvel.unicode_versions`` tells which Unicode data the module
 carries, and ``quorvel.cli`` is the ``quorvel-jid`` tool. Importing the
@@ -14,18 +16,20 @@ from __future__ import annotations
 TYPE_CHECKING = False  # typing itself is not imported at run time
 
 __version__ = "0.1.0"
-__all__ = ["escape_node", "jid", "unicode_versions", "uri"]
+__all__ = ["escape_node", "jid", "precis", "profiles", "unicode_versions", "uri"]
 
 if TYPE_CHECKING:
     from quorvel import cli as cli
     from quorvel import jid as jid
+    from quorvel import precis as precis
+    from quorvel import profiles as profiles
     from quorvel import uri as uri
     from quorvel._escape import escape_node as escape_node
     from quorvel._versions import unicode_versions as unicode_versions
 
 # The public submodules. Importing one binds it on the package, so
 # __getattr__ below runs once per name at most.
-_SUBMODULES = ("cli", "jid", "uri")
+_SUBMODULES = ("cli", "jid", "precis", "profiles", "uri")
 # Public names that live in a private module: (module, attribute).
 _VALUES = {
     "escape_node": ("quorvel._escape", "escape_node"),

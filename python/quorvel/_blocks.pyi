@@ -13,5 +13,9 @@ class Groups:
     def duplicate_groups(self) -> int: ...
 
 def normalise_block(
-    data: bytes, part: int, bare_only: bool, first_line: int, groups: Groups | None, source: int, /
+    data: bytes, part: int, bare_only: bool, first_line: int, groups: Groups | None, source: int,
+    rfc7622: bool = False, /
 ) -> tuple[bytes, list[tuple[int, int, bytes, str | None]], int, int]: ...
+def differing_block(
+    data: bytes, first_line: int, /
+) -> tuple[list[tuple[int, str]], list[tuple[int, bytes]], int, int]: ...

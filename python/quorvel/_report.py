@@ -179,7 +179,7 @@ class Report:
         r = outcome.record
         self.groups.add(outcome.value, self._source_id(r.source), r.line, r.text)
 
-    def block(self, block: Block, part: int, bare_only: bool, dedupe: bool) -> None:
+    def block(self, block: Block, part: int, bare_only: bool, dedupe: bool, rfc7622: bool = False) -> None:
         """A block of input lines through quorvel._blocks in one call (text output only)."""
         from quorvel._blocks import Groups, normalise_block
 
@@ -187,7 +187,7 @@ class Report:
         # The block route adds to the native groups directly.
         assert groups is None or isinstance(groups, Groups)
         out, failures, valid, _ = normalise_block(block.data, part, bare_only, block.first_line,
-                                                  groups, self._source_id(block.source))
+                                                  groups, self._source_id(block.source), rfc7622)
         self.valid += valid
         if not failures:
             if out:

@@ -25,8 +25,11 @@ if TYPE_CHECKING:
     from _typeshed import SupportsWrite
 
     from quorvel._sources import Record
+    from quorvel.jid import JID
+    from quorvel.precis import JID as PrecisJID
 
 PARTS = ("full", "bare", "node", "domain", "resource")
+PROFILES = ("rfc6122", "rfc7622")
 EXIT_OK, EXIT_INVALID, EXIT_USAGE, EXIT_PIPE = 0, 1, 2, 141
 
 
@@ -107,6 +110,13 @@ def _parser(prog: str, err: ErrorStream | None = None) -> argparse.ArgumentParse
     what.add_argument("--escape", action="store_true",
                       help="treat inputs as display text and print them as escaped localparts")
     what.add_argument("--uri", action="store_true", help="print each address as an xmpp: URI")
+    what.add_argument("--compare", action="store_true",
+                      help="list the addresses that RFC 6122 (stringprep) and RFC 7622 (PRECIS) "
+                           "prepare differently, with the reasons, and a summary by reason; "
+                           "exit status 0 when none differs, 1 when some do")
+    p.add_argument("--profile", choices=PROFILES, default="rfc6122",
+                   help="the standard addresses are prepared by: RFC 6122 (stringprep, as "
+                        "servers do; the default) or RFC 7622 (PRECIS)")
     p.add_argument("--bare-only", action="store_true",
                    help="refuse addresses that carry a resource (as roster entries must)")
     p.add_argument("--json", action="store_true",
@@ -121,10 +131,22 @@ def _parser(prog: str, err: ErrorStream | None = None) -> argparse.ArgumentParse
     return p
 
 
-def _evaluator(part: str, unescape: bool,
-               bare_only: bool) -> Callable[[str], tuple[str, dict[str, str | None]]]:
+def _address_type(profile: str) -> type[JID] | type[PrecisJID]:
+    if profile == "rfc7622":
+        from quorvel.precis import JID as PrecisJID
+
+        return PrecisJID
+    from quorvel.jid import JID
+
+    return JID
+
+
+def _evaluator(part: str, unescape: bool, bare_only: bool,
+               profile: str = "rfc6122") -> Callable[[str], tuple[str, dict[str, str | None]]]:
     """The function that turns one input into its printed value and its parts."""
-    from quorvel.jid import JID, unescape_node
+    from quorvel.jid import unescape_node
+
+    JID = _address_type(profile)  # noqa: N806 - a class
 
     if unescape:
         def run_unescape(text: str) -> tuple[str, dict[str, str | None]]:
@@ -171,7 +193,7 @@ def _mode_evaluator(args: argparse.Namespace) -> Callable[[str], tuple[str, dict
     return None
 
 
-def _reader(part: str, bare_only: bool) -> Callable[[str], str]:
+def _reader(part: str, bare_only: bool, profile: str = "rfc6122") -> Callable[[str], str]:
     """--dedupe: reads a printed value back as the same part of an address.
 
     A value is printed as stored, and a stored localpart or domain can hold a
@@ -184,8 +206,7 @@ def _reader(part: str, bare_only: bool) -> Callable[[str], str]:
     def read(value: str) -> str:
         if not value:
             return value  # the address has no such part
-        from quorvel.jid import JID  # only once a value needs it (see _run)
-
+        JID = _address_type(profile)  # noqa: N806 - only once a value needs it (see _run)
         if part in ("full", "bare"):
             j = JID()
             setattr(j, "bare" if bare_only or part == "bare" else "full", value)
@@ -205,15 +226,15 @@ def _group_reader(args: argparse.Namespace) -> Callable[[str], str] | None:
         return None
     if args.escape:
         return _reader("node", False)
-    return _reader(args.part, args.bare_only)
+    return _reader(args.part, args.bare_only, args.profile)
 
 
 def _stdin_usable() -> bool:
     return sys.stdin is not None and not sys.stdin.isatty()
 
 
-def _block_mode(args: argparse.Namespace) -> tuple[int, bool] | None:
-    """(part, bare_only) when files go through quorvel._blocks a block at a time.
+def _block_mode(args: argparse.Namespace) -> tuple[int, bool, bool] | None:
+    """(part, bare_only, rfc7622) when files go through quorvel._blocks a block at a time.
 
     That route gives the same output as the per-line one for the modes it
     knows: text output of addresses or one of their parts. QUORVEL_JID_PER_LINE
@@ -222,7 +243,7 @@ def _block_mode(args: argparse.Namespace) -> tuple[int, bool] | None:
     """
     if args.json or args.unescape or args.escape or args.uri or os.environ.get("QUORVEL_JID_PER_LINE"):
         return None
-    return PARTS.index(args.part), args.bare_only
+    return PARTS.index(args.part), args.bare_only, args.profile == "rfc7622"
 
 
 def _records(args: argparse.Namespace, report_io_error: Callable[[str], None], err: ErrorStream,
@@ -252,9 +273,42 @@ def _records(args: argparse.Namespace, report_io_error: Callable[[str], None], e
                 stream.close()
 
 
+def _run_compare(args: argparse.Namespace, prog: str, err: ErrorStream) -> int:
+    from quorvel._compare_report import CompareReport
+    from quorvel.profiles import compare
+
+    report = CompareReport(sys.stdout, args.json)
+    io_errors = 0
+
+    def report_io_error(message: str) -> None:
+        nonlocal io_errors
+        io_errors += 1
+        sys.stdout.flush()
+        err.write(f"{prog}: {message}\n")
+
+    # Files a block at a time: the native side finds the lines that differ,
+    # and only those are explained (see quorvel._blocks.differing_block).
+    blocks = not args.json and not os.environ.get("QUORVEL_JID_PER_LINE")
+    for record in _records(args, report_io_error, err, blocks):
+        if isinstance(record, Block):
+            report.block(record)
+        elif record.error is not None:
+            report.unreadable_input(record, record.error)
+        else:
+            report.compared(record, compare(record.text))
+    sys.stdout.flush()
+    if not args.quiet:
+        report.write_summary(err, prog)
+    if io_errors:
+        return EXIT_USAGE
+    return EXIT_INVALID if report.differing or report.unreadable else EXIT_OK
+
+
 def _run(args: argparse.Namespace, prog: str, err: ErrorStream) -> int:
     if sys.stdout is None:
         raise StreamFailed("standard output", "it is closed")
+    if args.compare:
+        return _run_compare(args, prog, err)
     evaluate = None  # made for the first input of the per-line route
     block_mode = _block_mode(args)
     groups = None
@@ -276,7 +330,8 @@ def _run(args: argparse.Namespace, prog: str, err: ErrorStream) -> int:
     for record in _records(args, report_io_error, err, block_mode is not None):
         if isinstance(record, Block):
             assert block_mode is not None
-            report.block(record, *block_mode, args.dedupe)
+            part, bare_only, rfc7622 = block_mode
+            report.block(record, part, bare_only, args.dedupe, rfc7622)
             continue
         if record.error is not None:
             report.failure(record, record.error)
@@ -287,7 +342,8 @@ def _run(args: argparse.Namespace, prog: str, err: ErrorStream) -> int:
             # pass a plain loop's (bench/cli_bench.py).
             from quorvel.jid import InvalidJID
 
-            evaluate = _mode_evaluator(args) or _evaluator(args.part, args.unescape, args.bare_only)
+            evaluate = _mode_evaluator(args) or _evaluator(args.part, args.unescape, args.bare_only,
+                                                           args.profile)
         try:
             value, parts = evaluate(record.text)
         except InvalidJID as e:
@@ -322,6 +378,13 @@ def _main(argv: Sequence[str] | None, prog: str, err: ErrorStream) -> int:
         parser.error("--bare-only does not apply to --unescape")
     if args.escape and args.bare_only:
         parser.error("--bare-only does not apply to --escape")
+    if args.compare:
+        for flag, given in (("--bare-only", args.bare_only), ("--dedupe", args.dedupe),
+                            ("--profile", args.profile != "rfc6122")):
+            if given:
+                parser.error(f"{flag} does not apply to --compare")
+    if args.profile != "rfc6122" and (args.unescape or args.escape or args.uri):
+        parser.error("--profile rfc7622 applies to addresses and their parts only")
     if not args.addresses and not args.file and not _stdin_usable():
         parser.error("give addresses, or -f FILE ('-' for standard input)")
     return _run(args, prog, err)

@@ -19,7 +19,7 @@ import enum
 import functools
 import pathlib
 
-from . import ucd
+from . import emit, ucd
 from .normalization import S_BASE, S_COUNT, L_BASE, L_COUNT, V_BASE, V_COUNT, T_BASE, T_COUNT, Data
 
 
@@ -280,3 +280,114 @@ def casing_properties(data: pathlib.Path) -> tuple[set[int], set[int]]:
     core = binary_properties(ucd.ucd_dir(data) / "DerivedCoreProperties.txt",
                              {"Cased", "Case_Ignorable"})
     return core["Cased"], core["Case_Ignorable"]
+
+
+# --- The generated table ---
+
+# Bits of the per-code-point value (besides the two derived values).
+PRECIS_MASK = 0x7        # bits 0-2: the PRECIS derived value
+IDNA_SHIFT = 3           # bits 3-5: the IDNA2008 derived value
+LOWER = 1 << 6           # toLowerCase changes it (kLowerMappings has the text)
+WIDTH = 1 << 7           # a <wide> or <narrow> decomposition (kWidthMappings)
+NON_ASCII_SPACE = 1 << 8  # General_Category Zs, other than U+0020
+GREEK = 1 << 9           # Script=Greek (CONTEXTO, U+0375)
+HEBREW = 1 << 10         # Script=Hebrew (CONTEXTO, U+05F3 and U+05F4)
+HIRAGANA_KATAKANA_HAN = 1 << 11  # (CONTEXTO, U+30FB)
+CASED = 1 << 12          # Cased (Final_Sigma)
+CASE_IGNORABLE = 1 << 13  # Case_Ignorable (Final_Sigma)
+SYMBOL = 1 << 14         # General_Category Sm, Sc, Sk or So (the comparison's reasons)
+COMPAT = 1 << 15         # a compatibility decomposition (the comparison's reasons)
+
+
+def _utf8(cps: list[int]) -> bytes:
+    return "".join(map(chr, cps)).encode("utf-8")
+
+
+def values(data: pathlib.Path) -> tuple[list[int], dict[int, list[int]], dict[int, int]]:
+    """The per-code-point values and the two mappings they point into."""
+    p = properties(data)
+    lower = lowercase_mapping(data)
+    width = width_mapping(data)
+    script = scripts(data)
+    cased, ignorable = casing_properties(data)
+    out = []
+    for c in range(ucd.CODE_POINTS):
+        v = int(precis_derived(p, c)) | int(idna2008_derived(p, c)) << IDNA_SHIFT
+        if c in lower:
+            v |= LOWER
+        if c in width:
+            v |= WIDTH
+        if p.category[c] == "Zs" and c != 0x20:
+            v |= NON_ASCII_SPACE
+        s = script[c]
+        if s == "Greek":
+            v |= GREEK
+        elif s == "Hebrew":
+            v |= HEBREW
+        elif s in ("Hiragana", "Katakana", "Han"):
+            v |= HIRAGANA_KATAKANA_HAN
+        if c in cased:
+            v |= CASED
+        if c in ignorable:
+            v |= CASE_IGNORABLE
+        if p.category[c] in SYMBOLS:
+            v |= SYMBOL
+        if p.has_compat(c):
+            v |= COMPAT
+        out.append(v)
+    return out, lower, width
+
+
+def generate(data: pathlib.Path) -> dict[str, str]:
+    table, lower, width = values(data)
+    text, size = emit.best_two_stage("precis", table, "std::uint16_t")
+    pool = bytearray()
+    lower_rows = []
+    for c in sorted(lower):
+        encoded = _utf8(lower[c])
+        assert len(encoded) < 8 and len(pool) < 1 << 13
+        lower_rows.append(f"{{0x{c:X}, {len(pool) << 3 | len(encoded)}}}")
+        pool += encoded
+    width_rows = [f"{{0x{c:X}, 0x{width[c]:X}}}" for c in sorted(width)]
+    pool_text = emit.c_array("std::uint8_t", "kLowerPool", list(pool))
+
+    def rows(name: str, items: list[str]) -> str:
+        body = "\n".join("  " + ", ".join(items[i:i + 6]) + "," for i in range(0, len(items), 6))
+        return f"inline constexpr Mapping {name}[{len(items)}] = {{\n{body}\n}};\n"
+
+    counts = {d.name: 0 for d in Derived}
+    for v in table:
+        counts[Derived(v & PRECIS_MASK).name] += 1
+    return {"precis.h": (
+        emit.header("precis")
+        + "// The PRECIS (RFC 8264) and IDNA2008 (RFC 5892) derived property values of\n"
+        "// every code point, the flags the PRECIS profiles and the contextual rules\n"
+        "// read, and the toLowerCase and width mappings, from the pinned UCD.\n"
+        f"// PRECIS values: {', '.join(f'{k} {n}' for k, n in counts.items())};\n"
+        f"// {size} bytes of look-up, {len(lower)} lower-case and {len(width)} width mappings.\n"
+        "#pragma once\n\n#include <cstddef>\n#include <cstdint>\n\n"
+        "namespace quorvel::precis::generated {\n\n"
+        "// The order of both derived values.\n"
+        "enum class Derived : std::uint8_t {\n"
+        + "".join(f"  {d.name.title().replace('_', '')} = {int(d)},\n" for d in Derived)
+        + "};\n\n"
+        f"inline constexpr std::uint16_t kPrecisMask = 0x{PRECIS_MASK:X};\n"
+        f"inline constexpr unsigned kIdnaShift = {IDNA_SHIFT};\n"
+        f"inline constexpr std::uint16_t kLower = 0x{LOWER:X};\n"
+        f"inline constexpr std::uint16_t kWidth = 0x{WIDTH:X};\n"
+        f"inline constexpr std::uint16_t kNonAsciiSpace = 0x{NON_ASCII_SPACE:X};\n"
+        f"inline constexpr std::uint16_t kGreek = 0x{GREEK:X};\n"
+        f"inline constexpr std::uint16_t kHebrew = 0x{HEBREW:X};\n"
+        f"inline constexpr std::uint16_t kHiraganaKatakanaHan = 0x{HIRAGANA_KATAKANA_HAN:X};\n"
+        f"inline constexpr std::uint16_t kCased = 0x{CASED:X};\n"
+        f"inline constexpr std::uint16_t kCaseIgnorable = 0x{CASE_IGNORABLE:X};\n"
+        f"inline constexpr std::uint16_t kSymbol = 0x{SYMBOL:X};\n"
+        f"inline constexpr std::uint16_t kCompat = 0x{COMPAT:X};\n\n"
+        + text
+        + "\n// Sorted by code point. For kLowerMappings, `to` is the UTF-8 text's\n"
+        "// offset in kLowerPool shifted left by 3, or'ed with its length.\n"
+        "struct Mapping {\n  char32_t from;\n  std::uint32_t to;\n};\n\n"
+        + rows("kLowerMappings", lower_rows)
+        + pool_text
+        + rows("kWidthMappings", width_rows)
+        + "\n}  // namespace quorvel::precis::generated\n")}

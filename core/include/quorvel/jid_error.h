@@ -19,9 +19,19 @@ enum class JidError : std::uint8_t {
   ResourceInBareJid,
   TooManyAts,
   Idna,
+  // Kinds only addresses under RFC 7622 (quorvel/precis.h) report.
+  NodePrecis,
+  ResourcePrecis,
+  DomainIdna2008,
+  NodeUnstable,
+  ResourceUnstable,
+  NodeForbidden,
 };
 
-inline constexpr int kJidErrorCount = 11;
+// The kinds of RFC 6122 addresses come first; every kind's number is its
+// place in this list, which the batch results report.
+inline constexpr int kStringprepErrorCount = 11;
+inline constexpr int kJidErrorCount = 17;
 
 // The user-facing message of a kind. Static storage; never fails.
 std::string_view message(JidError kind) noexcept;

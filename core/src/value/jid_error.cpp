@@ -18,12 +18,20 @@ constexpr std::array<std::string_view, kJidErrorCount> kMessages = {
     "resource found while parsing a bare JID",
     "second @ found before parsing the resource",
     "domain doesn\u2019t pass idna validation",
+    "localpart doesn\u2019t pass usernamecasemapped validation",
+    "resource doesn\u2019t pass opaquestring validation",
+    "domain doesn\u2019t pass idna2008 validation",
+    "localpart isn\u2019t stable under usernamecasemapped",
+    "resource isn\u2019t stable under opaquestring",
+    "localpart holds a character RFC 7622 forbids",
 };
 
 constexpr std::array<std::string_view, kJidErrorCount> kNames = {
     "NodeEmpty",  "ResourceEmpty", "NodeTooLong",  "ResourceTooLong",
     "NodePrep",   "NamePrep",      "ResourcePrep", "ResourceMissingInFullJid",
     "ResourceInBareJid", "TooManyAts", "Idna",
+    "NodePrecis", "ResourcePrecis", "DomainIdna2008", "NodeUnstable", "ResourceUnstable",
+    "NodeForbidden",
 };
 
 }  // namespace

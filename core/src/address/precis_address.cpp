@@ -1,0 +1,155 @@
+// Parsing an RFC 7622 address. The split is the one of quorvel/address.h
+// (RFC 7622 sections 3.1-3.2 give the same: the resourcepart is everything
+// after the first "/", the localpart what precedes the first "@" before it);
+// each part is prepared by its PRECIS profile or as an IDNA2008 name.
+#include <optional>
+
+#include "domain/ip_literal.h"
+#include "domain/precis_domain.h"
+#include "quorvel/address.h"
+#include "quorvel/precis.h"
+#include "simd/scan.h"
+
+namespace quorvel::precis {
+namespace {
+
+// RFC 7622 section 3.3.1: characters the IdentifierClass allows and a
+// localpart may not hold, as they delimit addresses and URIs. Judged after
+// preparation, since width mapping turns U+FF20 into "@".
+bool holds_forbidden_character(const PreparedText& prepared) {
+  const std::string fallback = prepared.has_view() ? std::string() : prepared.str();
+  const std::string_view text = prepared.has_view() ? prepared.view() : std::string_view(fallback);
+  for (char c : text) {
+    switch (c) {
+      case '"': case '&': case '\'': case '/': case ':': case '<': case '>': case '@':
+        return true;
+      default:
+        break;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+Result<PreparedText> prepare_node(std::string_view text) {
+  if (text.empty()) return JidError::NodeEmpty;
+  ProfileResult r = username_case_mapped(text);
+  if (!r) return r.error() == Failure::Unstable ? JidError::NodeUnstable : JidError::NodePrecis;
+  if (holds_forbidden_character(*r)) return JidError::NodeForbidden;
+  if (r->size() > kMaxPartBytes) return JidError::NodeTooLong;
+  return std::move(r).value();
+}
+
+Result<PreparedText> prepare_domain(std::string_view text) { return idna2008_domain(text); }
+
+Result<PreparedText> prepare_domain_general(std::string_view text) {
+  return idna2008_domain_general(text);
+}
+
+Result<PreparedText> prepare_resource(std::string_view text) {
+  if (text.empty()) return JidError::ResourceEmpty;
+  ProfileResult r = opaque_string(text);
+  if (!r) {
+    return r.error() == Failure::Unstable ? JidError::ResourceUnstable : JidError::ResourcePrecis;
+  }
+  if (r->size() > kMaxPartBytes) return JidError::ResourceTooLong;
+  return std::move(r).value();
+}
+
+namespace {
+
+// Whether a domain the stringprep parser stored from ASCII is stored the same
+// way here: an IP literal, or labels of small letters, digits and hyphens
+// with no hyphen in both the third and fourth place. That parser already
+// held the text to everything else the two share (lengths, empty labels,
+// hyphens first or last, capitals folded); an "xn--" label is decoded here
+// and kept there, and only STD3 refuses "_" and the like.
+bool stored_alike(std::string_view domain) noexcept {
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < domain.size(); ++i) {
+    const char c = domain[i];
+    if (c == '.') {
+      start = i + 1;
+      continue;
+    }
+    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-')) {
+      // A dotted quad passes as labels of digits.
+      return ip::is_bracketed_ipv6(domain);
+    }
+    if (i == start + 3 && c == '-' && domain[i - 1] == '-') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// Plain ASCII, nearly every address met, is prepared alike by stringprep and
+// PRECIS in the localpart (capitals folded; space, controls and
+// " & ' / : < > @ refused by both) and in the resource (printable ASCII and
+// space kept as they are), so the stringprep parser's fast paths serve here
+// too, and only the domain is looked at again. Anything it refuses, and any
+// domain the two would store differently, takes the general route, which
+// also gives the failure its own kind.
+Result<JidValue> parse_address(std::string_view text) {
+  if (scan::is_ascii(text)) {
+    Result<JidValue> r = quorvel::parse_address(text);
+    if (r && stored_alike(domain_part(*r))) return r;
+  }
+  return parse_address_general(text);
+}
+
+Result<JidValue> parse_address_general(std::string_view text) {
+  constexpr auto npos = std::string_view::npos;
+  const std::size_t first = scan::find_separator(text, 0);
+  std::size_t at = npos;
+  std::size_t slash = npos;
+  if (first != npos && text[first] == '@') {
+    at = first;
+    const std::size_t next = scan::find_separator(text, at + 1);
+    if (next != npos) {
+      // A second "@" before any "/" would be in the domainpart, which no
+      // domain name may hold.
+      if (text[next] == '@') return JidError::TooManyAts;
+      slash = next;
+    }
+  } else {
+    slash = first;
+  }
+
+  std::optional<PreparedText> node;
+  if (at != npos) {
+    Result<PreparedText> r = prepare_node(text.substr(0, at));
+    if (!r) return r.error();
+    node.emplace(std::move(r).value());
+  }
+  const std::size_t domain_start = at == npos ? 0 : at + 1;
+  const std::size_t domain_end = slash == npos ? text.size() : slash;
+  Result<PreparedText> domain = prepare_domain(text.substr(domain_start, domain_end - domain_start));
+  if (!domain) return domain.error();
+  std::optional<PreparedText> resource;
+  if (slash != npos) {
+    Result<PreparedText> r = prepare_resource(text.substr(slash + 1));
+    if (!r) return r.error();
+    resource.emplace(std::move(r).value());
+  }
+
+  if ((!node || node->unchanged()) && domain->unchanged() && (!resource || resource->unchanged())) {
+    return JidValue(text, static_cast<std::uint16_t>(at == npos ? 0 : at),
+                    static_cast<std::uint16_t>(slash == npos ? 0 : slash));
+  }
+  std::optional<Part> node_ref;
+  if (node) node_ref.emplace(*node);
+  std::optional<Part> resource_ref;
+  if (resource) resource_ref.emplace(*resource);
+  return join_parts(node_ref, Part(*domain), resource_ref);
+}
+
+Result<JidValue> parse_bare_address(std::string_view text) {
+  Result<JidValue> r = parse_address(text);
+  if (!r) return r;
+  if (!r->is_bare()) return JidError::ResourceInBareJid;
+  return r;
+}
+
+}  // namespace quorvel::precis

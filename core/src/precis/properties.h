@@ -1,0 +1,37 @@
+// What the PRECIS profiles and the IDNA2008 domain check read of a code
+// point: its two derived property values, a few flags, and the two
+// mappings, all from the generated table (Unicode 17.0, built in).
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "tables/precis.h"
+
+namespace quorvel::precis {
+
+using generated::Derived;
+
+struct CodePointInfo {
+  std::uint16_t bits;
+
+  constexpr Derived precis() const noexcept {
+    return static_cast<Derived>(bits & generated::kPrecisMask);
+  }
+  constexpr Derived idna2008() const noexcept {
+    return static_cast<Derived>((bits >> generated::kIdnaShift) & generated::kPrecisMask);
+  }
+  constexpr bool has(std::uint16_t flag) const noexcept { return (bits & flag) != 0; }
+};
+
+constexpr CodePointInfo info(char32_t c) noexcept { return {generated::precis_lookup(c)}; }
+
+// toLowerCase of one code point without context, as UTF-8; empty when the
+// code point has no mapping (info(c).has(kLower) is false). U+03A3's
+// context-dependent form is the caller's.
+std::string_view lower_mapping(char32_t c) noexcept;
+
+// The <wide> or <narrow> decomposition of `c`, or `c` itself.
+char32_t width_mapping(char32_t c) noexcept;
+
+}  // namespace quorvel::precis
