@@ -4,6 +4,7 @@
 
 #include "address/fast/ascii_address.h"
 #include "address/fast/ascii_short.h"
+#include "address/part_by_part.h"
 #include "domain/limits.h"
 #include "prep/refold.h"
 #include "quorvel/profiles.h"
@@ -98,8 +99,11 @@ Result<PreparedText> prepare_resource(std::string_view text) {
                       JidError::ResourceTooLong);
 }
 
-Result<JidValue> parse_address_general(std::string_view text) {
+Result<JidValue> parse_part_by_part(std::string_view text, const PartRules& rules) {
   constexpr auto npos = std::string_view::npos;
+  // RFC 7622 sections 3.1-3.2 split as RFC 6122 does: the resourcepart is
+  // what follows the first "/", the localpart what precedes the first "@"
+  // before it; a second "@" before any "/" would be in the domainpart.
   const std::size_t first = scan::find_separator(text, 0);
 
   std::size_t at = npos;
@@ -117,23 +121,24 @@ Result<JidValue> parse_address_general(std::string_view text) {
 
   std::optional<PreparedText> node;
   if (at != npos) {
-    Result<PreparedText> r = prepare_node(text.substr(0, at));
+    Result<PreparedText> r = rules.node(text.substr(0, at));
     if (!r) return r.error();
     node.emplace(std::move(r).value());
   }
   const std::size_t domain_start = at == npos ? 0 : at + 1;
   const std::size_t domain_end = slash == npos ? text.size() : slash;
-  Result<PreparedText> domain = prepare_domain(text.substr(domain_start, domain_end - domain_start));
+  Result<PreparedText> domain = rules.domain(text.substr(domain_start, domain_end - domain_start));
   if (!domain) return domain.error();
   std::optional<PreparedText> resource;
   if (slash != npos) {
     const std::string_view rest = text.substr(slash + 1);
     // The usual resource, plain printable ASCII, is kept as it is: no
-    // profile (is_plain_resource is held to resourceprep by the tests).
+    // profile (is_plain_resource is held to resourceprep and OpaqueString by
+    // the tests: both keep every such byte).
     if (is_plain_resource(rest)) {
       resource.emplace(PreparedText::unchanged(rest));
     } else {
-      Result<PreparedText> r = prepare_resource(rest);
+      Result<PreparedText> r = rules.resource(rest);
       if (!r) return r.error();
       resource.emplace(std::move(r).value());
     }
@@ -151,6 +156,11 @@ Result<JidValue> parse_address_general(std::string_view text) {
   std::optional<Part> resource_part_ref;
   if (resource) resource_part_ref.emplace(*resource);
   return build(node_part_ref, Part(*domain), resource_part_ref);
+}
+
+Result<JidValue> parse_address_general(std::string_view text) {
+  static constexpr PartRules kStringprep = {prepare_node, prepare_domain, prepare_resource};
+  return parse_part_by_part(text, kStringprep);
 }
 
 Result<JidValue> parse_address(std::string_view text) {

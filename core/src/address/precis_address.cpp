@@ -2,8 +2,7 @@
 // (RFC 7622 sections 3.1-3.2 give the same: the resourcepart is everything
 // after the first "/", the localpart what precedes the first "@" before it);
 // each part is prepared by its PRECIS profile or as an IDNA2008 name.
-#include <optional>
-
+#include "address/part_by_part.h"
 #include "domain/ip_literal.h"
 #include "domain/precis_domain.h"
 #include "quorvel/address.h"
@@ -100,49 +99,8 @@ Result<JidValue> parse_address(std::string_view text) {
 }
 
 Result<JidValue> parse_address_general(std::string_view text) {
-  constexpr auto npos = std::string_view::npos;
-  const std::size_t first = scan::find_separator(text, 0);
-  std::size_t at = npos;
-  std::size_t slash = npos;
-  if (first != npos && text[first] == '@') {
-    at = first;
-    const std::size_t next = scan::find_separator(text, at + 1);
-    if (next != npos) {
-      // A second "@" before any "/" would be in the domainpart, which no
-      // domain name may hold.
-      if (text[next] == '@') return JidError::TooManyAts;
-      slash = next;
-    }
-  } else {
-    slash = first;
-  }
-
-  std::optional<PreparedText> node;
-  if (at != npos) {
-    Result<PreparedText> r = prepare_node(text.substr(0, at));
-    if (!r) return r.error();
-    node.emplace(std::move(r).value());
-  }
-  const std::size_t domain_start = at == npos ? 0 : at + 1;
-  const std::size_t domain_end = slash == npos ? text.size() : slash;
-  Result<PreparedText> domain = prepare_domain(text.substr(domain_start, domain_end - domain_start));
-  if (!domain) return domain.error();
-  std::optional<PreparedText> resource;
-  if (slash != npos) {
-    Result<PreparedText> r = prepare_resource(text.substr(slash + 1));
-    if (!r) return r.error();
-    resource.emplace(std::move(r).value());
-  }
-
-  if ((!node || node->unchanged()) && domain->unchanged() && (!resource || resource->unchanged())) {
-    return JidValue(text, static_cast<std::uint16_t>(at == npos ? 0 : at),
-                    static_cast<std::uint16_t>(slash == npos ? 0 : slash));
-  }
-  std::optional<Part> node_ref;
-  if (node) node_ref.emplace(*node);
-  std::optional<Part> resource_ref;
-  if (resource) resource_ref.emplace(*resource);
-  return join_parts(node_ref, Part(*domain), resource_ref);
+  static constexpr PartRules kPrecis = {prepare_node, prepare_domain, prepare_resource};
+  return parse_part_by_part(text, kPrecis);
 }
 
 Result<JidValue> parse_bare_address(std::string_view text) {
