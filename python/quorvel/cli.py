@@ -273,18 +273,27 @@ def _records(args: argparse.Namespace, report_io_error: Callable[[str], None], e
                 stream.close()
 
 
+class _IoErrors:
+    """Reports an unreadable source on standard error, after what standard
+    output holds so far, and counts them: any makes the status 2."""
+
+    def __init__(self, prog: str, err: ErrorStream) -> None:
+        self.count = 0
+        self._prog = prog
+        self._err = err
+
+    def __call__(self, message: str) -> None:
+        self.count += 1
+        sys.stdout.flush()
+        self._err.write(f"{self._prog}: {message}\n")
+
+
 def _run_compare(args: argparse.Namespace, prog: str, err: ErrorStream) -> int:
     from quorvel._compare_report import CompareReport
     from quorvel.profiles import compare
 
     report = CompareReport(sys.stdout, args.json)
-    io_errors = 0
-
-    def report_io_error(message: str) -> None:
-        nonlocal io_errors
-        io_errors += 1
-        sys.stdout.flush()
-        err.write(f"{prog}: {message}\n")
+    report_io_error = _IoErrors(prog, err)
 
     # Files a block at a time: the native side finds the lines that differ,
     # and only those are explained (see quorvel._blocks.differing_block).
@@ -299,7 +308,7 @@ def _run_compare(args: argparse.Namespace, prog: str, err: ErrorStream) -> int:
     sys.stdout.flush()
     if not args.quiet:
         report.write_summary(err, prog)
-    if io_errors:
+    if report_io_error.count:
         return EXIT_USAGE
     return EXIT_INVALID if report.differing or report.unreadable else EXIT_OK
 
@@ -319,13 +328,7 @@ def _run(args: argparse.Namespace, prog: str, err: ErrorStream) -> int:
 
         groups = Groups()
     report = Report(sys.stdout, args.json, groups)
-    io_errors = 0
-
-    def report_io_error(message: str) -> None:
-        nonlocal io_errors
-        io_errors += 1
-        sys.stdout.flush()
-        err.write(f"{prog}: {message}\n")
+    report_io_error = _IoErrors(prog, err)
 
     for record in _records(args, report_io_error, err, block_mode is not None):
         if isinstance(record, Block):
@@ -359,7 +362,7 @@ def _run(args: argparse.Namespace, prog: str, err: ErrorStream) -> int:
     sys.stdout.flush()
     if not args.quiet:
         report.write_summary(err, prog, args.dedupe)
-    if io_errors:
+    if report_io_error.count:
         return EXIT_USAGE
     return EXIT_INVALID if report.invalid else EXIT_OK
 

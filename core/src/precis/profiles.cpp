@@ -46,6 +46,50 @@ bool final_sigma(const std::u32string& s, std::size_t i) noexcept {
   return true;
 }
 
+// The string class's verdict on each code point (step 6) and what the Bidi
+// Rule (step 5) needs, gathered code point by code point.
+class ClassCheck {
+ public:
+  explicit ClassCheck(Profile profile) noexcept : profile_(profile) {}
+
+  // False when the class does not allow `c` at all.
+  bool add(char32_t c, CodePointInfo ci) noexcept {
+    switch (ci.precis()) {
+      case Derived::Pvalid:
+        break;
+      case Derived::FreePval:
+        // The IdentifierClass reads FREE_PVAL as ID_DIS.
+        if (profile_ == Profile::UsernameCaseMapped) return false;
+        break;
+      case Derived::Contextj:
+      case Derived::Contexto:
+        contextual_ = true;
+        break;
+      case Derived::Disallowed:
+      case Derived::Unassigned:
+        return false;
+    }
+    if (profile_ == Profile::UsernameCaseMapped) bidi_.add(unicode::idna::properties(c).bidi_class());
+    return true;
+  }
+
+  // Whether a CONTEXTJ or CONTEXTO code point was added (passes_context_rules
+  // decides those).
+  bool contextual() const noexcept { return contextual_; }
+
+  // RFC 8265 section 3.3.1 rule 5: the Bidi Rule, for a string that holds a
+  // right-to-left character (R, AL or AN, as RFC 5893 counts them);
+  // OpaqueString has no directionality rule.
+  bool fails_bidi_rule() const noexcept {
+    return profile_ == Profile::UsernameCaseMapped && bidi_.has_rtl_character() && !bidi_.passes();
+  }
+
+ private:
+  Profile profile_;
+  bool contextual_ = false;
+  unicode::idna::BidiRule bidi_;
+};
+
 // The mapping rules (steps 1-3) into UTF-8. Returns false on ill-formed input.
 bool map(std::string_view text, Profile profile, std::string& out) {
   std::u32string widened;
@@ -87,33 +131,12 @@ ProfileResult finish(std::string mapped, Profile profile) {
   points.reserve(mapped.size());
   for (std::size_t i = 0; i < mapped.size();) points.push_back(utf8::decode(mapped, i));
 
-  unicode::idna::BidiRule bidi;
-  bool contextual = false;
+  ClassCheck check(profile);
   for (char32_t c : points) {
-    switch (info(c).precis()) {
-      case Derived::Pvalid:
-        break;
-      case Derived::FreePval:
-        if (profile == Profile::UsernameCaseMapped) return Failure::Disallowed;
-        break;
-      case Derived::Contextj:
-      case Derived::Contexto:
-        contextual = true;
-        break;
-      case Derived::Disallowed:
-      case Derived::Unassigned:
-        return Failure::Disallowed;
-    }
-    if (profile == Profile::UsernameCaseMapped) {
-      bidi.add(unicode::idna::properties(c).bidi_class());
-    }
+    if (!check.add(c, info(c))) return Failure::Disallowed;
   }
-  if (contextual && !passes_context_rules(points)) return Failure::Context;
-  // RFC 8265 section 3.3.1 rule 5: the Bidi Rule, for a string that holds a
-  // right-to-left character (R, AL or AN, as RFC 5893 counts them).
-  if (profile == Profile::UsernameCaseMapped && bidi.has_rtl_character() && !bidi.passes()) {
-    return Failure::Bidi;
-  }
+  if (check.contextual() && !passes_context_rules(points)) return Failure::Context;
+  if (check.fails_bidi_rule()) return Failure::Bidi;
   return PreparedText::owned(std::move(mapped));
 }
 
@@ -145,36 +168,15 @@ bool unmapped(std::string_view text, Profile profile, ProfileResult& out) {
   const std::uint16_t mapped =
       profile == Profile::UsernameCaseMapped ? generated::kWidth | generated::kLower
                                              : generated::kNonAsciiSpace;
-  unicode::idna::BidiRule bidi;
-  bool contextual = false;
+  ClassCheck check(profile);
   for (std::size_t i = 0; i < text.size();) {
     const char32_t c = utf8::decode(text, i);
     if (c == utf8::kInvalid) return false;
     const CodePointInfo ci = info(c);
-    if (ci.has(mapped)) return false;
-    switch (ci.precis()) {
-      case Derived::Pvalid:
-        break;
-      case Derived::FreePval:
-        if (profile == Profile::UsernameCaseMapped) return false;
-        break;
-      case Derived::Contextj:
-      case Derived::Contexto:
-        contextual = true;
-        break;
-      case Derived::Disallowed:
-      case Derived::Unassigned:
-        return false;
-    }
-    if (profile == Profile::UsernameCaseMapped) {
-      bidi.add(unicode::idna::properties(c).bidi_class());
-    }
+    if (ci.has(mapped) || !check.add(c, ci)) return false;
   }
-  if (profile == Profile::UsernameCaseMapped && bidi.has_rtl_character() && !bidi.passes()) {
-    return false;
-  }
-  if (!unicode::is_nfc(text)) return false;
-  if (contextual) {
+  if (check.fails_bidi_rule() || !unicode::is_nfc(text)) return false;
+  if (check.contextual()) {
     std::u32string points;
     for (std::size_t i = 0; i < text.size();) points.push_back(utf8::decode(text, i));
     if (!passes_context_rules(points)) return false;
