@@ -295,22 +295,31 @@ HEBREW = 1 << 10         # Script=Hebrew (CONTEXTO, U+05F3 and U+05F4)
 HIRAGANA_KATAKANA_HAN = 1 << 11  # (CONTEXTO, U+30FB)
 CASED = 1 << 12          # Cased (Final_Sigma)
 CASE_IGNORABLE = 1 << 13  # Case_Ignorable (Final_Sigma)
-SYMBOL = 1 << 14         # General_Category Sm, Sc, Sk or So (the comparison's reasons)
-COMPAT = 1 << 15         # a compatibility decomposition (the comparison's reasons)
+RTL = 1 << 14            # Bidi_Class R, AL or AN: the Bidi Rule applies
+MARK = 1 << 15           # General_Category Mn, Mc or Me (no label may begin with one)
+# The second table, read by the comparison's reasons only.
+SYMBOL = 1 << 0          # General_Category Sm, Sc, Sk or So
+COMPAT = 1 << 1          # a compatibility decomposition
 
 
 def _utf8(cps: list[int]) -> bytes:
     return "".join(map(chr, cps)).encode("utf-8")
 
 
-def values(data: pathlib.Path) -> tuple[list[int], dict[int, list[int]], dict[int, int]]:
-    """The per-code-point values and the two mappings they point into."""
+def values(data: pathlib.Path) -> tuple[list[int], list[int], dict[int, list[int]], dict[int, int]]:
+    """The per-code-point values, the comparison's flags, and the two
+    mappings the values point into."""
+    from . import uts46
+
     p = properties(data)
+    packed = uts46.property_values(data)
+    rtl = {uts46.BIDI_CLASSES.index(b) for b in ("R", "AL", "AN")}
     lower = lowercase_mapping(data)
     width = width_mapping(data)
     script = scripts(data)
     cased, ignorable = casing_properties(data)
     out = []
+    reasons = []
     for c in range(ucd.CODE_POINTS):
         v = int(precis_derived(p, c)) | int(idna2008_derived(p, c)) << IDNA_SHIFT
         if c in lower:
@@ -330,17 +339,19 @@ def values(data: pathlib.Path) -> tuple[list[int], dict[int, list[int]], dict[in
             v |= CASED
         if c in ignorable:
             v |= CASE_IGNORABLE
-        if p.category[c] in SYMBOLS:
-            v |= SYMBOL
-        if p.has_compat(c):
-            v |= COMPAT
+        if packed[c] & ((1 << uts46.JOINING_SHIFT) - 1) in rtl:
+            v |= RTL
+        if p.category[c] in ("Mn", "Mc", "Me"):
+            v |= MARK
         out.append(v)
-    return out, lower, width
+        reasons.append((SYMBOL if p.category[c] in SYMBOLS else 0) | (COMPAT if p.has_compat(c) else 0))
+    return out, reasons, lower, width
 
 
 def generate(data: pathlib.Path) -> dict[str, str]:
-    table, lower, width = values(data)
+    table, reasons, lower, width = values(data)
     text, size = emit.best_two_stage("precis", table, "std::uint16_t")
+    reason_text, reason_size = emit.best_two_stage("reason", reasons, "std::uint8_t")
     pool = bytearray()
     lower_rows = []
     for c in sorted(lower):
@@ -364,7 +375,7 @@ def generate(data: pathlib.Path) -> dict[str, str]:
         "// every code point, the flags the PRECIS profiles and the contextual rules\n"
         "// read, and the toLowerCase and width mappings, from the pinned UCD.\n"
         f"// PRECIS values: {', '.join(f'{k} {n}' for k, n in counts.items())};\n"
-        f"// {size} bytes of look-up, {len(lower)} lower-case and {len(width)} width mappings.\n"
+        f"// {size} + {reason_size} bytes of look-up, {len(lower)} lower-case and {len(width)} width mappings.\n"
         "#pragma once\n\n#include <cstddef>\n#include <cstdint>\n\n"
         "namespace quorvel::precis::generated {\n\n"
         "// The order of both derived values.\n"
@@ -381,9 +392,13 @@ def generate(data: pathlib.Path) -> dict[str, str]:
         f"inline constexpr std::uint16_t kHiraganaKatakanaHan = 0x{HIRAGANA_KATAKANA_HAN:X};\n"
         f"inline constexpr std::uint16_t kCased = 0x{CASED:X};\n"
         f"inline constexpr std::uint16_t kCaseIgnorable = 0x{CASE_IGNORABLE:X};\n"
-        f"inline constexpr std::uint16_t kSymbol = 0x{SYMBOL:X};\n"
-        f"inline constexpr std::uint16_t kCompat = 0x{COMPAT:X};\n\n"
+        f"inline constexpr std::uint16_t kRtl = 0x{RTL:X};\n"
+        f"inline constexpr std::uint16_t kMark = 0x{MARK:X};\n"
+        "// reason_lookup(c): the comparison's flags.\n"
+        f"inline constexpr std::uint8_t kSymbol = 0x{SYMBOL:X};\n"
+        f"inline constexpr std::uint8_t kCompat = 0x{COMPAT:X};\n\n"
         + text
+        + reason_text
         + "\n// Sorted by code point. For kLowerMappings, `to` is the UTF-8 text's\n"
         "// offset in kLowerPool shifted left by 3, or'ed with its length.\n"
         "struct Mapping {\n  char32_t from;\n  std::uint32_t to;\n};\n\n"

@@ -57,18 +57,17 @@ std::uint32_t reasons(std::string_view part, PartKind kind) {
     const tables::Flags f = tables::flags(c);
     const precis::CodePointInfo p = precis::info(c);
     if ((f & (tables::kUnassigned | tables::kAssignedAfter16)) != 0) out |= kNotInUnicode32;
-    if (p.has(precis::generated::kSymbol)) out |= kSymbol;
+    const std::uint8_t r = precis::generated::reason_lookup(c);
+    if ((r & precis::generated::kSymbol) != 0) out |= kSymbol;
     if (p.has(precis::generated::kWidth)) {
       out |= kWidth;
-    } else if (p.has(precis::generated::kCompat) && !p.has(precis::generated::kNonAsciiSpace)) {
+    } else if ((r & precis::generated::kCompat) != 0 && !p.has(precis::generated::kNonAsciiSpace)) {
       out |= kCompatibility;
     }
     if (p.has(precis::generated::kNonAsciiSpace)) out |= kSpace;
     if ((f & tables::kMapToNothing) != 0) out |= kMappedToNothing;
     if (kind != PartKind::Resource && case_mapping_differs(c)) out |= kCaseMapping;
-    using unicode::idna::BidiClass;
-    const BidiClass b = unicode::idna::properties(c).bidi_class();
-    if (b == BidiClass::R || b == BidiClass::AL || b == BidiClass::AN) out |= kBidi;
+    if (p.has(precis::generated::kRtl)) out |= kBidi;
   }
   return out != 0 ? out : kProhibited;
 }

@@ -16,6 +16,7 @@
 #include "precis/context_rules.h"
 #include "precis/properties.h"
 #include "simd/scan.h"
+#include "unicode/bidi_rule.h"
 #include "unicode/dns_length.h"
 #include "unicode/idna_options.h"
 #include "unicode/idna_properties.h"
@@ -131,12 +132,30 @@ std::size_t ascii_length(const LabelFacts& f, std::size_t bytes) noexcept {
 // The usual non-ASCII domain in one pass: labels of IDNA2008 PVALID code
 // points (which the UTS #46 mapping leaves as they are: PVALID means stable
 // under NFKC and case folding), ASCII letters, digits and hyphens, no
-// contextual or right-to-left code point, no label that begins with a mark or
-// breaks the hyphen rules, the whole NFC, and lengths that Punycode's bound
+// contextual code point, no label that begins with a mark or breaks the
+// hyphen rules, the Bidi Rule on every label of a domain with right-to-left
+// text, the whole NFC, and lengths that Punycode's bound
 // shows to fit. Only an acceptance is decided here; anything else takes the
 // general route, which is this route's twin.
+// RFC 5893 for a domain with a right-to-left label: every label, the ASCII
+// ones included, meets the Bidi Rule.
+bool labels_pass_bidi_rule(std::string_view domain) {
+  for (std::size_t start = 0; start <= domain.size();) {
+    std::size_t end = domain.find('.', start);
+    if (end == std::string_view::npos) end = domain.size();
+    unicode::idna::BidiRule rule;
+    for (std::size_t i = start; i < end;) {
+      rule.add(unicode::idna::properties(utf8::decode(domain, i)).bidi_class());
+    }
+    if (!rule.passes()) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
 OnePass one_pass(std::string_view domain) {
   bool capitals = false;
+  bool rtl = false;
   std::size_t total = 0;
   std::size_t start = 0;
   LabelFacts f;
@@ -169,16 +188,16 @@ OnePass one_pass(std::string_view domain) {
       if (!lower && !upper) return OnePass::Undecided;
       capitals |= upper;
     } else {
-      if (c == utf8::kInvalid || info(c).idna2008() != Derived::Pvalid) return OnePass::Undecided;
-      const unicode::idna::CharProperties p = unicode::idna::properties(c);
-      using unicode::idna::BidiClass;
-      const BidiClass b = p.bidi_class();
-      if (b == BidiClass::R || b == BidiClass::AL || b == BidiClass::AN) return OnePass::Undecided;
-      if (position == 0 && p.is_mark()) return OnePass::Undecided;
+      if (c == utf8::kInvalid) return OnePass::Undecided;
+      const CodePointInfo ci = info(c);
+      if (ci.idna2008() != Derived::Pvalid) return OnePass::Undecided;
+      if (position == 0 && ci.has(generated::kMark)) return OnePass::Undecided;
+      rtl |= ci.has(generated::kRtl);
       f.largest = c > f.largest ? c : f.largest;
     }
   }
   if (total > kMaxDomainBytes || !unicode::is_nfc(domain)) return OnePass::Undecided;
+  if (rtl && !labels_pass_bidi_rule(domain)) return OnePass::Undecided;
   return capitals ? OnePass::Lowered : OnePass::Unchanged;
 }
 

@@ -4,6 +4,7 @@
 // string class's verdict on each code point. A result that is not what a
 // second application gives is refused (section 7's stability rule), so a
 // stored value always prepares to itself.
+#include <span>
 #include <string>
 #include <vector>
 
@@ -52,8 +53,8 @@ class ClassCheck {
  public:
   explicit ClassCheck(Profile profile) noexcept : profile_(profile) {}
 
-  // False when the class does not allow `c` at all.
-  bool add(char32_t c, CodePointInfo ci) noexcept {
+  // False when the class does not allow the code point at all.
+  bool add(CodePointInfo ci) noexcept {
     switch (ci.precis()) {
       case Derived::Pvalid:
         break;
@@ -69,7 +70,7 @@ class ClassCheck {
       case Derived::Unassigned:
         return false;
     }
-    if (profile_ == Profile::UsernameCaseMapped) bidi_.add(unicode::idna::properties(c).bidi_class());
+    rtl_ |= ci.has(generated::kRtl);
     return true;
   }
 
@@ -78,16 +79,21 @@ class ClassCheck {
   bool contextual() const noexcept { return contextual_; }
 
   // RFC 8265 section 3.3.1 rule 5: the Bidi Rule, for a string that holds a
-  // right-to-left character (R, AL or AN, as RFC 5893 counts them);
-  // OpaqueString has no directionality rule.
-  bool fails_bidi_rule() const noexcept {
-    return profile_ == Profile::UsernameCaseMapped && bidi_.has_rtl_character() && !bidi_.passes();
+  // right-to-left character (R, AL or AN, as RFC 5893 counts them), judged
+  // on all of `points` (the code points added); OpaqueString has no
+  // directionality rule. The classes are read only for such a string.
+  bool fails_bidi_rule(std::span<const char32_t> points) const noexcept {
+    if (profile_ != Profile::UsernameCaseMapped || !rtl_) return false;
+    unicode::idna::BidiRule bidi;
+    for (char32_t c : points) bidi.add(unicode::idna::properties(c).bidi_class());
+    return !bidi.passes();
   }
+  bool holds_rtl() const noexcept { return rtl_; }
 
  private:
   Profile profile_;
   bool contextual_ = false;
-  unicode::idna::BidiRule bidi_;
+  bool rtl_ = false;
 };
 
 // The mapping rules (steps 1-3) into UTF-8. Returns false on ill-formed input.
@@ -133,10 +139,10 @@ ProfileResult finish(std::string mapped, Profile profile) {
 
   ClassCheck check(profile);
   for (char32_t c : points) {
-    if (!check.add(c, info(c))) return Failure::Disallowed;
+    if (!check.add(info(c))) return Failure::Disallowed;
   }
   if (check.contextual() && !passes_context_rules(points)) return Failure::Context;
-  if (check.fails_bidi_rule()) return Failure::Bidi;
+  if (check.fails_bidi_rule(points)) return Failure::Bidi;
   return PreparedText::owned(std::move(mapped));
 }
 
@@ -173,13 +179,14 @@ bool unmapped(std::string_view text, Profile profile, ProfileResult& out) {
     const char32_t c = utf8::decode(text, i);
     if (c == utf8::kInvalid) return false;
     const CodePointInfo ci = info(c);
-    if (ci.has(mapped) || !check.add(c, ci)) return false;
+    if (ci.has(mapped) || !check.add(ci)) return false;
   }
-  if (check.fails_bidi_rule() || !unicode::is_nfc(text)) return false;
-  if (check.contextual()) {
+  if (!unicode::is_nfc(text)) return false;
+  if (check.contextual() || check.holds_rtl()) {
     std::u32string points;
     for (std::size_t i = 0; i < text.size();) points.push_back(utf8::decode(text, i));
-    if (!passes_context_rules(points)) return false;
+    if (check.contextual() && !passes_context_rules(points)) return false;
+    if (check.fails_bidi_rule(points)) return false;
   }
   out = PreparedText::unchanged(text);
   return true;
