@@ -25,12 +25,17 @@ namespace {
 
 // The steps every way of constructing shares: an address text parsed by
 // `profile` (the whole text, resource included, is validated before `bare`
-// drops the resource), or a stored value copied without parsing again.
-Outcome<JidValue> value_from_text(std::string_view text, bool bare, Profile profile) {
-  auto parsed = parse_with(profile, text);
-  if (!parsed.ok()) return raise_invalid_jid(message(parsed.error()));
-  if (bare) strip_resource(parsed.value());
-  return std::move(parsed).value();
+// drops the resource), or a stored value copied without parsing again. The
+// core's Result is handed back as it is (no wrapper to move the value
+// through on the hottest call); the caller raises its error.
+Result<JidValue> parse_text(std::string_view text, bool bare, Profile profile) {
+  Result<JidValue> parsed = parse_with(profile, text);
+  if (parsed.ok() && bare) strip_resource(parsed.value());
+  return parsed;
+}
+
+PyError invalid(const Result<JidValue>& refused) {
+  return raise_invalid_jid(message(refused.error()));
 }
 
 JidValue copy_of(const JidValue& source, bool bare) {
@@ -51,8 +56,8 @@ Outcome<std::optional<JidValue>> jid_value_from_object(PyObject* obj, bool bare,
       if (!source) return std::optional<JidValue>();
       // A JID of the other profile is prepared again, by this one's rules.
       if (profile_of(Py_TYPE(obj)) != profile) {
-        auto again = value_from_text(source->text(), bare, profile);
-        if (!again) return std::move(again).error();
+        Result<JidValue> again = parse_text(source->text(), bare, profile);
+        if (!again.ok()) return invalid(again);
         return std::optional<JidValue>(std::move(again).value());
       }
       return std::optional<JidValue>(copy_of(*source, bare));
@@ -65,9 +70,9 @@ Outcome<std::optional<JidValue>> jid_value_from_object(PyObject* obj, bool bare,
   if (!text) return std::move(text).error();
   if (text.value().empty()) return std::optional<JidValue>();
 
-  auto value = value_from_text(text.value(), bare, profile);
-  if (!value) return std::move(value).error();
-  return std::optional<JidValue>(std::move(value).value());
+  Result<JidValue> parsed = parse_text(text.value(), bare, profile);
+  if (!parsed.ok()) return invalid(parsed);
+  return std::optional<JidValue>(std::move(parsed).value());
 }
 
 namespace {
@@ -150,10 +155,10 @@ std::optional<Outcome<PyRef>> construct_common(PyTypeObject* type, PyObject* arg
     const char* utf8 = PyUnicode_AsUTF8AndSize(arg, &size);
     if (utf8 == nullptr) return Outcome<PyRef>(PyError::fetch());
     if (size == 0) return instantiate_jid(type, std::nullopt);
-    auto value = value_from_text(std::string_view(utf8, static_cast<std::size_t>(size)), bare,
-                                 profile_of(type));
-    if (!value) return Outcome<PyRef>(std::move(value).error());
-    return instantiate_jid(type, std::move(value).value());
+    const std::string_view text(utf8, static_cast<std::size_t>(size));
+    Result<JidValue> parsed = parse_text(text, bare, profile_of(type));
+    if (!parsed.ok()) return Outcome<PyRef>(invalid(parsed));
+    return instantiate_jid(type, std::move(parsed).value());
   }
   if (Py_TYPE(arg) == type) {
     auto borrow = ReadBorrow::try_acquire(as_jid(arg));
