@@ -165,6 +165,10 @@ INSTANTIATE_TEST_SUITE_P(Domains, Addresses, ::testing::Values(
     Row{"a@" + std::string(63, 'a') + ".com", "ok:a@" + std::string(63, 'a') + ".com"},
     Row{"a@" + std::string(64, 'a') + ".com", "err:Idna"},
     Row{"a@" + std::string(249, 'a') + ".com", "err:Idna"},
+    // An over-long ASCII label beside a non-ASCII one (the one-pass route).
+    Row{"a@" + std::string(64, '1') + ".b\u00fccher.example", "err:Idna"},
+    Row{"a@" + std::string(63, '1') + ".b\u00fccher.example",
+        "ok:a@" + std::string(63, '1') + ".b\u00fccher.example"},
     Row{"a@" + std::string(60, 'a') + "." + std::string(60, 'b') + "." + std::string(60, 'c') +
             "." + std::string(60, 'd') + ".co",
         "ok:a@" + std::string(60, 'a') + "." + std::string(60, 'b') + "." + std::string(60, 'c') +

@@ -123,7 +123,7 @@ struct LabelFacts {
 // The ASCII form's length of a label, or 0 when only the full route can
 // tell (the Punycode bound does not show that it fits).
 std::size_t ascii_length(const LabelFacts& f, std::size_t bytes) noexcept {
-  if (f.basic == f.characters) return bytes;
+  if (f.basic == f.characters) return bytes <= kMaxLabelBytes ? bytes : 0;
   const std::size_t bound =
       4 + unicode::punycode::encoded_length_bound(f.characters, f.basic, f.largest);
   return bound <= kMaxLabelBytes ? bound : 0;
