@@ -13,12 +13,9 @@ import pytest
 
 from quorvel import jid, precis
 from quorvel.jid import InvalidJID
+from quorvel.profiles import _failing_part
 
 oracle = pytest.importorskip("precis_oracle")
-
-# The first words of each part's messages, as the oracle names the parts.
-PART_OF_MESSAGE = (("localpart", "localpart"), ("nodepart", "localpart"), ("resource", "resource"),
-                   ("domain", "domain"), ("second @", "split"))
 
 
 def ours(text: str) -> tuple[str, str | None]:
@@ -26,7 +23,9 @@ def ours(text: str) -> tuple[str, str | None]:
         return "", str(precis.JID(text))
     except InvalidJID as exc:
         message = str(exc)
-        return next(part for start, part in PART_OF_MESSAGE if message.startswith(start)), None
+        # The part a message names, as quorvel.profiles reads it (the oracle
+        # uses the same names).
+        return _failing_part(message), None
 
 
 def differences(texts):
