@@ -2,6 +2,8 @@
 // (RFC 7622 sections 3.1-3.2 give the same: the resourcepart is everything
 // after the first "/", the localpart what precedes the first "@" before it);
 // each part is prepared by its PRECIS profile or as an IDNA2008 name.
+#include "address/fast/ascii_address.h"
+#include "address/fast/ascii_short.h"
 #include "address/part_by_part.h"
 #include "domain/ip_literal.h"
 #include "domain/precis_domain.h"
@@ -87,15 +89,31 @@ bool stored_alike(std::string_view domain) noexcept {
 // PRECIS in the localpart (capitals folded; space, controls and
 // " & ' / : < > @ refused by both) and in the resource (printable ASCII and
 // space kept as they are), so the stringprep parser's fast paths serve here
-// too, and only the domain is looked at again. Anything it refuses, and any
-// domain the two would store differently, takes the general route, which
-// also gives the failure its own kind.
-Result<JidValue> parse_address(std::string_view text) {
+// too: texts of up to 63 bytes through its mask-based path made for this
+// profile's domains, longer ones through its scan, after which only the
+// domain is looked at again. Anything they refuse, and any domain the two
+// would store differently, takes the general route, which also gives the
+// failure its own kind.
+namespace {
+
+Result<JidValue> parse_long(std::string_view text, ascii::Isa isa) {
   if (scan::is_ascii(text)) {
-    Result<JidValue> r = quorvel::parse_address(text);
+    Result<JidValue> r = quorvel::parse_address_with(text, isa);
     if (r && stored_alike(domain_part(*r))) return r;
   }
   return parse_address_general(text);
+}
+
+}  // namespace
+
+Result<JidValue> parse_address(std::string_view text) {
+  if (text.size() <= ascii::kShortLayoutMax) return ascii::best_precis_short_parser()(text);
+  return parse_long(text, ascii::best_isa());
+}
+
+Result<JidValue> parse_address_with(std::string_view text, ascii::Isa isa) {
+  if (text.size() <= ascii::kShortLayoutMax) return ascii::precis_short_parser(isa)(text);
+  return parse_long(text, isa);
 }
 
 Result<JidValue> parse_address_general(std::string_view text) {

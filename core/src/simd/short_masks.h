@@ -32,6 +32,9 @@ struct ShortMasks {
   // the space, controls, bytes >= 0x80) is rare in real addresses, and the
   // fast path judges each one on its own.
   std::uint64_t plain;
+  // "_": plain for stringprep, which lets a domain hold it, but refused in a
+  // domain by the STD3 rules of IDNA2008 that RFC 7622 applies.
+  std::uint64_t underscore;
 
   friend bool operator==(const ShortMasks&, const ShortMasks&) = default;
 };
@@ -40,7 +43,8 @@ struct ShortMasks {
 
 namespace detail {
 
-enum ByteClass : std::uint8_t { kIsSep = 1, kIsDot = 2, kIsHyphen = 4, kIsCapital = 8, kIsPlain = 16 };
+enum ByteClass : std::uint8_t { kIsSep = 1, kIsDot = 2, kIsHyphen = 4, kIsCapital = 8, kIsPlain = 16,
+                          kIsUnderscore = 32 };
 
 inline constexpr std::array<std::uint8_t, 256> kByteClasses = [] {
   std::array<std::uint8_t, 256> t{};
@@ -53,6 +57,7 @@ inline constexpr std::array<std::uint8_t, 256> kByteClasses = [] {
     if (b == '.') c |= kIsDot;
     if (b == '-') c |= kIsHyphen;
     if (upper) c |= kIsCapital;
+    if (b == '_') c |= kIsUnderscore;
     if (digit || upper || lower || b == '@' || b == '/' || b == '.' || b == '-' || b == '_') {
       c |= kIsPlain;
     }
@@ -74,6 +79,7 @@ inline ShortMasks classify_bytes(const char* text, std::size_t n) noexcept {
     if (c & detail::kIsHyphen) m.hyphen |= bit;
     if (c & detail::kIsCapital) m.capital |= bit;
     if (c & detail::kIsPlain) m.plain |= bit;
+    if (c & detail::kIsUnderscore) m.underscore |= bit;
   }
   return m;
 }
@@ -130,7 +136,8 @@ constexpr std::uint8_t simd_classes(int b) {
                      simd_equal(b, kHyphen) || simd_equal(b, kUnderscore);
   return static_cast<std::uint8_t>((sep ? kIsSep : 0) | (simd_equal(b, kDot) ? kIsDot : 0) |
                                    (simd_equal(b, kHyphen) ? kIsHyphen : 0) |
-                                   (upper ? kIsCapital : 0) | (plain ? kIsPlain : 0));
+                                   (upper ? kIsCapital : 0) | (plain ? kIsPlain : 0) |
+                                   (simd_equal(b, kUnderscore) ? kIsUnderscore : 0));
 }
 constexpr bool constants_encode_the_byte_table() {
   for (int b = 0; b < 256; ++b) {
@@ -149,7 +156,7 @@ QUORVEL_ALWAYS_INLINE const ConstantTable* opaque_constants() noexcept {
 
 // The masks of one 16- or 32-byte block, before they are placed.
 struct BlockMasks {
-  std::uint32_t separator, dot, hyphen, capital, plain;
+  std::uint32_t separator, dot, hyphen, capital, plain, underscore;
 };
 
 QUORVEL_ALWAYS_INLINE __m128i get16(const ConstantTable* t, Constant c) noexcept {
@@ -171,11 +178,13 @@ QUORVEL_ALWAYS_INLINE BlockMasks block16(__m128i v, const ConstantTable* t) noex
   const __m128i sep = _mm_or_si128(eq16(v, t, kAt), eq16(v, t, kSlash));
   const __m128i dot = eq16(v, t, kDot);
   const __m128i hyphen = eq16(v, t, kHyphen);
+  const __m128i underscore = eq16(v, t, kUnderscore);
   const __m128i plain =
       _mm_or_si128(_mm_or_si128(_mm_or_si128(in_range16(v, t, kDigitBias, kDigitLimit), upper),
                                 _mm_or_si128(in_range16(v, t, kLowerBias, kLowerLimit), sep)),
-                   _mm_or_si128(_mm_or_si128(dot, hyphen), eq16(v, t, kUnderscore)));
-  return {bits16(sep), bits16(dot), bits16(hyphen), bits16(upper), bits16(plain)};
+                   _mm_or_si128(_mm_or_si128(dot, hyphen), underscore));
+  return {bits16(sep),   bits16(dot),   bits16(hyphen),
+          bits16(upper), bits16(plain), bits16(underscore)};
 }
 
 QUORVEL_AVX2_INLINE __m256i get32(const ConstantTable* t, Constant c) noexcept {
@@ -197,11 +206,13 @@ QUORVEL_AVX2_INLINE BlockMasks block32(__m256i v, const ConstantTable* t) noexce
   const __m256i sep = _mm256_or_si256(eq32(v, t, kAt), eq32(v, t, kSlash));
   const __m256i dot = eq32(v, t, kDot);
   const __m256i hyphen = eq32(v, t, kHyphen);
+  const __m256i underscore = eq32(v, t, kUnderscore);
   const __m256i plain = _mm256_or_si256(
       _mm256_or_si256(_mm256_or_si256(in_range32(v, t, kDigitBias, kDigitLimit), upper),
                       _mm256_or_si256(in_range32(v, t, kLowerBias, kLowerLimit), sep)),
-      _mm256_or_si256(_mm256_or_si256(dot, hyphen), eq32(v, t, kUnderscore)));
-  return {bits32(sep), bits32(dot), bits32(hyphen), bits32(upper), bits32(plain)};
+      _mm256_or_si256(_mm256_or_si256(dot, hyphen), underscore));
+  return {bits32(sep),   bits32(dot),   bits32(hyphen),
+          bits32(upper), bits32(plain), bits32(underscore)};
 }
 
 // Two blocks' masks as one: `high`'s bit k describes byte `shift` + k. A
@@ -217,11 +228,11 @@ QUORVEL_ALWAYS_INLINE ShortMasks join(const BlockMasks& low, const BlockMasks& h
                                       unsigned shift) noexcept {
   return {join(low.separator, high.separator, shift), join(low.dot, high.dot, shift),
           join(low.hyphen, high.hyphen, shift), join(low.capital, high.capital, shift),
-          join(low.plain, high.plain, shift)};
+          join(low.plain, high.plain, shift), join(low.underscore, high.underscore, shift)};
 }
 
 QUORVEL_ALWAYS_INLINE ShortMasks widen(const BlockMasks& b) noexcept {
-  return {b.separator, b.dot, b.hyphen, b.capital, b.plain};
+  return {b.separator, b.dot, b.hyphen, b.capital, b.plain, b.underscore};
 }
 
 // A text shorter than sixteen bytes, copied into a zeroed block. The zero
@@ -290,6 +301,7 @@ QUORVEL_ALWAYS_INLINE ShortMasks classify(const Sse2Blocks& s, std::size_t n) no
   add(m.hyphen, third.hyphen, last.hyphen);
   add(m.capital, third.capital, last.capital);
   add(m.plain, third.plain, last.plain);
+  add(m.underscore, third.underscore, last.underscore);
   return m;
 }
 

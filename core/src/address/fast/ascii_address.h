@@ -37,6 +37,11 @@ JidValue build_plain(std::string_view text, const PlainLayout& layout);
 // to the same answers.
 Result<JidValue> parse_address_with(std::string_view text, ascii::Isa isa);
 
+namespace precis {
+// quorvel::precis::parse_address with a chosen variant, as above.
+Result<JidValue> parse_address_with(std::string_view text, ascii::Isa isa);
+}  // namespace precis
+
 // The general path alone; parse_address tries the fast paths first. For the
 // tests that prove they agree.
 Result<JidValue> parse_address_general(std::string_view text);

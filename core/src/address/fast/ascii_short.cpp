@@ -6,6 +6,7 @@
 #include "domain/idna_check.h"
 #include "domain/limits.h"
 #include "prep/profile_ascii.h"
+#include "quorvel/precis.h"
 
 namespace quorvel::ascii {
 namespace {
@@ -19,10 +20,31 @@ QUORVEL_ALWAYS_INLINE unsigned lowest(std::uint64_t m) noexcept {
   return static_cast<unsigned>(__builtin_ctzll(m));
 }
 
+// The two standards an address is prepared by. On plain ASCII they differ
+// only in the domain: RFC 7622's IDNA2008 check with the STD3 rules keeps
+// letters, digits, hyphens and dots and nothing else (an IP literal, the
+// one other ASCII domain it takes, is left to its general path), and its
+// general path is another. Localparts and resources of plain ASCII are
+// prepared alike by both: capitals folded in the localpart; space,
+// controls and " & ' / : < > @ refused there by both; printable ASCII and
+// space kept as they are in the resource.
+struct Stringprep {
+  static constexpr bool kStd3Domain = false;
+  static Result<JidValue> general(std::string_view text) { return parse_address_general(text); }
+};
+struct Precis {
+  static constexpr bool kStd3Domain = true;
+  static Result<JidValue> general(std::string_view text) {
+    return precis::parse_address_general(text);
+  }
+};
+
 // Judges the few bytes outside the plain class one by one, by the part they
 // are in: the localpart refuses what nodeprep refuses, the domain what the
-// deny set holds, the resource only what is not printable. Bytes from 0x80
-// up leave the text to the general path wherever they are.
+// deny set holds (under the STD3 rules, every such byte), the resource only
+// what is not printable. Bytes from 0x80 up leave the text to the general
+// path wherever they are.
+template <class Rules>
 bool odd_bytes_ok(const unsigned char* p, std::uint64_t odd, std::size_t domain_start,
                   std::size_t domain_end) noexcept {
   for (; odd != 0; odd &= odd - 1) {
@@ -31,7 +53,7 @@ bool odd_bytes_ok(const unsigned char* p, std::uint64_t odd, std::size_t domain_
     if (i < domain_start) {
       if (kNodeClasses[b] != kKeep) return false;
     } else if (i < domain_end) {
-      if (b >= 0x80 || idna::kDeniedBytes[b]) return false;
+      if (Rules::kStd3Domain || b >= 0x80 || idna::kDeniedBytes[b]) return false;
     } else if (b < 0x20 || b > 0x7E) {
       return false;
     }
@@ -58,6 +80,7 @@ QUORVEL_ALWAYS_INLINE bool labels_ok(const ShortMasks& m, std::size_t start,
   return bad == 0;
 }
 
+template <class Rules>
 QUORVEL_ALWAYS_INLINE PlainLayout layout(std::string_view text, const ShortMasks& m) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
@@ -87,8 +110,12 @@ QUORVEL_ALWAYS_INLINE PlainLayout layout(std::string_view text, const ShortMasks
   if (at == 0 || domain_end == domain_start || domain_end + 1 == n) return out;
 
   const std::uint64_t odd = ~m.plain & low_bits(n);
-  if (odd != 0 && !odd_bytes_ok(p, odd, domain_start, domain_end)) return out;
+  if (odd != 0 && !odd_bytes_ok<Rules>(p, odd, domain_start, domain_end)) return out;
   if (!labels_ok(m, domain_start, domain_end)) return out;
+  if (Rules::kStd3Domain &&
+      (m.underscore & low_bits(domain_end) & ~low_bits(domain_start)) != 0) {
+    return out;
+  }
 
   // Capitals fold in the localpart and the domain, never in the resource.
   out.capitals = m.capital & low_bits(domain_end);
@@ -110,9 +137,10 @@ QUORVEL_ALWAYS_INLINE JidValue adopt_folded(JidValue::Buffer buffer, std::size_t
 
 namespace {
 
+template <class Rules>
 Result<JidValue> parse_short_bytes(std::string_view text) {
-  const PlainLayout l = layout(text, classify_bytes(text.data(), text.size()));
-  if (!l.ok) return parse_address_general(text);
+  const PlainLayout l = layout<Rules>(text, classify_bytes(text.data(), text.size()));
+  if (!l.ok) return Rules::general(text);
   auto buffer = JidValue::allocate(text.size());
   if (!text.empty()) std::memcpy(buffer.get(), text.data(), text.size());
   return adopt_folded(std::move(buffer), text.size(), l);
@@ -122,10 +150,11 @@ Result<JidValue> parse_short_bytes(std::string_view text) {
 
 // The copy into the value is written from the registers the classification
 // read, so the text is read once.
+template <class Rules>
 Result<JidValue> parse_short_sse2(std::string_view text) {
   const Sse2Blocks blocks = load_sse2(text.data(), text.size());
-  const PlainLayout l = layout(text, classify(blocks, text.size()));
-  if (!l.ok) return parse_address_general(text);
+  const PlainLayout l = layout<Rules>(text, classify(blocks, text.size()));
+  if (!l.ok) return Rules::general(text);
   auto buffer = JidValue::allocate(text.size());
   store(buffer.get(), blocks, text.data(), text.size());
   return adopt_folded(std::move(buffer), text.size(), l);
@@ -133,21 +162,39 @@ Result<JidValue> parse_short_sse2(std::string_view text) {
 
 // The same compiled for AVX2: 32 bytes at a time, and the BMI instructions
 // for the mask arithmetic.
-QUORVEL_AVX2_TARGET Result<JidValue> parse_short_avx2(
-    std::string_view text) {
+template <class Rules>
+QUORVEL_AVX2_TARGET Result<JidValue> parse_short_avx2(std::string_view text) {
   const Avx2Blocks blocks = load_avx2(text.data(), text.size());
-  const PlainLayout l = layout(text, classify(blocks, text.size()));
-  if (!l.ok) return parse_address_general(text);
+  const PlainLayout l = layout<Rules>(text, classify(blocks, text.size()));
+  if (!l.ok) return Rules::general(text);
   auto buffer = JidValue::allocate(text.size());
   store(buffer.get(), blocks, text.data(), text.size());
   return adopt_folded(std::move(buffer), text.size(), l);
 }
 
 QUORVEL_AVX2_TARGET PlainLayout layout_avx2(std::string_view text) noexcept {
-  return layout(text, classify_avx2(text.data(), text.size()));
+  return layout<Stringprep>(text, classify_avx2(text.data(), text.size()));
 }
 
 #endif
+
+template <class Rules>
+ShortParser parser_for(Isa isa) noexcept {
+  switch (isa) {
+#if defined(QUORVEL_HAVE_X86_SIMD)
+    case Isa::Avx2:
+      return parse_short_avx2<Rules>;
+    case Isa::Sse2:
+      return parse_short_sse2<Rules>;
+#else
+    case Isa::Avx2:
+    case Isa::Sse2:
+#endif
+    case Isa::Bytes:
+      break;
+  }
+  return parse_short_bytes<Rules>;
+}
 
 }  // namespace
 
@@ -157,7 +204,7 @@ PlainLayout short_layout(std::string_view text, Isa isa) noexcept {
     case Isa::Avx2:
       return layout_avx2(text);
     case Isa::Sse2:
-      return layout(text, classify_sse2(text.data(), text.size()));
+      return layout<Stringprep>(text, classify_sse2(text.data(), text.size()));
 #else
     case Isa::Avx2:
     case Isa::Sse2:
@@ -165,24 +212,11 @@ PlainLayout short_layout(std::string_view text, Isa isa) noexcept {
     case Isa::Bytes:
       break;
   }
-  return layout(text, classify_bytes(text.data(), text.size()));
+  return layout<Stringprep>(text, classify_bytes(text.data(), text.size()));
 }
 
-ShortParser short_parser(Isa isa) noexcept {
-  switch (isa) {
-#if defined(QUORVEL_HAVE_X86_SIMD)
-    case Isa::Avx2:
-      return parse_short_avx2;
-    case Isa::Sse2:
-      return parse_short_sse2;
-#else
-    case Isa::Avx2:
-    case Isa::Sse2:
-#endif
-    case Isa::Bytes:
-      break;
-  }
-  return parse_short_bytes;
-}
+ShortParser short_parser(Isa isa) noexcept { return parser_for<Stringprep>(isa); }
+
+ShortParser precis_short_parser(Isa isa) noexcept { return parser_for<Precis>(isa); }
 
 }  // namespace quorvel::ascii

@@ -25,9 +25,18 @@ PlainLayout short_layout(std::string_view text, Isa isa) noexcept;
 using ShortParser = Result<JidValue> (*)(std::string_view text);
 ShortParser short_parser(Isa isa) noexcept;
 
-// The parser for the best variant this processor runs, picked once.
+// The same under RFC 7622: the general path it falls back on is that of
+// quorvel/precis.h, and a domain takes the fast path only when it is
+// letters, digits, hyphens and dots.
+ShortParser precis_short_parser(Isa isa) noexcept;
+
+// The parsers for the best variant this processor runs, picked once.
 inline ShortParser best_short_parser() noexcept {
   static const ShortParser parser = short_parser(best_isa());
+  return parser;
+}
+inline ShortParser best_precis_short_parser() noexcept {
+  static const ShortParser parser = precis_short_parser(best_isa());
   return parser;
 }
 
