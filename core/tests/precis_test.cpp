@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "precis/properties.h"
 #include "quorvel/precis.h"
+#include "unicode/idna_properties.h"
+#include "unicode/normalize.h"
 #include "test_support.h"
 
 namespace quorvel::precis {
@@ -291,6 +294,19 @@ TEST(PrecisInvariants, EveryCodePointPreparesToItself) {
     }
   }
   EXPECT_GT(accepted, 100000 / static_cast<int>(kCodePointStride));
+}
+
+// The profiles read the Bidi_Class and the NFC quick check from their own
+// table, beside the derived values, so that one look-up serves every rule;
+// both copies must say what the tables of the Bidi Rule and of the
+// normaliser say, for every code point.
+TEST(PrecisTable, CarriesTheBidiClassAndTheNfcQuickCheck) {
+  for (char32_t c = 0; c < 0x110000; ++c) {
+    const CodePointInfo ci = info(c);
+    ASSERT_EQ(ci.bidi_class(), unicode::idna::properties(c).bidi_class())
+        << std::hex << static_cast<unsigned>(c);
+    ASSERT_EQ(ci.nfc_inert(), unicode::nfc_inert(c)) << std::hex << static_cast<unsigned>(c);
+  }
 }
 
 }  // namespace

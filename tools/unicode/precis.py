@@ -297,6 +297,9 @@ CASED = 1 << 12          # Cased (Final_Sigma)
 CASE_IGNORABLE = 1 << 13  # Case_Ignorable (Final_Sigma)
 RTL = 1 << 14            # Bidi_Class R, AL or AN: the Bidi Rule applies
 MARK = 1 << 15           # General_Category Mn, Mc or Me (no label may begin with one)
+BIDI_SHIFT = 16          # bits 16-20: the Bidi_Class, numbered as uts46.BIDI_CLASSES
+BIDI_MASK = 0x1F
+NFC_INERT = 1 << 21      # NFC_QC=Yes and combining class 0: a text of these alone is NFC
 # The second table, read by the comparison's reasons only.
 SYMBOL = 1 << 0          # General_Category Sm, Sc, Sk or So
 COMPAT = 1 << 1          # a compatibility decomposition
@@ -318,6 +321,7 @@ def values(data: pathlib.Path) -> tuple[list[int], list[int], dict[int, list[int
     width = width_mapping(data)
     script = scripts(data)
     cased, ignorable = casing_properties(data)
+    norm = p.normalizer._d
     out = []
     reasons = []
     for c in range(ucd.CODE_POINTS):
@@ -343,6 +347,11 @@ def values(data: pathlib.Path) -> tuple[list[int], list[int], dict[int, list[int
             v |= RTL
         if p.category[c] in ("Mn", "Mc", "Me"):
             v |= MARK
+        bidi = packed[c] & ((1 << uts46.JOINING_SHIFT) - 1)
+        assert bidi <= BIDI_MASK
+        v |= bidi << BIDI_SHIFT
+        if norm.ccc[c] == 0 and not norm.nfc_check[c]:
+            v |= NFC_INERT
         out.append(v)
         reasons.append((SYMBOL if p.category[c] in SYMBOLS else 0) | (COMPAT if p.has_compat(c) else 0))
     return out, reasons, lower, width
@@ -350,7 +359,7 @@ def values(data: pathlib.Path) -> tuple[list[int], list[int], dict[int, list[int
 
 def generate(data: pathlib.Path) -> dict[str, str]:
     table, reasons, lower, width = values(data)
-    text, size = emit.best_two_stage("precis", table, "std::uint16_t")
+    text, size = emit.best_two_stage("precis", table, "std::uint32_t")
     reason_text, reason_size = emit.best_two_stage("reason", reasons, "std::uint8_t")
     pool = bytearray()
     lower_rows = []
@@ -394,6 +403,10 @@ def generate(data: pathlib.Path) -> dict[str, str]:
         f"inline constexpr std::uint16_t kCaseIgnorable = 0x{CASE_IGNORABLE:X};\n"
         f"inline constexpr std::uint16_t kRtl = 0x{RTL:X};\n"
         f"inline constexpr std::uint16_t kMark = 0x{MARK:X};\n"
+        "// The Bidi_Class, in the order of unicode::idna::BidiClass.\n"
+        f"inline constexpr unsigned kBidiShift = {BIDI_SHIFT};\n"
+        f"inline constexpr std::uint32_t kBidiMask = 0x{BIDI_MASK:X};\n"
+        f"inline constexpr std::uint32_t kNfcInert = 0x{NFC_INERT:X};\n"
         "// reason_lookup(c): the comparison's flags.\n"
         f"inline constexpr std::uint8_t kSymbol = 0x{SYMBOL:X};\n"
         f"inline constexpr std::uint8_t kCompat = 0x{COMPAT:X};\n\n"

@@ -2,6 +2,8 @@
 // (RFC 7622 sections 3.1-3.2 give the same: the resourcepart is everything
 // after the first "/", the localpart what precedes the first "@" before it);
 // each part is prepared by its PRECIS profile or as an IDNA2008 name.
+#include <array>
+
 #include "address/fast/ascii_address.h"
 #include "address/fast/ascii_short.h"
 #include "address/part_by_part.h"
@@ -17,18 +19,21 @@ namespace {
 // RFC 7622 section 3.3.1: characters the IdentifierClass allows and a
 // localpart may not hold, as they delimit addresses and URIs. Judged after
 // preparation, since width mapping turns U+FF20 into "@".
+constexpr std::array<bool, 256> kForbidden = [] {
+  std::array<bool, 256> t{};
+  for (unsigned char c : std::string_view("\"&'/:<>@")) t[c] = true;
+  return t;
+}();
+
+bool holds_forbidden_character(std::string_view text) noexcept {
+  bool found = false;
+  for (char c : text) found |= kForbidden[static_cast<unsigned char>(c)];
+  return found;
+}
+
 bool holds_forbidden_character(const PreparedText& prepared) {
-  const std::string fallback = prepared.has_view() ? std::string() : prepared.str();
-  const std::string_view text = prepared.has_view() ? prepared.view() : std::string_view(fallback);
-  for (char c : text) {
-    switch (c) {
-      case '"': case '&': case '\'': case '/': case ':': case '<': case '>': case '@':
-        return true;
-      default:
-        break;
-    }
-  }
-  return false;
+  if (prepared.has_view()) return holds_forbidden_character(prepared.view());
+  return holds_forbidden_character(std::string_view(prepared.str()));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 // its processing every code point of a non-ASCII label is also held to its
 // IDNA2008 derived property value, CONTEXTO rules included. The Bidi Rule,
 // CONTEXTJ, the hyphen rules, Punycode and the DNS lengths are its part.
+#include <array>
 #include <span>
 #include <string>
 
@@ -134,21 +135,25 @@ std::size_t ascii_length(const LabelFacts& f, std::size_t bytes) noexcept {
 // under NFKC and case folding), ASCII letters, digits and hyphens, no
 // contextual code point, no label that begins with a mark or breaks the
 // hyphen rules, the Bidi Rule on every label of a domain with right-to-left
-// text, the whole NFC, and lengths that Punycode's bound
-// shows to fit. Only an acceptance is decided here; anything else takes the
-// general route, which is this route's twin.
-// RFC 5893 for a domain with a right-to-left label: every label, the ASCII
-// ones included, meets the Bidi Rule.
-bool labels_pass_bidi_rule(std::string_view domain) {
-  for (std::size_t start = 0; start <= domain.size();) {
-    std::size_t end = domain.find('.', start);
-    if (end == std::string_view::npos) end = domain.size();
-    unicode::idna::BidiRule rule;
-    for (std::size_t i = start; i < end;) {
-      rule.add(unicode::idna::properties(utf8::decode(domain, i)).bidi_class());
+// text (RFC 5893: then every label, the ASCII ones included, must meet it),
+// the whole NFC, and lengths that Punycode's bound shows to fit. Only an
+// acceptance is decided here; anything else takes the general route, which
+// is this route's twin.
+//
+// The Bidi Rule is judged only for a domain that holds right-to-left text,
+// from the classes kept as each code point is read (a label boundary kept as
+// kLabelEnd), so that no code point is decoded twice.
+constexpr std::uint8_t kLabelEnd = 0xFF;
+
+bool labels_pass_bidi_rule(std::span<const std::uint8_t> classes) noexcept {
+  unicode::idna::BidiRule rule;
+  for (std::uint8_t c : classes) {
+    if (c == kLabelEnd) {
+      if (!rule.passes()) return false;
+      rule = unicode::idna::BidiRule();
+    } else {
+      rule.add(static_cast<unicode::idna::BidiClass>(c));
     }
-    if (!rule.passes()) return false;
-    start = end + 1;
   }
   return true;
 }
@@ -156,9 +161,15 @@ bool labels_pass_bidi_rule(std::string_view domain) {
 OnePass one_pass(std::string_view domain) {
   bool capitals = false;
   bool rtl = false;
+  bool inert = true;  // every code point NFC_QC=Yes with class 0
   std::size_t total = 0;
   std::size_t start = 0;
   LabelFacts f;
+  // A code point takes a byte at least, and a domain that fits takes at
+  // most kMaxDomainBytes of them; a longer one goes to the general route.
+  std::array<std::uint8_t, kMaxDomainBytes + 1> classes;
+  if (domain.size() >= classes.size()) return OnePass::Undecided;
+  std::size_t n = 0;
   for (std::size_t i = 0;;) {
     if (i == domain.size() || domain[i] == '.') {
       if (f.characters == 0 || f.hyphen_first || f.hyphen_last || f.hyphens_3_and_4) {
@@ -167,6 +178,7 @@ OnePass one_pass(std::string_view domain) {
       const std::size_t length = ascii_length(f, i - start);
       if (length == 0) return OnePass::Undecided;
       total += length + (start == 0 ? 0 : 1);
+      classes[n++] = kLabelEnd;
       if (i == domain.size()) break;
       start = ++i;
       f = LabelFacts();
@@ -183,21 +195,28 @@ OnePass one_pass(std::string_view domain) {
         f.hyphen_third |= position == 2;
         f.hyphens_3_and_4 |= position == 3 && f.hyphen_third;
       }
-      const bool lower = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
-      const bool upper = c >= 'A' && c <= 'Z';
-      if (!lower && !upper) return OnePass::Undecided;
-      capitals |= upper;
+      const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+      const bool digit = c >= '0' && c <= '9';
+      if (!letter && !digit && c != '-') return OnePass::Undecided;
+      capitals |= c >= 'A' && c <= 'Z';
+      using unicode::idna::BidiClass;
+      const BidiClass bidi = letter ? BidiClass::L : digit ? BidiClass::EN : BidiClass::ES;
+      classes[n++] = static_cast<std::uint8_t>(bidi);
     } else {
       if (c == utf8::kInvalid) return OnePass::Undecided;
       const CodePointInfo ci = info(c);
+      classes[n++] = static_cast<std::uint8_t>(ci.bidi_class());
       if (ci.idna2008() != Derived::Pvalid) return OnePass::Undecided;
       if (position == 0 && ci.has(generated::kMark)) return OnePass::Undecided;
       rtl |= ci.has(generated::kRtl);
+      inert &= ci.nfc_inert();
       f.largest = c > f.largest ? c : f.largest;
     }
   }
-  if (total > kMaxDomainBytes || !unicode::is_nfc(domain)) return OnePass::Undecided;
-  if (rtl && !labels_pass_bidi_rule(domain)) return OnePass::Undecided;
+  if (total > kMaxDomainBytes || (!inert && !unicode::is_nfc(domain))) {
+    return OnePass::Undecided;
+  }
+  if (rtl && !labels_pass_bidi_rule(std::span(classes.data(), n))) return OnePass::Undecided;
   return capitals ? OnePass::Lowered : OnePass::Unchanged;
 }
 

@@ -4,6 +4,7 @@
 // string class's verdict on each code point. A result that is not what a
 // second application gives is refused (section 7's stability rule), so a
 // stored value always prepares to itself.
+#include <array>
 #include <span>
 #include <string>
 #include <vector>
@@ -47,8 +48,8 @@ bool final_sigma(const std::u32string& s, std::size_t i) noexcept {
   return true;
 }
 
-// The string class's verdict on each code point (step 6) and what the Bidi
-// Rule (step 5) needs, gathered code point by code point.
+// The string class's verdict on each code point (step 6), gathered code
+// point by code point, and whether the Bidi Rule (step 5) has to be judged.
 class ClassCheck {
  public:
   explicit ClassCheck(Profile profile) noexcept : profile_(profile) {}
@@ -80,15 +81,22 @@ class ClassCheck {
 
   // RFC 8265 section 3.3.1 rule 5: the Bidi Rule, for a string that holds a
   // right-to-left character (R, AL or AN, as RFC 5893 counts them), judged
-  // on all of `points` (the code points added); OpaqueString has no
-  // directionality rule. The classes are read only for such a string.
-  bool fails_bidi_rule(std::span<const char32_t> points) const noexcept {
+  // on all of `text` (well-formed UTF-8, the code points added); OpaqueString
+  // has no directionality rule. The classes are read only for such a string,
+  // in a pass of their own, which the usual string never takes.
+  bool fails_bidi_rule(std::string_view text) const noexcept {
     if (profile_ != Profile::UsernameCaseMapped || !rtl_) return false;
     unicode::idna::BidiRule bidi;
-    for (char32_t c : points) bidi.add(unicode::idna::properties(c).bidi_class());
+    for (std::size_t i = 0; i < text.size();) bidi.add(info(utf8::decode(text, i)).bidi_class());
     return !bidi.passes();
   }
-  bool holds_rtl() const noexcept { return rtl_; }
+  // The same from the classes of those code points, gathered by the caller.
+  bool fails_bidi_rule(std::span<const unicode::idna::BidiClass> classes) const noexcept {
+    if (profile_ != Profile::UsernameCaseMapped || !rtl_) return false;
+    unicode::idna::BidiRule bidi;
+    for (unicode::idna::BidiClass c : classes) bidi.add(c);
+    return !bidi.passes();
+  }
 
  private:
   Profile profile_;
@@ -142,7 +150,7 @@ ProfileResult finish(std::string mapped, Profile profile) {
     if (!check.add(info(c))) return Failure::Disallowed;
   }
   if (check.contextual() && !passes_context_rules(points)) return Failure::Context;
-  if (check.fails_bidi_rule(points)) return Failure::Bidi;
+  if (check.fails_bidi_rule(mapped)) return Failure::Bidi;
   return PreparedText::owned(std::move(mapped));
 }
 
@@ -174,20 +182,29 @@ bool unmapped(std::string_view text, Profile profile, ProfileResult& out) {
   const std::uint16_t mapped =
       profile == Profile::UsernameCaseMapped ? generated::kWidth | generated::kLower
                                              : generated::kNonAsciiSpace;
+  // Each code point's Bidi_Class is kept as it is read, for the Bidi Rule
+  // of a right-to-left string, which then needs no second decoding. Longer
+  // text, which no part may be anyway, takes the general route.
+  std::array<unicode::idna::BidiClass, 1024> classes;
+  if (text.size() > classes.size()) return false;
+  std::size_t n = 0;
   ClassCheck check(profile);
+  bool inert = true;
   for (std::size_t i = 0; i < text.size();) {
     const char32_t c = utf8::decode(text, i);
     if (c == utf8::kInvalid) return false;
     const CodePointInfo ci = info(c);
     if (ci.has(mapped) || !check.add(ci)) return false;
+    inert &= ci.nfc_inert();
+    classes[n++] = ci.bidi_class();
   }
-  if (!unicode::is_nfc(text)) return false;
-  if (check.contextual() || check.holds_rtl()) {
+  if (!inert && !unicode::is_nfc(text)) return false;
+  if (check.contextual()) {
     std::u32string points;
     for (std::size_t i = 0; i < text.size();) points.push_back(utf8::decode(text, i));
-    if (check.contextual() && !passes_context_rules(points)) return false;
-    if (check.fails_bidi_rule(points)) return false;
+    if (!passes_context_rules(points)) return false;
   }
+  if (check.fails_bidi_rule(std::span(classes.data(), n))) return false;
   out = PreparedText::unchanged(text);
   return true;
 }

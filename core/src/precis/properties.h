@@ -7,13 +7,14 @@
 #include <string_view>
 
 #include "tables/precis.h"
+#include "unicode/idna_properties.h"
 
 namespace quorvel::precis {
 
 using generated::Derived;
 
 struct CodePointInfo {
-  std::uint16_t bits;
+  std::uint32_t bits;
 
   constexpr Derived precis() const noexcept {
     return static_cast<Derived>(bits & generated::kPrecisMask);
@@ -21,7 +22,15 @@ struct CodePointInfo {
   constexpr Derived idna2008() const noexcept {
     return static_cast<Derived>((bits >> generated::kIdnaShift) & generated::kPrecisMask);
   }
-  constexpr bool has(std::uint16_t flag) const noexcept { return (bits & flag) != 0; }
+  constexpr bool has(std::uint32_t flag) const noexcept { return (bits & flag) != 0; }
+  // The Bidi_Class, as unicode::idna::properties(c) gives it: read here so
+  // that the Bidi Rule is fed from the look-up each loop makes anyway.
+  constexpr unicode::idna::BidiClass bidi_class() const noexcept {
+    return static_cast<unicode::idna::BidiClass>((bits >> generated::kBidiShift) &
+                                                 generated::kBidiMask);
+  }
+  // NFC_QC=Yes and combining class 0, as unicode::nfc_inert(c).
+  constexpr bool nfc_inert() const noexcept { return has(generated::kNfcInert); }
 };
 
 constexpr CodePointInfo info(char32_t c) noexcept { return {generated::precis_lookup(c)}; }

@@ -10,45 +10,60 @@ namespace quorvel::utf8 {
 
 inline constexpr char32_t kInvalid = 0xFFFFFFFF;
 
+namespace detail {
+
+// Four-byte sequences and every ill-formed one: rare, so kept out of line
+// to leave the inlined part small.
+[[gnu::noinline]] inline char32_t decode_rare(std::string_view s, std::size_t& i) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const std::size_t n = s.size();
+  const unsigned char b0 = p[i];
+  auto cont = [&](std::size_t k) { return i + k < n && (p[i + k] & 0xC0) == 0x80; };
+  if (b0 >= 0xF0 && b0 <= 0xF4 && cont(1) && cont(2) && cont(3)) {
+    const char32_t c = (char32_t(b0 & 0x07) << 18) | (char32_t(p[i + 1] & 0x3F) << 12) |
+                       (char32_t(p[i + 2] & 0x3F) << 6) | (p[i + 3] & 0x3F);
+    if (c >= 0x10000 && c <= 0x10FFFF) {
+      i += 4;
+      return c;
+    }
+  }
+  ++i;
+  return kInvalid;
+}
+
+}  // namespace detail
+
 // Decodes one code point at s[i] and advances i. Returns kInvalid for any
 // ill-formed sequence (overlong forms, surrogates, values past U+10FFFF,
 // truncation); i then advances by one byte so that callers never loop.
-inline char32_t decode(std::string_view s, std::size_t& i) noexcept {
+// Every preparation loop runs through here once per code point, so the
+// one-, two- and three-byte forms (all of the BMP) are decoded inline.
+[[gnu::always_inline]] inline char32_t decode(std::string_view s, std::size_t& i) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const std::size_t n = s.size();
   const unsigned char b0 = p[i];
   if (b0 < 0x80) {
     ++i;
     return b0;
   }
-  auto cont = [&](std::size_t k) { return i + k < n && (p[i + k] & 0xC0) == 0x80; };
+  const std::size_t left = s.size() - i;
   if (b0 >= 0xC2 && b0 <= 0xDF) {
-    if (cont(1)) {
-      char32_t c = (char32_t(b0 & 0x1F) << 6) | (p[i + 1] & 0x3F);
+    if (left >= 2 && (p[i + 1] & 0xC0) == 0x80) {
+      const char32_t c = (char32_t(b0 & 0x1F) << 6) | (p[i + 1] & 0x3F);
       i += 2;
       return c;
     }
   } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    if (cont(1) && cont(2)) {
-      char32_t c = (char32_t(b0 & 0x0F) << 12) | (char32_t(p[i + 1] & 0x3F) << 6) |
-                   (p[i + 2] & 0x3F);
-      if (c >= 0x800 && (c < 0xD800 || c > 0xDFFF)) {
+    if (left >= 3 && (p[i + 1] & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80) {
+      const char32_t c = (char32_t(b0 & 0x0F) << 12) | (char32_t(p[i + 1] & 0x3F) << 6) |
+                         (p[i + 2] & 0x3F);
+      // Not overlong, not a surrogate.
+      if (c >= 0x800 && (c - 0xD800) >= 0x800) {
         i += 3;
         return c;
       }
     }
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    if (cont(1) && cont(2) && cont(3)) {
-      char32_t c = (char32_t(b0 & 0x07) << 18) | (char32_t(p[i + 1] & 0x3F) << 12) |
-                   (char32_t(p[i + 2] & 0x3F) << 6) | (p[i + 3] & 0x3F);
-      if (c >= 0x10000 && c <= 0x10FFFF) {
-        i += 4;
-        return c;
-      }
-    }
   }
-  ++i;
-  return kInvalid;
+  return detail::decode_rare(s, i);
 }
 
 // Whether all of `s` is well-formed UTF-8.
