@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
@@ -23,13 +24,20 @@ struct Grouping {
   std::vector<std::int64_t> counts;     // per group
 };
 
+// The table's hash, a type of the module's own: a hash table of only
+// standard types would be instantiated with default visibility and
+// exported from the module, where another module's copy could take its place.
+struct TextHash {
+  std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>()(s); }
+};
+
 // Throws std::length_error past 2**31 - 1 groups, which no id could number.
 inline Grouping group_rows(const std::vector<ChunkOutput>& outputs) {
   Grouping g;
   std::size_t rows = 0;
   for (const ChunkOutput& c : outputs) rows += c.rows();
   g.ids.resize(rows, kNoGroup);
-  std::unordered_map<std::string_view, std::int32_t> seen;
+  std::unordered_map<std::string_view, std::int32_t, TextHash> seen;
   seen.reserve(rows / 4 + 16);
   for_each_row(outputs, [&](std::size_t row, const ChunkOutput& chunk, std::size_t k) {
     if (chunk.status[k] != kRowValid) return;
