@@ -56,7 +56,8 @@ BINDING: dict[str, tuple[str, ...]] = {
     "jid": ("support",),             # the quorvel.jid module
     "blocks": ("support",),          # quorvel._blocks
     "text": ("jid",),                # quorvel._text (builds JID objects)
-    "tests": ("text",),              # its plain C++ parts under GoogleTest
+    "batch": ("jid",),               # quorvel._batch (the profiles' rules of jid/address_rules.h)
+    "tests": ("text", "batch"),      # its plain C++ parts under GoogleTest
 }
 
 # The one internal interface of the core the binding may read: header-only

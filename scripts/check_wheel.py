@@ -36,8 +36,8 @@ def expected_files(names: list[str]) -> tuple[set[str], list[str]]:
         f"{info}/{n}" for n in ("METADATA", "WHEEL", "RECORD", "entry_points.txt")
     } | {f"{info}/licenses/{n}" for n in LICENCES}
     # The public module and the private ones (the command-line tool's, and
-    # that of escape_node and quorvel.uri), once each.
-    for stem in ("jid", "_blocks", "_text"):
+    # that of escape_node and quorvel.uri, and quorvel.batch's), once each.
+    for stem in ("jid", "_blocks", "_text", "_batch"):
         modules = [n for n in names if re.fullmatch(rf"quorvel/{stem}\.[\w.-]+\.(so|pyd)", n)]
         if len(modules) != 1:
             faults.append(f"expected one extension module quorvel/{stem}.*, found {modules}")

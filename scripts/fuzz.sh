@@ -88,9 +88,9 @@ print(*tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependenc
     cmake --build "$PYBUILD" -j "$JOBS" >/dev/null
     runtime="$("$PY" -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so"
     [ -f "$runtime" ] || die "atheris has no sanitizer runtime at $runtime"
-    # quorvel.jid and the private quorvel._blocks and quorvel._text, all under the harness.
+    # quorvel.jid and the private quorvel._blocks, quorvel._text and quorvel._batch, all under the harness.
     modules=("$PYBUILD"/python/quorvel/jid.*.so "$PYBUILD"/python/quorvel/_blocks.*.so
-             "$PYBUILD"/python/quorvel/_text.*.so)
+             "$PYBUILD"/python/quorvel/_text.*.so "$PYBUILD"/python/quorvel/_batch.*.so)
     # A handler the runtime lacks would only show as an import error later.
     missing="$(comm -23 \
       <(for m in "${modules[@]}"; do nm -D --undefined-only "$m"; done | awk '{print $NF}' |

@@ -30,7 +30,7 @@ log "Python tests"
 # written against them must check cleanly.
 log "type stubs against the built module (stubtest)"
 export MYPY_CACHE_DIR="$QUORVEL_ROOT/build/mypy-cache"
-"$PY" -m mypy.stubtest quorvel.jid quorvel._blocks quorvel._text
+"$PY" -m mypy.stubtest quorvel.jid quorvel._blocks quorvel._text quorvel._batch
 log "mypy --strict over the typed example and the package"
 "$PY" -m mypy --strict examples/typed_usage.py
 "$PY" -m mypy --strict -p quorvel

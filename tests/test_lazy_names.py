@@ -15,7 +15,7 @@ import pytest
 import quorvel
 from cli_support import env
 
-LAZY = ["cli", "escape_node", "jid", "precis", "profiles", "unicode_versions", "uri"]
+LAZY = ["batch", "cli", "escape_node", "jid", "precis", "profiles", "unicode_versions", "uri"]
 
 
 def fresh(code: str) -> object:
@@ -36,6 +36,7 @@ def test_import_loads_nothing_but_the_package():
 
 @pytest.mark.parametrize("name, module, loaded, not_loaded", [
     ("jid", "quorvel.jid", ["quorvel.jid"], ["quorvel.uri", "quorvel.cli", "argparse"]),
+    ("batch", "quorvel.batch", ["quorvel.batch", "quorvel._batch"], ["quorvel.jid", "quorvel.cli", "pyarrow"]),
     ("uri", "quorvel.uri", ["quorvel.uri", "quorvel.jid", "quorvel._text"], ["quorvel.cli"]),
     ("cli", "quorvel.cli", ["quorvel.cli", "argparse"], ["quorvel.uri"]),
     ("precis", "quorvel.precis", ["quorvel.precis", "quorvel.jid"], ["quorvel.profiles", "quorvel.cli"]),
@@ -61,7 +62,7 @@ def test_first_access_loads_what_the_name_needs(name, module, loaded, not_loaded
 def test_dir_and_all_list_the_public_names():
     assert set(LAZY) <= set(dir(quorvel))
     # `from quorvel import *` takes the library's names, not the tool's.
-    assert sorted(quorvel.__all__) == ["escape_node", "jid", "precis", "profiles", "unicode_versions", "uri"]
+    assert sorted(quorvel.__all__) == ["batch", "escape_node", "jid", "precis", "profiles", "unicode_versions", "uri"]
     # Listing them loads none of them.
     assert "jid" not in fresh("import json, quorvel; dir(quorvel); print(json.dumps(list(vars(quorvel))))")
 

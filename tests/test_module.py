@@ -151,7 +151,7 @@ def _run_isolated(script):
         interpreters.destroy(interp)
 
 
-@pytest.mark.parametrize("module", ["quorvel.jid", "quorvel._blocks", "quorvel._text"])
+@pytest.mark.parametrize("module", ["quorvel.jid", "quorvel._blocks", "quorvel._text", "quorvel._batch"])
 @pytest.mark.parametrize("run", [_run_legacy, _run_isolated], ids=["shared-gil", "isolated"])
 def test_import_in_subinterpreter_is_refused(run, module, tmp_path):
     # The types are process-wide objects of the main interpreter and must

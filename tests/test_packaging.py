@@ -49,6 +49,10 @@ def test_stubs_and_marker_ship_beside_the_module():
     text = importlib.import_module("quorvel._text")
     assert pathlib.Path(text.__file__).parent == package
     assert (package / "_text.pyi").is_file()
+    # And quorvel.batch's native half.
+    native = importlib.import_module("quorvel._batch")
+    assert pathlib.Path(native.__file__).parent == package
+    assert (package / "_batch.pyi").is_file()
 
 
 def test_metadata_states_python_and_licence():
@@ -76,7 +80,7 @@ def test_installed_metadata_carries_both_licences():
 
 
 @pytest.mark.skipif(sys.platform != "linux", reason="reads the ELF dynamic symbol table")
-@pytest.mark.parametrize("module", ["jid", "_blocks", "_text"])
+@pytest.mark.parametrize("module", ["jid", "_blocks", "_text", "_batch"])
 def test_each_extension_module_exports_only_its_init_function(module):
     # Every module links a copy of the core: an exported function or a GNU
     # unique object of it would be shared with the other modules at run time.

@@ -56,6 +56,7 @@ def _wheel_names(*extra, drop=()):
     names = sources + ["quorvel/_build.py", "quorvel/jid.cpython-313-x86_64-linux-gnu.so",
                        "quorvel/_blocks.cpython-313-x86_64-linux-gnu.so",
                        "quorvel/_text.cpython-313-x86_64-linux-gnu.so",
+                       "quorvel/_batch.cpython-313-x86_64-linux-gnu.so",
                        f"{info}/METADATA", f"{info}/WHEEL", f"{info}/RECORD",
                        f"{info}/entry_points.txt", f"{info}/licenses/LICENSE",
                        f"{info}/licenses/data/unicode/LICENSE-UNICODE", *extra]

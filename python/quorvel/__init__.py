@@ -2,7 +2,8 @@
 
 The address type lives in the native module ``quorvel.jid`` (RFC 6122, as
 servers prepare addresses), its RFC 7622 twin in ``quorvel.precis``, and
-``quorvel.profiles`` tells where the two disagree; ``quorvel.uri``
+``quorvel.profiles`` tells where the two disagree; ``quorvel.batch``
+normalises whole columns (lists, Arrow data) at once; ``quorvel.uri``
 reads and writes ``xmpp:`` URIs, ``quorvel.escape_node`` escapes a localpart
 (XEP-0106), ``quorvel.unicode_versions`` tells which Unicode data the module
 carries, and ``quorvel.cli`` is the ``quorvel-jid`` tool. Importing the
@@ -16,9 +17,10 @@ from __future__ import annotations
 TYPE_CHECKING = False  # typing itself is not imported at run time
 
 __version__ = "0.1.0"
-__all__ = ["escape_node", "jid", "precis", "profiles", "unicode_versions", "uri"]
+__all__ = ["batch", "escape_node", "jid", "precis", "profiles", "unicode_versions", "uri"]
 
 if TYPE_CHECKING:
+    from quorvel import batch as batch
     from quorvel import cli as cli
     from quorvel import jid as jid
     from quorvel import precis as precis
@@ -29,7 +31,7 @@ if TYPE_CHECKING:
 
 # The public submodules. Importing one binds it on the package, so
 # __getattr__ below runs once per name at most.
-_SUBMODULES = ("cli", "jid", "precis", "profiles", "uri")
+_SUBMODULES = ("batch", "cli", "jid", "precis", "profiles", "uri")
 # Public names that live in a private module: (module, attribute).
 _VALUES = {
     "escape_node": ("quorvel._escape", "escape_node"),

@@ -1,0 +1,130 @@
+// Reading Arrow columns into the row loop (arrow_column.h).
+#include "batch/arrow_column.h"
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace quorvel::binding::batch {
+
+ColumnType ColumnType::from(const ArrowSchema& schema) {
+  if (schema.release == nullptr || schema.format == nullptr) {
+    throw InputError("the Arrow schema was already released", false);
+  }
+  ColumnType t;
+  t.format = schema.format;
+  const ArrowSchema* values = &schema;
+  if (schema.dictionary != nullptr) {
+    bool is_signed;
+    if (index_width(t.format, is_signed) == 0) {
+      throw InputError("a dictionary column with index format '" + t.format + "'", true);
+    }
+    if (schema.dictionary->format == nullptr) throw InputError("a dictionary without a format", false);
+    t.has_dictionary = true;
+    t.value_format = schema.dictionary->format;
+    values = schema.dictionary;
+  }
+  const std::string_view format = values->format;
+  const std::optional<Width> width = string_width(format);
+  if (!width) {
+    throw InputError("expected an Arrow string, large_string or string_view column (format 'u', "
+                     "'U' or 'vu'), not format '" + std::string(format) + "'", true);
+  }
+  t.width = *width;
+  return t;
+}
+
+ChunkOutput concatenate(std::vector<ChunkOutput> outputs) {
+  if (outputs.size() == 1) return std::move(outputs.front());
+  ChunkOutput all;
+  std::size_t rows = 0, bytes = 0;
+  for (const ChunkOutput& c : outputs) {
+    rows += c.rows();
+    bytes += c.data.size();
+  }
+  all.data.reserve(bytes);
+  all.ends.reserve(rows);
+  all.status.reserve(rows);
+  all.at.reserve(rows);
+  all.slash.reserve(rows);
+  for (const ChunkOutput& c : outputs) {
+    const std::uint64_t base = all.data.size();
+    all.data += c.data;
+    for (std::uint64_t e : c.ends) all.ends.push_back(base + e);
+    all.status.insert(all.status.end(), c.status.begin(), c.status.end());
+    all.at.insert(all.at.end(), c.at.begin(), c.at.end());
+    all.slash.insert(all.slash.end(), c.slash.begin(), c.slash.end());
+  }
+  return all;
+}
+
+namespace {
+
+StringRows checked_rows(const ArrowArray& array, Width width) {
+  if (array.release == nullptr) throw InputError("the Arrow array was already released", false);
+  StringRows rows(array, width);
+  if (std::string why = rows.check(); !why.empty()) {
+    throw InputError("malformed Arrow string array: " + why, false);
+  }
+  return rows;
+}
+
+// The rows of a dictionary column: each takes its entry's result.
+std::vector<ChunkOutput> gather(const ArrowArray& indices, int width, bool is_signed,
+                                const ChunkOutput& entries) {
+  if (indices.length < 0 || indices.offset < 0 || indices.n_buffers < 2 || indices.buffers == nullptr ||
+      (indices.length > 0 && indices.buffers[1] == nullptr)) {
+    throw InputError("malformed Arrow dictionary indices", false);
+  }
+  const auto n = static_cast<std::size_t>(indices.length);
+  ChunkOutput out;
+  out.ends.resize(n);
+  out.status.resize(n);
+  out.at.resize(n);
+  out.slash.resize(n);
+  for (std::size_t row = 0; row < n; ++row) {
+    const std::optional<std::int64_t> index = dictionary_index(indices, width, is_signed, row);
+    std::uint8_t status = kRowNull;
+    if (index) {
+      if (*index < 0 || static_cast<std::uint64_t>(*index) >= entries.rows()) {
+        throw InputError("dictionary index " + std::to_string(*index) + " at row " + std::to_string(row) +
+                             " is outside the dictionary of " + std::to_string(entries.rows()) + " entries",
+                         false);
+      }
+      const auto e = static_cast<std::size_t>(*index);
+      status = entries.status[e];
+      if (status == kRowValid) {
+        out.data += entries.text(e);
+        out.at[row] = entries.at[e];
+        out.slash[row] = entries.slash[e];
+      }
+    }
+    out.status[row] = status;
+    out.ends[row] = out.data.size();
+  }
+  std::vector<ChunkOutput> outputs;
+  outputs.push_back(std::move(out));
+  return outputs;
+}
+
+}  // namespace
+
+std::vector<ChunkOutput> normalise_arrow_column(const ColumnType& type, const ArrowArray& array,
+                                                const Options& given, std::size_t threads,
+                                                std::size_t min_chunk) {
+  Options options = given;
+  options.check_utf8 = true;
+  if (!type.has_dictionary) {
+    const StringRows rows = checked_rows(array, type.width);
+    return normalise_column(rows, rows.size(), options, threads, min_chunk);
+  }
+  if (array.release == nullptr) throw InputError("the Arrow array was already released", false);
+  if (array.dictionary == nullptr) throw InputError("a dictionary column without its dictionary", false);
+  const StringRows values = checked_rows(*array.dictionary, type.width);
+  const ChunkOutput entries = concatenate(normalise_column(values, values.size(), options, threads, min_chunk));
+  bool is_signed = false;
+  const int width = index_width(type.format, is_signed);
+  return gather(array, width, is_signed, entries);
+}
+
+}  // namespace quorvel::binding::batch

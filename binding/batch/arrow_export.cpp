@@ -1,0 +1,395 @@
+// Building the result columns from chunk outputs, and exporting them.
+#include "batch/arrow_export.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace quorvel::binding::batch {
+
+Buffer::Buffer(std::size_t bytes) : size_(bytes) {
+  // Rounded up so that a word-wise reader never reads past the end.
+  const std::size_t rounded = (bytes + 63) / 64 * 64 + 64;
+  data_ = static_cast<std::uint8_t*>(::operator new(rounded, std::align_val_t{64}));
+  std::memset(data_, 0, rounded);
+}
+
+Buffer::~Buffer() {
+  if (data_ != nullptr) ::operator delete(data_, std::align_val_t{64});
+}
+
+namespace {
+
+std::string_view part_of(std::string_view text, std::uint16_t at, std::uint16_t slash, TextPart part,
+                         bool& present) {
+  present = true;
+  const std::size_t domain_start = at == 0 ? 0 : at + 1u;
+  const std::size_t domain_end = slash == 0 ? text.size() : slash;
+  switch (part) {
+    case TextPart::Full:
+      return text;
+    case TextPart::Localpart:
+      present = at != 0;
+      return text.substr(0, at);
+    case TextPart::Domain:
+      return text.substr(domain_start, domain_end - domain_start);
+    case TextPart::Resource:
+      present = slash != 0;
+      return slash == 0 ? std::string_view() : text.substr(slash + 1u);
+  }
+  return text;
+}
+
+std::size_t total_rows(const std::vector<ChunkOutput>& outputs) {
+  std::size_t n = 0;
+  for (const ChunkOutput& c : outputs) n += c.rows();
+  return n;
+}
+
+Buffer bitmap_for(std::size_t rows) { return Buffer((rows + 7) / 8); }
+void set_bit(Buffer& b, std::size_t i) noexcept { b.data()[i >> 3] |= std::uint8_t(1u << (i & 7)); }
+
+template <class Offset>
+Column texts_with_offsets(const std::vector<ChunkOutput>& outputs, TextPart part, const char* format) {
+  const std::size_t rows = total_rows(outputs);
+  std::size_t bytes = 0;
+  for_each_row(outputs, [&](std::size_t, const ChunkOutput& c, std::size_t k) {
+    if (c.status[k] != kRowValid) return;
+    bool present;
+    bytes += part_of(c.text(k), c.at[k], c.slash[k], part, present).size();
+  });
+  if (bytes > static_cast<std::size_t>(std::numeric_limits<Offset>::max())) {
+    throw std::length_error("the normalised texts pass 2 GiB, more than a string column holds; "
+                            "give a large_string column instead");
+  }
+  Buffer validity = bitmap_for(rows);
+  Buffer offsets((rows + 1) * sizeof(Offset));
+  Buffer data(bytes);
+  auto* off = offsets.as<Offset>();
+  std::size_t pos = 0;
+  std::int64_t nulls = 0;
+  for_each_row(outputs, [&](std::size_t row, const ChunkOutput& c, std::size_t k) {
+    off[row] = static_cast<Offset>(pos);
+    bool present = false;
+    std::string_view text;
+    if (c.status[k] == kRowValid) text = part_of(c.text(k), c.at[k], c.slash[k], part, present);
+    if (!present) {
+      ++nulls;
+      return;
+    }
+    set_bit(validity, row);
+    if (!text.empty()) std::memcpy(data.data() + pos, text.data(), text.size());
+    pos += text.size();
+  });
+  off[rows] = static_cast<Offset>(pos);
+  auto column = std::make_shared<ColumnData>();
+  column->format = format;
+  column->length = static_cast<std::int64_t>(rows);
+  column->null_count = nulls;
+  column->add(std::move(validity), nulls != 0);
+  column->add(std::move(offsets));
+  column->add(std::move(data));
+  return column;
+}
+
+template <class Offset>
+Column strings_with_offsets(const std::vector<std::string_view>& texts, const char* format) {
+  std::size_t bytes = 0;
+  for (std::string_view t : texts) bytes += t.size();
+  if (bytes > static_cast<std::size_t>(std::numeric_limits<Offset>::max())) {
+    throw std::length_error("the distinct texts pass 2 GiB, more than a string column holds; "
+                            "give a large_string column instead");
+  }
+  Buffer offsets((texts.size() + 1) * sizeof(Offset));
+  Buffer data(bytes);
+  auto* off = offsets.as<Offset>();
+  std::size_t pos = 0;
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    off[i] = static_cast<Offset>(pos);
+    if (!texts[i].empty()) std::memcpy(data.data() + pos, texts[i].data(), texts[i].size());
+    pos += texts[i].size();
+  }
+  off[texts.size()] = static_cast<Offset>(pos);
+  auto column = std::make_shared<ColumnData>();
+  column->format = format;
+  column->length = static_cast<std::int64_t>(texts.size());
+  column->add(Buffer(), false);
+  column->add(std::move(offsets));
+  column->add(std::move(data));
+  return column;
+}
+
+}  // namespace
+
+Column text_column(const std::vector<ChunkOutput>& outputs, Width width, TextPart part) {
+  if (width == Width::LargeString) return texts_with_offsets<std::int64_t>(outputs, part, "U");
+  return texts_with_offsets<std::int32_t>(outputs, part, "u");
+}
+
+Column string_column(const std::vector<std::string_view>& texts, Width width) {
+  if (width == Width::LargeString) return strings_with_offsets<std::int64_t>(texts, "U");
+  return strings_with_offsets<std::int32_t>(texts, "u");
+}
+
+Column kind_column(const std::vector<ChunkOutput>& outputs) {
+  const std::size_t rows = total_rows(outputs);
+  Buffer validity = bitmap_for(rows);
+  Buffer values(rows);
+  std::int64_t nulls = 0;
+  for_each_row(outputs, [&](std::size_t row, const ChunkOutput& c, std::size_t k) {
+    const std::uint8_t s = c.status[k];
+    if (s == kRowValid || s == kRowNull) {
+      ++nulls;
+      return;
+    }
+    set_bit(validity, row);
+    values.data()[row] = s;
+  });
+  auto column = std::make_shared<ColumnData>();
+  column->format = "c";
+  column->length = static_cast<std::int64_t>(rows);
+  column->null_count = nulls;
+  column->add(std::move(validity), nulls != 0);
+  column->add(std::move(values));
+  return column;
+}
+
+Column int32_column(const std::vector<std::int32_t>& values) {
+  Buffer validity = bitmap_for(values.size());
+  Buffer data(values.size() * 4);
+  std::int64_t nulls = 0;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (values[i] < 0) {
+      ++nulls;
+      continue;
+    }
+    set_bit(validity, i);
+    data.as<std::int32_t>()[i] = values[i];
+  }
+  auto column = std::make_shared<ColumnData>();
+  column->format = "i";
+  column->length = static_cast<std::int64_t>(values.size());
+  column->null_count = nulls;
+  column->add(std::move(validity), nulls != 0);
+  column->add(std::move(data));
+  return column;
+}
+
+Column int64_column(const std::vector<std::int64_t>& values) {
+  Buffer data(values.size() * 8);
+  if (!values.empty()) std::memcpy(data.data(), values.data(), values.size() * 8);
+  auto column = std::make_shared<ColumnData>();
+  column->format = "l";
+  column->length = static_cast<std::int64_t>(values.size());
+  column->add(Buffer(), false);
+  column->add(std::move(data));
+  return column;
+}
+
+// ---- export ----------------------------------------------------------------
+
+namespace {
+
+// What an exported schema owns: its strings and its children.
+struct SchemaPrivate {
+  std::string format;
+  std::string name;
+  std::vector<ArrowSchema*> children;
+};
+
+void release_schema(ArrowSchema* schema) noexcept {
+  auto* p = static_cast<SchemaPrivate*>(schema->private_data);
+  for (ArrowSchema* child : p->children) {
+    if (child->release != nullptr) child->release(child);
+    delete child;
+  }
+  delete p;
+  schema->release = nullptr;
+}
+
+void fill_schema(ArrowSchema* schema, std::string format, std::string name, std::int64_t flags,
+                 std::unique_ptr<SchemaPrivate> p) {
+  p->format = std::move(format);
+  p->name = std::move(name);
+  schema->format = p->format.c_str();
+  schema->name = p->name.c_str();
+  schema->metadata = nullptr;
+  schema->flags = flags;
+  schema->n_children = static_cast<std::int64_t>(p->children.size());
+  schema->children = p->children.empty() ? nullptr : p->children.data();
+  schema->dictionary = nullptr;
+  schema->private_data = p.release();
+  schema->release = release_schema;
+}
+
+// What an exported array owns: a reference to the data and its children.
+struct ArrayPrivate {
+  std::vector<Column> held;
+  std::vector<const void*> buffers;
+  std::vector<ArrowArray*> children;
+};
+
+void release_array(ArrowArray* array) noexcept {
+  auto* p = static_cast<ArrayPrivate*>(array->private_data);
+  for (ArrowArray* child : p->children) {
+    if (child->release != nullptr) child->release(child);
+    delete child;
+  }
+  delete p;
+  array->release = nullptr;
+}
+
+void fill_array(ArrowArray* array, std::int64_t length, std::int64_t null_count,
+                std::unique_ptr<ArrayPrivate> p) {
+  array->length = length;
+  array->null_count = null_count;
+  array->offset = 0;
+  array->n_buffers = static_cast<std::int64_t>(p->buffers.size());
+  array->n_children = static_cast<std::int64_t>(p->children.size());
+  array->buffers = p->buffers.data();
+  array->children = p->children.empty() ? nullptr : p->children.data();
+  array->dictionary = nullptr;
+  array->private_data = p.release();
+  array->release = release_array;
+}
+
+}  // namespace
+
+void export_column_schema(const ColumnData& column, ArrowSchema* schema) {
+  fill_schema(schema, column.format, "", kArrowFlagNullable, std::make_unique<SchemaPrivate>());
+}
+
+void export_column(const Column& column, ArrowSchema* schema, ArrowArray* array) {
+  auto p = std::make_unique<ArrayPrivate>();
+  p->held.push_back(column);
+  p->buffers = column->pointers;
+  export_column_schema(*column, schema);
+  fill_array(array, column->length, column->null_count, std::move(p));
+}
+
+void export_struct_schema(const NamedColumns& batch, ArrowSchema* schema) {
+  auto p = std::make_unique<SchemaPrivate>();
+  p->children.reserve(batch.columns.size());
+  try {
+    for (std::size_t i = 0; i < batch.columns.size(); ++i) {
+      auto child = std::make_unique<ArrowSchema>();
+      child->release = nullptr;
+      fill_schema(child.get(), batch.columns[i]->format, batch.names[i], kArrowFlagNullable,
+                  std::make_unique<SchemaPrivate>());
+      p->children.push_back(child.release());
+    }
+  } catch (...) {
+    for (ArrowSchema* child : p->children) {
+      child->release(child);
+      delete child;
+    }
+    throw;
+  }
+  fill_schema(schema, "+s", "", 0, std::move(p));
+}
+
+void export_struct(const NamedColumns& batch, ArrowSchema* schema, ArrowArray* array) {
+  const std::int64_t length = batch.columns.empty() ? 0 : batch.columns.front()->length;
+  auto p = std::make_unique<ArrayPrivate>();
+  p->buffers.push_back(nullptr);  // no struct-level nulls
+  p->children.reserve(batch.columns.size());
+  try {
+    for (const Column& column : batch.columns) {
+      auto child = std::make_unique<ArrowArray>();
+      auto cp = std::make_unique<ArrayPrivate>();
+      cp->held.push_back(column);
+      cp->buffers = column->pointers;
+      fill_array(child.get(), column->length, column->null_count, std::move(cp));
+      p->children.push_back(child.release());
+    }
+    export_struct_schema(batch, schema);
+  } catch (...) {
+    for (ArrowArray* child : p->children) {
+      child->release(child);
+      delete child;
+    }
+    throw;
+  }
+  fill_array(array, length, 0, std::move(p));
+}
+
+namespace {
+
+struct StreamPrivate {
+  NamedColumns prototype;
+  std::vector<NamedColumns> batches;
+  bool single = false;
+  std::size_t next = 0;
+  std::string last_error;
+};
+
+int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) noexcept {
+  auto* p = static_cast<StreamPrivate*>(stream->private_data);
+  try {
+    if (p->single) {
+      export_column_schema(*p->prototype.columns.front(), out);
+    } else {
+      export_struct_schema(p->prototype, out);
+    }
+    return 0;
+  } catch (...) {
+    p->last_error = "out of memory";
+    return ENOMEM;
+  }
+}
+
+int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) noexcept {
+  auto* p = static_cast<StreamPrivate*>(stream->private_data);
+  if (p->next == p->batches.size()) {
+    out->release = nullptr;  // the end of the stream
+    return 0;
+  }
+  try {
+    const NamedColumns& batch = p->batches[p->next];
+    if (p->single) {
+      auto cp = std::make_unique<ArrayPrivate>();
+      const Column& column = batch.columns.front();
+      cp->held.push_back(column);
+      cp->buffers = column->pointers;
+      fill_array(out, column->length, column->null_count, std::move(cp));
+    } else {
+      ArrowSchema schema;
+      schema.release = nullptr;
+      export_struct(batch, &schema, out);
+      schema.release(&schema);
+    }
+    ++p->next;
+    return 0;
+  } catch (...) {
+    p->last_error = "out of memory";
+    return ENOMEM;
+  }
+}
+
+const char* stream_last_error(ArrowArrayStream* stream) noexcept {
+  auto* p = static_cast<StreamPrivate*>(stream->private_data);
+  return p->last_error.empty() ? nullptr : p->last_error.c_str();
+}
+
+void stream_release(ArrowArrayStream* stream) noexcept {
+  delete static_cast<StreamPrivate*>(stream->private_data);
+  stream->release = nullptr;
+}
+
+}  // namespace
+
+void export_stream(NamedColumns prototype, std::vector<NamedColumns> batches, bool single,
+                   ArrowArrayStream* stream) {
+  auto p = std::make_unique<StreamPrivate>();
+  p->prototype = std::move(prototype);
+  p->batches = std::move(batches);
+  p->single = single;
+  stream->get_schema = stream_get_schema;
+  stream->get_next = stream_get_next;
+  stream->get_last_error = stream_last_error;
+  stream->private_data = p.release();
+  stream->release = stream_release;
+}
+
+}  // namespace quorvel::binding::batch

@@ -1,0 +1,197 @@
+// The batch route's row loop: every row of a column parsed as a JID would
+// parse it, results written to buffers of the chunk that holds the row.
+// Plain C++ without the interpreter, so that the loop runs with the lock
+// released and on worker threads, and so that GoogleTest can hold it to the
+// per-row route directly.
+//
+// A column is cut into contiguous chunks of at least kMinChunkRows rows;
+// each chunk is worked by one thread into a ChunkOutput of its own, so the
+// threads share nothing but the input (read only) and the core's constant
+// tables. The chunks are put together afterwards in row order, so the
+// output never depends on the number of threads.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "jid/address_rules.h"
+#include "quorvel/jid_error.h"
+#include "simd/scan.h"
+#include "unicode/utf8_codec.h"
+
+namespace quorvel::binding::batch {
+
+// The status of a row: an error kind (0 .. kKindCount - 1), or one of these.
+inline constexpr std::uint8_t kRowValid = 0xFF;
+inline constexpr std::uint8_t kRowNull = 0xFE;
+// The one kind only the batch route reports: bytes of an Arrow column (or a
+// str holding a lone surrogate) that are not UTF-8. Numbered after the
+// core's kinds so that those keep their numbers.
+inline constexpr std::uint8_t kInvalidUtf8 = static_cast<std::uint8_t>(kJidErrorCount);
+inline constexpr int kKindCount = kJidErrorCount + 1;
+
+// Below this many rows per chunk a thread costs more than it saves.
+inline constexpr std::size_t kMinChunkRows = 16384;
+
+struct Options {
+  Profile profile = Profile::Rfc6122;
+  bool bare = false;
+  // Arrow data may hold any bytes; a str's UTF-8 form is always well formed.
+  bool check_utf8 = false;
+};
+
+// One chunk's results. Row k of the chunk (k from 0) has status[k]; a valid
+// row's text is data[ends[k-1], ends[k]) (ends[-1] taken as 0), every other
+// row's text is empty. at[k] and slash[k] are the text's localpart_end and
+// slash_position (JidValue's layout), 0 for any other row.
+struct ChunkOutput {
+  std::string data;
+  std::vector<std::uint64_t> ends;
+  std::vector<std::uint8_t> status;
+  std::vector<std::uint16_t> at;
+  std::vector<std::uint16_t> slash;
+
+  std::size_t rows() const noexcept { return status.size(); }
+  std::uint64_t begin_of(std::size_t k) const noexcept { return k == 0 ? 0 : ends[k - 1]; }
+  std::string_view text(std::size_t k) const noexcept {
+    const std::uint64_t b = begin_of(k);
+    return std::string_view(data).substr(b, ends[k] - b);
+  }
+};
+
+inline bool is_utf8(std::string_view s) noexcept {
+  return scan::is_ascii(s) || utf8::is_well_formed(s);
+}
+
+// What JID(text, bare=bare) does with a text: the whole address validated,
+// then the resource dropped for a bare result.
+inline Result<JidValue> parse_row(std::string_view text, const Options& options) {
+  Result<JidValue> parsed = parse_with(options.profile, text);
+  if (parsed.ok() && options.bare) strip_resource(parsed.value());
+  return parsed;
+}
+
+// The rows [begin, end) of `rows` into `out`, which must be empty. `rows`
+// has `std::optional<std::string_view> get(std::size_t) const` (nullopt for
+// a null row; a view for a row whose bytes are not UTF-8 is allowed only
+// with check_utf8) and `std::size_t bytes(begin, end) const`, the input
+// bytes of those rows, from which the buffers are sized once.
+template <class Rows>
+void normalise_rows(const Rows& rows, std::size_t begin, std::size_t end, const Options& options,
+                    ChunkOutput& out) {
+  const std::size_t n = end - begin;
+  // Preparation seldom makes a text longer; a little slack keeps the usual
+  // chunk to one allocation.
+  const std::size_t bytes = rows.bytes(begin, end);
+  out.data.reserve(bytes + bytes / 16 + 64);
+  out.ends.resize(n);
+  out.status.resize(n);
+  out.at.resize(n);
+  out.slash.resize(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::optional<std::string_view> row = rows.get(begin + k);
+    std::uint8_t status = kRowValid;
+    std::uint16_t at = 0;
+    std::uint16_t slash = 0;
+    if (!row) {
+      status = kRowNull;
+    } else if (row->empty()) {
+      // The empty JID: valid, with empty text.
+    } else if (options.check_utf8 && !is_utf8(*row)) {
+      status = kInvalidUtf8;
+    } else {
+      const Result<JidValue> parsed = parse_row(*row, options);
+      if (parsed.ok()) {
+        out.data += parsed.value().text();
+        at = parsed.value().localpart_end();
+        slash = parsed.value().slash_position();
+      } else {
+        status = static_cast<std::uint8_t>(parsed.error());
+      }
+    }
+    out.status[k] = status;
+    out.at[k] = at;
+    out.slash[k] = slash;
+    out.ends[k] = out.data.size();
+  }
+}
+
+// Where each chunk of `rows` rows starts and ends: at most `threads` chunks
+// of at least kMinChunkRows rows (`min_chunk` in the tests), and one chunk
+// for anything smaller, so a small column stays on the calling thread.
+inline std::vector<std::pair<std::size_t, std::size_t>> plan_chunks(
+    std::size_t rows, std::size_t threads, std::size_t min_chunk = kMinChunkRows) {
+  threads = std::max<std::size_t>(threads, 1);
+  min_chunk = std::max<std::size_t>(min_chunk, 1);
+  const std::size_t by_size = std::max<std::size_t>(rows / min_chunk, 1);
+  const std::size_t count = std::min(threads, by_size);
+  std::vector<std::pair<std::size_t, std::size_t>> chunks;
+  chunks.reserve(count);
+  for (std::size_t c = 0; c < count; ++c) {
+    chunks.emplace_back(rows * c / count, rows * (c + 1) / count);
+  }
+  return chunks;
+}
+
+// Runs work(c, begin, end) for every chunk c, the first on the calling
+// thread and each other on a thread of its own, and waits for all of them.
+// The first exception any of them threw is rethrown after every thread has
+// ended; a thread that cannot be started leaves its chunk to the caller.
+template <class Work>
+void run_chunks(const std::vector<std::pair<std::size_t, std::size_t>>& chunks, Work&& work) {
+  std::vector<std::exception_ptr> failures(chunks.size());
+  auto guarded = [&](std::size_t c) noexcept {
+    try {
+      work(c, chunks[c].first, chunks[c].second);
+    } catch (...) {
+      failures[c] = std::current_exception();
+    }
+  };
+  std::vector<std::thread> workers;
+  std::vector<std::size_t> left;
+  workers.reserve(chunks.size());
+  for (std::size_t c = 1; c < chunks.size(); ++c) {
+    try {
+      workers.emplace_back(guarded, c);
+    } catch (...) {
+      left.push_back(c);
+    }
+  }
+  if (!chunks.empty()) guarded(0);
+  for (std::size_t c : left) guarded(c);
+  for (std::thread& t : workers) t.join();
+  for (const std::exception_ptr& f : failures) {
+    if (f) std::rethrow_exception(f);
+  }
+}
+
+// The whole column, chunk by chunk.
+template <class Rows>
+std::vector<ChunkOutput> normalise_column(const Rows& rows, std::size_t count, const Options& options,
+                                          std::size_t threads, std::size_t min_chunk = kMinChunkRows) {
+  const auto chunks = plan_chunks(count, threads, min_chunk);
+  std::vector<ChunkOutput> outputs(chunks.size());
+  run_chunks(chunks, [&](std::size_t c, std::size_t begin, std::size_t end) {
+    normalise_rows(rows, begin, end, options, outputs[c]);
+  });
+  return outputs;
+}
+
+// Walks the rows of a column's chunk outputs in row order:
+// visit(row, chunk, k) with `k` the row's place in `chunk`.
+template <class Visit>
+void for_each_row(const std::vector<ChunkOutput>& outputs, Visit&& visit) {
+  std::size_t row = 0;
+  for (const ChunkOutput& chunk : outputs) {
+    for (std::size_t k = 0; k < chunk.rows(); ++k) visit(row++, chunk, k);
+  }
+}
+
+}  // namespace quorvel::binding::batch

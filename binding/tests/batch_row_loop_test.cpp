@@ -1,0 +1,281 @@
+// The batch route's plain C++ parts against the per-row route: the chunked
+// row loop, the Arrow readers over hand-made buffers, the export back
+// through the same readers, and the grouping.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "batch/arrow_abi.h"
+#include "batch/arrow_column.h"
+#include "batch/arrow_export.h"
+#include "batch/grouping.h"
+#include "batch/row_loop.h"
+
+namespace quorvel::binding::batch {
+namespace {
+
+struct VectorRows {
+  std::vector<std::optional<std::string>> values;
+  std::optional<std::string_view> get(std::size_t i) const {
+    if (!values[i]) return std::nullopt;
+    return std::string_view(*values[i]);
+  }
+  std::size_t bytes(std::size_t b, std::size_t e) const {
+    std::size_t n = 0;
+    for (std::size_t i = b; i < e; ++i) n += values[i] ? values[i]->size() : 0;
+    return n;
+  }
+};
+
+const std::vector<std::optional<std::string>> kMix = {
+    "Juliet@Example.COM/Balcony", std::nullopt, "", "a@@b", "@b", "a@b/", "example.com",
+    "\xC3\x89lan@Example.org/r\xC3\xA9s", "user@[::1]", "a@b@c", std::string(1100, 'x') + "@b",
+    "\xFF\xFE@bad", "B\xC3\xBC" "cher@D\xC3\xB6main.example", "x@y/z/w",
+};
+
+// The per-row route: what one row's status and text must be.
+std::pair<std::uint8_t, std::string> expected(const std::optional<std::string>& v, const Options& o) {
+  if (!v) return {kRowNull, ""};
+  if (v->empty()) return {kRowValid, ""};
+  if (o.check_utf8 && !is_utf8(*v)) return {kInvalidUtf8, ""};
+  Result<JidValue> r = parse_with(o.profile, *v);
+  if (!r.ok()) return {static_cast<std::uint8_t>(r.error()), ""};
+  if (o.bare) strip_resource(r.value());
+  return {kRowValid, std::string(r.value().text())};
+}
+
+VectorRows repeated(std::size_t times) {
+  VectorRows rows;
+  for (std::size_t t = 0; t < times; ++t) rows.values.insert(rows.values.end(), kMix.begin(), kMix.end());
+  return rows;
+}
+
+class RowLoop : public ::testing::TestWithParam<std::tuple<Profile, bool, std::size_t>> {};
+
+TEST_P(RowLoop, EveryRowAsTheRowRouteAtAnyThreadCount) {
+  const auto [profile, bare, threads] = GetParam();
+  Options o;
+  o.profile = profile;
+  o.bare = bare;
+  o.check_utf8 = true;
+  const VectorRows rows = repeated(50);
+  const auto outputs = normalise_column(rows, rows.values.size(), o, threads, /*min_chunk=*/7);
+  EXPECT_EQ(outputs.size(), threads);
+  std::size_t seen = 0;
+  for_each_row(outputs, [&](std::size_t row, const ChunkOutput& c, std::size_t k) {
+    const auto [status, text] = expected(rows.values[row], o);
+    ASSERT_EQ(c.status[k], status) << row;
+    ASSERT_EQ(c.text(k), text) << row;
+    ++seen;
+  });
+  EXPECT_EQ(seen, rows.values.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Batch, RowLoop,
+                         ::testing::Combine(::testing::Values(Profile::Rfc6122, Profile::Rfc7622),
+                                            ::testing::Bool(), ::testing::Values(1u, 2u, 5u)));
+
+TEST(PlanChunks, SmallColumnsStayOneChunkAndChunksCoverTheRowsInOrder) {
+  EXPECT_EQ(plan_chunks(0, 4).size(), 1u);
+  EXPECT_EQ(plan_chunks(kMinChunkRows * 2 - 1, 8).size(), 1u);
+  EXPECT_EQ(plan_chunks(kMinChunkRows * 2, 8).size(), 2u);
+  EXPECT_EQ(plan_chunks(kMinChunkRows * 100, 3).size(), 3u);
+  for (std::size_t rows : {0u, 1u, 99u, 100000u}) {
+    for (std::size_t threads : {1u, 2u, 7u}) {
+      const auto chunks = plan_chunks(rows, threads, 10);
+      std::size_t next = 0;
+      for (const auto& [b, e] : chunks) {
+        EXPECT_EQ(b, next);
+        EXPECT_LE(b, e);
+        next = e;
+      }
+      EXPECT_EQ(next, rows);
+    }
+  }
+}
+
+// ---- Arrow buffers made by hand ----------------------------------------------
+
+template <class Offset>
+struct OffsetColumn {
+  std::vector<std::uint8_t> validity;
+  std::vector<Offset> offsets{0};
+  std::string data;
+  std::vector<const void*> buffers;
+  ArrowArray array{};
+
+  explicit OffsetColumn(const std::vector<std::optional<std::string>>& values, std::int64_t offset = 0) {
+    validity.assign(values.size() / 8 + 1, 0);
+    std::int64_t nulls = 0;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      if (values[i]) {
+        validity[i / 8] |= std::uint8_t(1u << (i % 8));
+        data += *values[i];
+      } else {
+        ++nulls;
+      }
+      offsets.push_back(static_cast<Offset>(data.size()));
+    }
+    buffers = {validity.data(), offsets.data(), data.data()};
+    array.length = static_cast<std::int64_t>(values.size()) - offset;
+    array.null_count = nulls == 0 ? 0 : -1;
+    array.offset = offset;
+    array.n_buffers = 3;
+    array.buffers = buffers.data();
+    array.release = [](ArrowArray* a) { a->release = nullptr; };
+  }
+};
+
+struct ViewColumn {
+  std::vector<std::uint8_t> validity;
+  std::vector<std::uint8_t> views;
+  std::string data;
+  std::int64_t sizes[1];
+  std::vector<const void*> buffers;
+  ArrowArray array{};
+
+  explicit ViewColumn(const std::vector<std::optional<std::string>>& values) {
+    validity.assign(values.size() / 8 + 1, 0);
+    views.assign(values.size() * 16, 0);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      if (values[i]) validity[i / 8] |= std::uint8_t(1u << (i % 8));
+      const std::string v = values[i].value_or("");
+      const auto len = static_cast<std::int32_t>(v.size());
+      std::memcpy(&views[16 * i], &len, 4);
+      if (len <= 12) {
+        std::memcpy(&views[16 * i + 4], v.data(), v.size());
+      } else {
+        const std::int32_t index = 0, off = static_cast<std::int32_t>(data.size());
+        std::memcpy(&views[16 * i + 4], v.data(), 4);
+        std::memcpy(&views[16 * i + 8], &index, 4);
+        std::memcpy(&views[16 * i + 12], &off, 4);
+        data += v;
+      }
+    }
+    sizes[0] = static_cast<std::int64_t>(data.size());
+    buffers = {validity.data(), views.data(), data.data(), sizes};
+    array.length = static_cast<std::int64_t>(values.size());
+    array.null_count = -1;
+    array.n_buffers = 4;
+    array.buffers = buffers.data();
+    array.release = [](ArrowArray* a) { a->release = nullptr; };
+  }
+};
+
+std::vector<std::optional<std::string>> read_all(const ArrowArray& a, Width w) {
+  StringRows rows(a, w);
+  EXPECT_EQ(rows.check(), "");
+  std::vector<std::optional<std::string>> out;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const auto v = rows.get(i);
+    out.push_back(v ? std::optional<std::string>(std::string(*v)) : std::nullopt);
+  }
+  return out;
+}
+
+TEST(ArrowReaders, EachLayoutReadsBackWhatWasWritten) {
+  EXPECT_EQ(read_all(OffsetColumn<std::int32_t>(kMix).array, Width::String), kMix);
+  EXPECT_EQ(read_all(OffsetColumn<std::int64_t>(kMix).array, Width::LargeString), kMix);
+  EXPECT_EQ(read_all(ViewColumn(kMix).array, Width::StringView), kMix);
+  // A slice starts `offset` rows in, for the validity bitmap as well.
+  const auto sliced = read_all(OffsetColumn<std::int32_t>(kMix, 3).array, Width::String);
+  EXPECT_EQ(sliced, std::vector<std::optional<std::string>>(kMix.begin() + 3, kMix.end()));
+}
+
+TEST(ArrowReaders, MalformedBuffersAreRefusedBeforeAnyRead) {
+  OffsetColumn<std::int32_t> backwards(kMix);
+  backwards.offsets[2] = backwards.offsets[3] + 1;
+  EXPECT_NE(StringRows(backwards.array, Width::String).check(), "");
+  ViewColumn outside(kMix);
+  outside.sizes[0] = 3;
+  EXPECT_NE(StringRows(outside.array, Width::StringView).check(), "");
+  ViewColumn no_buffers(kMix);
+  no_buffers.array.n_buffers = 2;
+  EXPECT_NE(StringRows(no_buffers.array, Width::StringView).check(), "");
+  OffsetColumn<std::int32_t> negative(kMix);
+  negative.array.offset = -1;
+  EXPECT_NE(StringRows(negative.array, Width::String).check(), "");
+}
+
+TEST(ArrowExport, TextColumnsReadBackAsTheRowsResults) {
+  Options o;
+  o.check_utf8 = true;
+  OffsetColumn<std::int32_t> input(kMix);
+  ColumnType type;
+  type.width = Width::String;
+  const auto outputs = normalise_arrow_column(type, input.array, o, 2, 3);
+  for (Width w : {Width::String, Width::LargeString}) {
+    const Column text = text_column(outputs, w);
+    ArrowSchema s{};
+    ArrowArray a{};
+    export_column(text, &s, &a);
+    EXPECT_EQ(std::string(s.format), w == Width::String ? "u" : "U");
+    const auto back = read_all(a, w);
+    for (std::size_t i = 0; i < kMix.size(); ++i) {
+      const auto [status, t] = expected(kMix[i], o);
+      EXPECT_EQ(back[i], status == kRowValid ? std::optional<std::string>(t) : std::nullopt) << i;
+    }
+    a.release(&a);
+    s.release(&s);
+    EXPECT_EQ(a.release, nullptr);
+  }
+  const Column kinds = kind_column(outputs);
+  for (std::size_t i = 0; i < kMix.size(); ++i) {
+    const auto [status, t] = expected(kMix[i], o);
+    const bool has_kind = status != kRowValid && status != kRowNull;
+    EXPECT_EQ(bit_set(kinds->pointers[0], static_cast<std::int64_t>(i)), has_kind) << i;
+    if (has_kind) {
+      EXPECT_EQ(static_cast<const std::uint8_t*>(kinds->pointers[1])[i], status) << i;
+    }
+  }
+}
+
+TEST(Dictionary, EachEntryNormalisedOnceAndIndexedByRow) {
+  const std::vector<std::optional<std::string>> entries = {"A@B", "a@b", "bad@@", "\xFF"};
+  OffsetColumn<std::int32_t> values(entries);
+  const std::vector<std::int16_t> index = {1, 0, 3, 2, 0, 0};
+  std::vector<std::uint8_t> validity = {0b111011};  // row 2 is null
+  std::vector<const void*> buffers = {validity.data(), index.data()};
+  ArrowArray indices{};
+  indices.length = 6;
+  indices.null_count = 1;
+  indices.n_buffers = 2;
+  indices.buffers = buffers.data();
+  indices.dictionary = &values.array;
+  indices.release = [](ArrowArray* a) { a->release = nullptr; };
+  ColumnType type;
+  type.format = "s";
+  type.has_dictionary = true;
+  type.width = Width::String;
+  const ChunkOutput out = concatenate(normalise_arrow_column(type, indices, Options{}, 1));
+  const std::vector<std::uint8_t> status = {kRowValid, kRowValid, kRowNull,
+                                            static_cast<std::uint8_t>(JidError::TooManyAts), kRowValid,
+                                            kRowValid};
+  EXPECT_EQ(out.status, status);
+  EXPECT_EQ(out.text(0), "a@b");
+  EXPECT_EQ(out.text(4), "a@b");
+  // An index past the dictionary is refused, with no result.
+  const std::vector<std::int16_t> past = {0, 4};
+  buffers[1] = past.data();
+  indices.length = 2;
+  indices.null_count = 0;
+  EXPECT_THROW(normalise_arrow_column(type, indices, Options{}, 1), InputError);
+}
+
+TEST(Grouping, DenseIdsInOrderOfFirstAppearance) {
+  VectorRows rows;
+  rows.values = {"B@x", std::nullopt, "a@X", "b@X", "bad@@", "A@x", "c@x"};
+  const auto outputs = normalise_column(rows, rows.values.size(), Options{}, 3, 2);
+  const Grouping g = group_rows(outputs);
+  EXPECT_EQ(g.ids, (std::vector<std::int32_t>{0, kNoGroup, 1, 0, kNoGroup, 1, 2}));
+  EXPECT_EQ(g.texts, (std::vector<std::string_view>{"b@x", "a@x", "c@x"}));
+  EXPECT_EQ(g.counts, (std::vector<std::int64_t>{2, 2, 1}));
+}
+
+}  // namespace
+}  // namespace quorvel::binding::batch
