@@ -256,13 +256,7 @@ PyObject* export_struct_capsules(PyObject*, PyObject* const* args, Py_ssize_t na
     ArrowSchema schema{};
     ArrowArray array{};
     export_struct(batch.value(), &schema, &array);
-    auto s = schema_capsule(schema);
-    auto a = array_capsule(array);
-    if (!s) return std::move(s).error();
-    if (!a) return std::move(a).error();
-    PyRef pair = PyRef::steal(PyTuple_Pack(2, s.value().get(), a.value().get()));
-    if (!pair) return PyError::fetch();
-    return pair;
+    return capsule_pair(schema, array);
   });
 }
 

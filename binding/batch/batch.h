@@ -23,6 +23,8 @@ const Column* column_of(PyObject* obj) noexcept;
 Outcome<PyRef> schema_capsule(ArrowSchema schema);
 Outcome<PyRef> array_capsule(ArrowArray array);
 Outcome<PyRef> stream_capsule(ArrowArrayStream stream);
+// The (schema, array) tuple __arrow_c_array__ returns.
+Outcome<PyRef> capsule_pair(ArrowSchema schema, ArrowArray array);
 
 extern PyMethodDef normalise_list_def;
 extern PyMethodDef normalise_arrow_def;

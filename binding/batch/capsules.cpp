@@ -2,6 +2,7 @@
 // heap copy of its structure: its destructor releases the structure unless
 // a consumer moved it out (and so set its release to null), then frees it.
 #include <new>
+#include <utility>
 
 #include "batch/batch.h"
 
@@ -45,6 +46,18 @@ Outcome<PyRef> schema_capsule(ArrowSchema schema) { return wrap(schema, "arrow_s
 Outcome<PyRef> array_capsule(ArrowArray array) { return wrap(array, "arrow_array", destroy_array); }
 Outcome<PyRef> stream_capsule(ArrowArrayStream stream) {
   return wrap(stream, "arrow_array_stream", destroy_stream);
+}
+
+Outcome<PyRef> capsule_pair(ArrowSchema schema, ArrowArray array) {
+  // Both are wrapped before either error is returned, so that each
+  // structure is owned (and released) by its capsule whatever fails.
+  auto s = schema_capsule(schema);
+  auto a = array_capsule(array);
+  if (!s) return std::move(s).error();
+  if (!a) return std::move(a).error();
+  PyRef pair = PyRef::steal(PyTuple_Pack(2, s.value().get(), a.value().get()));
+  if (!pair) return PyError::fetch();
+  return pair;
 }
 
 }  // namespace quorvel::binding::batch

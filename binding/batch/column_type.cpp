@@ -58,13 +58,7 @@ PyObject* column_array(PyObject* self, PyObject* const*, Py_ssize_t nargs, PyObj
     ArrowSchema schema{};
     ArrowArray array{};
     export_column(*as_column(self)->data, &schema, &array);
-    auto s = schema_capsule(schema);
-    auto a = array_capsule(array);
-    if (!s) return std::move(s).error();
-    if (!a) return std::move(a).error();
-    PyRef pair = PyRef::steal(PyTuple_Pack(2, s.value().get(), a.value().get()));
-    if (!pair) return PyError::fetch();
-    return pair;
+    return capsule_pair(schema, array);
   });
 }
 
