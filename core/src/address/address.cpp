@@ -99,68 +99,13 @@ Result<PreparedText> prepare_resource(std::string_view text) {
                       JidError::ResourceTooLong);
 }
 
-Result<JidValue> parse_part_by_part(std::string_view text, const PartRules& rules) {
-  constexpr auto npos = std::string_view::npos;
-  // RFC 7622 sections 3.1-3.2 split as RFC 6122 does: the resourcepart is
-  // what follows the first "/", the localpart what precedes the first "@"
-  // before it; a second "@" before any "/" would be in the domainpart.
-  const std::size_t first = scan::find_separator(text, 0);
-
-  std::size_t at = npos;
-  std::size_t slash = npos;
-  if (first != npos && text[first] == '@') {
-    at = first;
-    const std::size_t next = scan::find_separator(text, at + 1);
-    if (next != npos) {
-      if (text[next] == '@') return JidError::TooManyAts;
-      slash = next;
-    }
-  } else {
-    slash = first;
-  }
-
-  std::optional<PreparedText> node;
-  if (at != npos) {
-    Result<PreparedText> r = rules.node(text.substr(0, at));
-    if (!r) return r.error();
-    node.emplace(std::move(r).value());
-  }
-  const std::size_t domain_start = at == npos ? 0 : at + 1;
-  const std::size_t domain_end = slash == npos ? text.size() : slash;
-  Result<PreparedText> domain = rules.domain(text.substr(domain_start, domain_end - domain_start));
-  if (!domain) return domain.error();
-  std::optional<PreparedText> resource;
-  if (slash != npos) {
-    const std::string_view rest = text.substr(slash + 1);
-    // The usual resource, plain printable ASCII, is kept as it is: no
-    // profile (is_plain_resource is held to resourceprep and OpaqueString by
-    // the tests: both keep every such byte).
-    if (is_plain_resource(rest)) {
-      resource.emplace(PreparedText::unchanged(rest));
-    } else {
-      Result<PreparedText> r = rules.resource(rest);
-      if (!r) return r.error();
-      resource.emplace(std::move(r).value());
-    }
-  }
-
-  const bool unchanged = (!node || node->unchanged()) && domain->unchanged() &&
-                         (!resource || resource->unchanged());
-  if (unchanged) {
-    // The normalised text is the input: one copy, positions from the split.
-    return JidValue(text, static_cast<std::uint16_t>(at == npos ? 0 : at),
-                    static_cast<std::uint16_t>(slash == npos ? 0 : slash));
-  }
-  std::optional<Part> node_part_ref;
-  if (node) node_part_ref.emplace(*node);
-  std::optional<Part> resource_part_ref;
-  if (resource) resource_part_ref.emplace(*resource);
-  return build(node_part_ref, Part(*domain), resource_part_ref);
-}
-
 Result<JidValue> parse_address_general(std::string_view text) {
-  static constexpr PartRules kStringprep = {prepare_node, prepare_domain, prepare_resource};
-  return parse_part_by_part(text, kStringprep);
+  struct Stringprep {
+    static Result<PreparedText> node(std::string_view t) { return prepare_node(t); }
+    static Result<PreparedText> domain(std::string_view t) { return prepare_domain(t); }
+    static Result<PreparedText> resource(std::string_view t) { return prepare_resource(t); }
+  };
+  return parse_part_by_part<Stringprep>(text);
 }
 
 Result<JidValue> parse_address(std::string_view text) {
@@ -183,9 +128,7 @@ JidValue join_parts(std::optional<Part> localpart, Part domain, std::optional<Pa
   return build(localpart, domain, resource);
 }
 
-bool is_plain_resource(std::string_view text) noexcept {
-  return !text.empty() && text.size() <= kMaxPartBytes && scan::is_printable_ascii(text);
-}
+bool is_plain_resource(std::string_view text) noexcept { return plain_resource(text); }
 
 JidValue attach_resource(const JidValue& bare, Part resource) {
   assert(bare.is_bare());

@@ -122,8 +122,12 @@ Result<JidValue> parse_address_with(std::string_view text, ascii::Isa isa) {
 }
 
 Result<JidValue> parse_address_general(std::string_view text) {
-  static constexpr PartRules kPrecis = {prepare_node, prepare_domain, prepare_resource};
-  return parse_part_by_part(text, kPrecis);
+  struct Precis {
+    static Result<PreparedText> node(std::string_view t) { return prepare_node(t); }
+    static Result<PreparedText> domain(std::string_view t) { return prepare_domain(t); }
+    static Result<PreparedText> resource(std::string_view t) { return prepare_resource(t); }
+  };
+  return parse_part_by_part<Precis>(text);
 }
 
 Result<JidValue> parse_bare_address(std::string_view text) {

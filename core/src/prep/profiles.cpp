@@ -195,29 +195,35 @@ Kept kept_as_written(std::string_view input, const Profile& profile) noexcept {
                               (profile.case_fold ? tables::kCaseFold : 0);
   const auto* p = reinterpret_cast<const unsigned char*>(input.data());
   const std::size_t n = input.size();
+  // ASCII bytes only gather their flags into `ascii`: none is RandALCat, so
+  // the bidi rule needs nothing else of them, and the loop over an ASCII run
+  // stays a load, a look-up and an OR per byte. The flags of the first and
+  // last characters come from the ends of the text afterwards.
   tables::Flags any = 0;
   tables::Flags ascii = 0;  // of the ASCII bytes alone: refused, or capitals to fold
-  tables::Flags first = 0;
-  tables::Flags last = 0;
+  tables::Flags first_wide = 0;
+  tables::Flags last_wide = 0;
+  std::size_t last_wide_end = 0;
   for (std::size_t i = 0; i < n;) {
-    const std::size_t start = i;
-    tables::Flags f;
     if (p[i] < 0x80) {
-      // Never in B.1, always NFKC-inert, never unassigned (checked above);
-      // refused or folded according to the flags gathered in `ascii`.
-      f = tables::generated::ascii_flags[p[i]];
-      ascii |= f;
+      ascii |= tables::generated::ascii_flags[p[i]];
       ++i;
-    } else {
-      const char32_t c = utf8::decode(input, i);
-      if (c == utf8::kInvalid) return Kept::Undecided;
-      f = tables::flags(c);
-      if ((f & leave) || !(f & tables::kNfkcInert)) return Kept::Undecided;
+      continue;
     }
-    if (start == 0) first = f;
+    const char32_t c = utf8::decode(input, i);
+    if (c == utf8::kInvalid) return Kept::Undecided;
+    const tables::Flags f = tables::generated::flags_lookup(c);
+    if ((f & leave) || !(f & tables::kNfkcInert)) return Kept::Undecided;
+    // kNfkcInert is set, so `any` is zero exactly until the first of these.
+    if (any == 0) first_wide = f;
     any |= f;
-    last = f;
+    last_wide = f;
+    last_wide_end = i;
   }
+  const tables::Flags first = p[0] < 0x80 ? tables::generated::ascii_flags[p[0]] : first_wide;
+  const tables::Flags last =
+      last_wide_end == n ? last_wide : tables::generated::ascii_flags[p[n - 1]];
+  any |= ascii;
   if (ascii & profile.prohibited) return Kept::Undecided;
   // The bidi rule: RandALCat only without LCat, and then first and last.
   if (!prep::passes_bidi(any, first, last, tables::kRandAL, tables::kLCat)) {

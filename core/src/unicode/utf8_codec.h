@@ -13,8 +13,16 @@ inline constexpr char32_t kInvalid = 0xFFFFFFFF;
 namespace detail {
 
 // Four-byte sequences and every ill-formed one: rare, so kept out of line
-// to leave the inlined part small.
-[[gnu::noinline]] inline char32_t decode_rare(std::string_view s, std::size_t& i) noexcept {
+// to leave the inlined part small. The position goes in by value and the
+// length comes back with the code point (both in registers): a position
+// passed by reference to an out-of-line call would have to live in memory in
+// every caller's loop.
+struct Decoded {
+  char32_t c;
+  std::uint32_t length;
+};
+
+[[gnu::noinline]] inline Decoded decode_rare(std::string_view s, std::size_t i) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const std::size_t n = s.size();
   const unsigned char b0 = p[i];
@@ -22,13 +30,9 @@ namespace detail {
   if (b0 >= 0xF0 && b0 <= 0xF4 && cont(1) && cont(2) && cont(3)) {
     const char32_t c = (char32_t(b0 & 0x07) << 18) | (char32_t(p[i + 1] & 0x3F) << 12) |
                        (char32_t(p[i + 2] & 0x3F) << 6) | (p[i + 3] & 0x3F);
-    if (c >= 0x10000 && c <= 0x10FFFF) {
-      i += 4;
-      return c;
-    }
+    if (c >= 0x10000 && c <= 0x10FFFF) return {c, 4};
   }
-  ++i;
-  return kInvalid;
+  return {kInvalid, 1};
 }
 
 }  // namespace detail
@@ -63,7 +67,9 @@ namespace detail {
       }
     }
   }
-  return detail::decode_rare(s, i);
+  const detail::Decoded d = detail::decode_rare(s, i);
+  i += d.length;
+  return d.c;
 }
 
 // Whether all of `s` is well-formed UTF-8.
