@@ -221,5 +221,29 @@ TEST(Punycode, LengthBoundHolds) {
   EXPECT_EQ(punycode::encoded_length_bound(3, 3, 'c'), 4u);  // "abc-"
 }
 
+// The digit count the bound uses, against dividing by ten, on both sides of
+// every power of ten and of two, and on random values of every width.
+TEST(Punycode, DecimalDigitsMatchRepeatedDivision) {
+  auto by_division = [](std::uint64_t x) {
+    std::size_t d = 0;
+    for (; x > 0; x /= 10) ++d;
+    return d;
+  };
+  std::vector<std::uint64_t> values = {1, UINT64_MAX};
+  for (std::uint64_t p = 1; p <= UINT64_MAX / 10; p *= 10) {
+    values.insert(values.end(), {p - 1, p, p + 1, p * 10 - 1});
+  }
+  for (int b = 1; b < 64; ++b) {
+    const std::uint64_t p = std::uint64_t{1} << b;
+    values.insert(values.end(), {p - 1, p, p + 1});
+  }
+  std::mt19937_64 rng(5891);
+  for (int n = 0; n < 100000; ++n) values.push_back(rng() >> (n % 64) | 1);
+  for (std::uint64_t x : values) {
+    if (x == 0) continue;
+    ASSERT_EQ(punycode::decimal_digits(x), by_division(x)) << x;
+  }
+}
+
 }  // namespace
 }  // namespace quorvel

@@ -1,6 +1,7 @@
 #include "unicode/punycode.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <limits>
 
@@ -151,6 +152,36 @@ std::optional<std::size_t> encode(std::span<const char32_t> in, std::span<char> 
   return written;
 }
 
+// The count of decimal digits of x >= 1, without a division per digit (the
+// bound is taken for every non-ASCII label of the one-pass domain route):
+// t = bit_width(x) * 1233 / 4096 is floor(log10(2^bit_width(x))), and x has
+// t or t + 1 digits: one comparison with 10^t tells which.
+std::size_t decimal_digits(std::uint64_t x) noexcept {
+  static constexpr std::uint64_t kPowers[20] = {
+      1ull,
+      10ull,
+      100ull,
+      1000ull,
+      10000ull,
+      100000ull,
+      1000000ull,
+      10000000ull,
+      100000000ull,
+      1000000000ull,
+      10000000000ull,
+      100000000000ull,
+      1000000000000ull,
+      10000000000000ull,
+      100000000000000ull,
+      1000000000000000ull,
+      10000000000000000ull,
+      100000000000000000ull,
+      1000000000000000000ull,
+      10000000000000000000ull};
+  const unsigned t = (static_cast<unsigned>(std::bit_width(x)) * 1233u) >> 12;
+  return t + (x >= kPowers[t] ? 1 : 0);
+}
+
 // Why the bound holds. With L code points, N of them inserted (not basic)
 // and b basic, the encoding is the b basic ones, a delimiter when b > 0,
 // and one number per inserted code point.
@@ -179,10 +210,8 @@ std::size_t encoded_length_bound(std::size_t characters, std::size_t basic,
   // past that the bound says "too long".
   if (l > 0xFFFFFFFFu) return std::numeric_limits<std::size_t>::max();
   const std::uint64_t sum = static_cast<std::uint64_t>(largest) * l + n * (l + 1);
-  std::uint64_t average = (sum + n + n - 1) / n;
-  std::size_t digits = 0;
-  for (; average > 0; average /= 10) ++digits;
-  return literal + static_cast<std::size_t>(n) * (2 + digits);
+  const std::uint64_t average = (sum + n + n - 1) / n;
+  return literal + static_cast<std::size_t>(n) * (2 + decimal_digits(average));
 }
 
 }  // namespace quorvel::unicode::punycode

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -29,6 +30,9 @@ std::optional<std::size_t> encode(std::span<const char32_t> in, std::span<char> 
 // one number of at most 11 digits (each digit but the last divides what is
 // left of a 32-bit delta by at least 10).
 constexpr std::size_t max_encoded_length(std::size_t n) noexcept { return 11 * n + 1; }
+
+// The count of decimal digits of x >= 1 (part of the bound below).
+std::size_t decimal_digits(std::uint64_t x) noexcept;
 
 // An upper bound on what encode() writes for `characters` code points,
 // `basic` of them below U+0080 and none above `largest`, found without
