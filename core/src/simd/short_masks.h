@@ -328,6 +328,15 @@ QUORVEL_ALWAYS_INLINE ShortMasks classify_sse2(const char* text, std::size_t n) 
   return classify(load_sse2(text, n), n);
 }
 
+// Whether a byte of the text is 0x80 or above, from the loaded blocks (the
+// padding is zeros and the overlapping blocks hold text bytes only).
+QUORVEL_ALWAYS_INLINE bool any_high(const Sse2Blocks& s, std::size_t n) noexcept {
+  __m128i v = s.b[0];
+  if (n >= 16) v = _mm_or_si128(v, s.b[1]);
+  if (n > 32) v = _mm_or_si128(v, _mm_or_si128(s.b[2], s.b[3]));
+  return _mm_movemask_epi8(v) != 0;
+}
+
 // ---- AVX2 ----------------------------------------------------------------------
 
 // A short text in 32-byte registers: up to 32 bytes in one (from 16 to 31,
@@ -396,6 +405,12 @@ QUORVEL_AVX2_INLINE void store(char* dst, const Avx2Blocks& a, const char* text,
 
 QUORVEL_AVX2_INLINE ShortMasks classify_avx2(const char* text, std::size_t n) noexcept {
   return classify(load_avx2(text, n), n);
+}
+
+QUORVEL_AVX2_INLINE bool any_high(const Avx2Blocks& a, std::size_t n) noexcept {
+  if (n < 16) return _mm_movemask_epi8(a.low) != 0;
+  if (n <= 32) return _mm256_movemask_epi8(a.v0) != 0;
+  return _mm256_movemask_epi8(_mm256_or_si256(a.v0, a.v1)) != 0;
 }
 
 #endif  // QUORVEL_HAVE_X86_SIMD

@@ -28,12 +28,19 @@ QUORVEL_ALWAYS_INLINE unsigned lowest(std::uint64_t m) noexcept {
 // prepared alike by both: capitals folded in the localpart; space,
 // controls and " & ' / : < > @ refused there by both; printable ASCII and
 // space kept as they are in the resource.
+//
+// kHighExit: whether a byte from 0x80 up sends the text to the general path
+// before the classification. Under RFC 7622 that path is long enough for
+// the failed attempt to show, and its plain ASCII has room for the test;
+// the stringprep path keeps its ASCII cost.
 struct Stringprep {
   static constexpr bool kStd3Domain = false;
+  static constexpr bool kHighExit = false;
   static Result<JidValue> general(std::string_view text) { return parse_address_general(text); }
 };
 struct Precis {
   static constexpr bool kStd3Domain = true;
+  static constexpr bool kHighExit = true;
   static Result<JidValue> general(std::string_view text) {
     return precis::parse_address_general(text);
   }
@@ -153,6 +160,9 @@ Result<JidValue> parse_short_bytes(std::string_view text) {
 template <class Rules>
 Result<JidValue> parse_short_sse2(std::string_view text) {
   const Sse2Blocks blocks = load_sse2(text.data(), text.size());
+  if constexpr (Rules::kHighExit) {
+    if (any_high(blocks, text.size())) return Rules::general(text);
+  }
   const PlainLayout l = layout<Rules>(text, classify(blocks, text.size()));
   if (!l.ok) return Rules::general(text);
   auto buffer = JidValue::allocate(text.size());
@@ -165,6 +175,9 @@ Result<JidValue> parse_short_sse2(std::string_view text) {
 template <class Rules>
 QUORVEL_AVX2_TARGET Result<JidValue> parse_short_avx2(std::string_view text) {
   const Avx2Blocks blocks = load_avx2(text.data(), text.size());
+  if constexpr (Rules::kHighExit) {
+    if (any_high(blocks, text.size())) return Rules::general(text);
+  }
   const PlainLayout l = layout<Rules>(text, classify(blocks, text.size()));
   if (!l.ok) return Rules::general(text);
   auto buffer = JidValue::allocate(text.size());
