@@ -309,5 +309,20 @@ TEST(PrecisTable, CarriesTheBidiClassAndTheNfcQuickCheck) {
   }
 }
 
+// The one-pass bits summarise the derived value and the mapping flags: each
+// must say exactly what the flags it stands for say, or a code point the
+// profile maps or refuses would be kept as written.
+TEST(PrecisTable, KeptBitsAgreeWithTheValuesTheyStandFor) {
+  for (char32_t c = 0; c < 0x110000; ++c) {
+    const CodePointInfo ci = info(c);
+    const bool username = ci.precis() == Derived::Pvalid &&
+                          !ci.has(generated::kLower | generated::kWidth);
+    const bool opaque = (ci.precis() == Derived::Pvalid || ci.precis() == Derived::FreePval) &&
+                        !ci.has(generated::kNonAsciiSpace);
+    ASSERT_EQ(ci.has(generated::kKeptUsername), username) << std::hex << static_cast<unsigned>(c);
+    ASSERT_EQ(ci.has(generated::kKeptOpaque), opaque) << std::hex << static_cast<unsigned>(c);
+  }
+}
+
 }  // namespace
 }  // namespace quorvel::precis

@@ -300,6 +300,10 @@ MARK = 1 << 15           # General_Category Mn, Mc or Me (no label may begin wit
 BIDI_SHIFT = 16          # bits 16-20: the Bidi_Class, numbered as uts46.BIDI_CLASSES
 BIDI_MASK = 0x1F
 NFC_INERT = 1 << 21      # NFC_QC=Yes and combining class 0: a text of these alone is NFC
+# What the one-pass routes of the two profiles keep without a further look:
+# a code point the profile's class allows outright and its mappings leave.
+KEPT_USERNAME = 1 << 22  # PVALID, no toLowerCase or width mapping
+KEPT_OPAQUE = 1 << 23    # PVALID or FREE_PVAL, not a non-ASCII space
 # The second table, read by the comparison's reasons only.
 SYMBOL = 1 << 0          # General_Category Sm, Sc, Sk or So
 COMPAT = 1 << 1          # a compatibility decomposition
@@ -352,6 +356,11 @@ def values(data: pathlib.Path) -> tuple[list[int], list[int], dict[int, list[int
         v |= bidi << BIDI_SHIFT
         if norm.ccc[c] == 0 and not norm.nfc_check[c]:
             v |= NFC_INERT
+        derived = v & PRECIS_MASK
+        if derived == Derived.PVALID and not v & (LOWER | WIDTH):
+            v |= KEPT_USERNAME
+        if derived in (Derived.PVALID, Derived.FREE_PVAL) and not v & NON_ASCII_SPACE:
+            v |= KEPT_OPAQUE
         out.append(v)
         reasons.append((SYMBOL if p.category[c] in SYMBOLS else 0) | (COMPAT if p.has_compat(c) else 0))
     return out, reasons, lower, width
@@ -407,6 +416,9 @@ def generate(data: pathlib.Path) -> dict[str, str]:
         f"inline constexpr unsigned kBidiShift = {BIDI_SHIFT};\n"
         f"inline constexpr std::uint32_t kBidiMask = 0x{BIDI_MASK:X};\n"
         f"inline constexpr std::uint32_t kNfcInert = 0x{NFC_INERT:X};\n"
+        "// Kept as it is by the one pass of UsernameCaseMapped / OpaqueString.\n"
+        f"inline constexpr std::uint32_t kKeptUsername = 0x{KEPT_USERNAME:X};\n"
+        f"inline constexpr std::uint32_t kKeptOpaque = 0x{KEPT_OPAQUE:X};\n"
         "// reason_lookup(c): the comparison's flags.\n"
         f"inline constexpr std::uint8_t kSymbol = 0x{SYMBOL:X};\n"
         f"inline constexpr std::uint8_t kCompat = 0x{COMPAT:X};\n\n"

@@ -75,6 +75,10 @@ class ClassCheck {
     return true;
   }
 
+  // A code point with the profile's kept bit (kKeptUsername, kKeptOpaque):
+  // what add() does for one the class allows outright.
+  void add_kept(CodePointInfo ci) noexcept { rtl_ |= ci.has(generated::kRtl); }
+
   // Whether a CONTEXTJ or CONTEXTO code point was added (passes_context_rules
   // decides those).
   bool contextual() const noexcept { return contextual_; }
@@ -182,6 +186,10 @@ bool unmapped(std::string_view text, Profile profile, ProfileResult& out) {
   const std::uint16_t mapped =
       profile == Profile::UsernameCaseMapped ? generated::kWidth | generated::kLower
                                              : generated::kNonAsciiSpace;
+  // The usual code point answers from one bit; the rest go through the
+  // class's own rules.
+  const std::uint32_t kept = profile == Profile::UsernameCaseMapped ? generated::kKeptUsername
+                                                                     : generated::kKeptOpaque;
   // Each code point's Bidi_Class is kept as it is read, for the Bidi Rule
   // of a right-to-left string, which then needs no second decoding. Longer
   // text, which no part may be anyway, takes the general route.
@@ -194,7 +202,11 @@ bool unmapped(std::string_view text, Profile profile, ProfileResult& out) {
     const char32_t c = utf8::decode(text, i);
     if (c == utf8::kInvalid) return false;
     const CodePointInfo ci = info(c);
-    if (ci.has(mapped) || !check.add(ci)) return false;
+    if (ci.has(kept)) {
+      check.add_kept(ci);
+    } else if (ci.has(mapped) || !check.add(ci)) {
+      return false;
+    }
     inert &= ci.nfc_inert();
     classes[n++] = ci.bidi_class();
   }
