@@ -309,6 +309,30 @@ TEST(PrecisTable, CarriesTheBidiClassAndTheNfcQuickCheck) {
   }
 }
 
+// The refused characters of a localpart wherever they sit among non-ASCII
+// bytes, which the check passes over eight at a time: every position of a
+// word and of the tail, behind an odd number of ASCII bytes or none.
+TEST(PrecisLocalpart, RefusesTheForbiddenCharactersAtEveryOffset) {
+  // Left-to-right letters of two bytes, so that the Bidi Rule, judged first,
+  // has nothing to say.
+  const std::string letter = "\u043f";
+  for (char forbidden : std::string_view("\"&'/:<>@")) {
+    for (int before = 0; before <= 12; ++before) {
+      for (const std::string lead : {"", "a"}) {
+        std::string node = lead;
+        for (int k = 0; k < before; ++k) node += letter;
+        const std::string clean = node + letter + letter + letter + letter;
+        node += forbidden;
+        node += letter + letter + letter + letter;
+        ASSERT_TRUE(prepare_node(clean).ok()) << clean;
+        const auto r = prepare_node(node);
+        ASSERT_FALSE(r.ok()) << node;
+        ASSERT_EQ(r.error(), JidError::NodeForbidden) << node;
+      }
+    }
+  }
+}
+
 // The one-pass bits summarise the derived value and the mapping flags: each
 // must say exactly what the flags it stands for say, or a code point the
 // profile maps or refuses would be kept as written.

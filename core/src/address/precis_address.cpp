@@ -3,6 +3,8 @@
 // after the first "/", the localpart what precedes the first "@" before it);
 // each part is prepared by its PRECIS profile or as an IDNA2008 name.
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 #include "address/fast/ascii_address.h"
 #include "address/fast/ascii_short.h"
@@ -25,9 +27,21 @@ constexpr std::array<bool, 256> kForbidden = [] {
   return t;
 }();
 
+// Only ASCII bytes can be forbidden, so eight bytes that all have the top
+// bit set (the middle of any non-ASCII script) are passed over at once.
 bool holds_forbidden_character(std::string_view text) noexcept {
+  constexpr std::uint64_t kTopBits = 0x8080808080808080u;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
   bool found = false;
-  for (char c : text) found |= kForbidden[static_cast<unsigned char>(c)];
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    if ((word & kTopBits) == kTopBits) continue;
+    for (std::size_t k = 0; k < 8; ++k) found |= kForbidden[p[i + k]];
+  }
+  for (; i < n; ++i) found |= kForbidden[p[i]];
   return found;
 }
 
