@@ -158,10 +158,34 @@ bool labels_pass_bidi_rule(std::span<const std::uint8_t> classes) noexcept {
   return true;
 }
 
+// What the one pass needs of an ASCII byte, from one look-up: whether a
+// label may hold it (letters, digits, hyphen), whether it is a capital, and
+// its Bidi_Class (L, EN or ES).
+struct AsciiFacts {
+  std::uint8_t ldh : 1;
+  std::uint8_t capital : 1;
+  std::uint8_t bidi : 6;
+};
+
+constexpr std::array<AsciiFacts, 128> kAsciiFacts = [] {
+  using unicode::idna::BidiClass;
+  std::array<AsciiFacts, 128> t{};
+  for (unsigned c = 0; c < 128; ++c) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    const bool digit = c >= '0' && c <= '9';
+    const BidiClass bidi = letter ? BidiClass::L : digit ? BidiClass::EN : BidiClass::ES;
+    t[c] = {static_cast<std::uint8_t>(letter || digit || c == '-'),
+            static_cast<std::uint8_t>(c >= 'A' && c <= 'Z'), static_cast<std::uint8_t>(bidi)};
+  }
+  return t;
+}();
+
 OnePass one_pass(std::string_view domain) {
   bool capitals = false;
-  bool rtl = false;
-  bool inert = true;  // every code point NFC_QC=Yes with class 0
+  // The bits of every non-ASCII code point OR'ed (for kRtl) and AND'ed (for
+  // kNfcInert: every code point NFC_QC=Yes with class 0), in registers.
+  std::uint32_t any_bits = 0;
+  std::uint32_t all_bits = generated::kNfcInert;
   std::size_t total = 0;
   std::size_t start = 0;
   LabelFacts f;
@@ -170,8 +194,9 @@ OnePass one_pass(std::string_view domain) {
   std::array<std::uint8_t, kMaxDomainBytes + 1> classes;
   if (domain.size() >= classes.size()) return OnePass::Undecided;
   std::size_t n = 0;
+  const auto* p = reinterpret_cast<const unsigned char*>(domain.data());
   for (std::size_t i = 0;;) {
-    if (i == domain.size() || domain[i] == '.') {
+    if (i == domain.size() || p[i] == '.') {
       if (f.characters == 0 || f.hyphen_first || f.hyphen_last || f.hyphens_3_and_4) {
         return OnePass::Undecided;
       }
@@ -184,35 +209,36 @@ OnePass one_pass(std::string_view domain) {
       f = LabelFacts();
       continue;
     }
-    const char32_t c = utf8::decode(domain, i);
     const std::size_t position = f.characters++;
-    f.hyphen_last = c == '-';
-    if (c < 0x80) {
+    if (p[i] < 0x80) {
+      const unsigned char c = p[i++];
+      const AsciiFacts a = kAsciiFacts[c];
+      if (!a.ldh) return OnePass::Undecided;
       ++f.basic;
+      f.hyphen_last = c == '-';
       if (c == '-') {
         // Positions count code points, as CheckHyphens does.
         f.hyphen_first |= position == 0;
         f.hyphen_third |= position == 2;
         f.hyphens_3_and_4 |= position == 3 && f.hyphen_third;
       }
-      const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-      const bool digit = c >= '0' && c <= '9';
-      if (!letter && !digit && c != '-') return OnePass::Undecided;
-      capitals |= c >= 'A' && c <= 'Z';
-      using unicode::idna::BidiClass;
-      const BidiClass bidi = letter ? BidiClass::L : digit ? BidiClass::EN : BidiClass::ES;
-      classes[n++] = static_cast<std::uint8_t>(bidi);
-    } else {
-      if (c == utf8::kInvalid) return OnePass::Undecided;
-      const CodePointInfo ci = info(c);
-      classes[n++] = static_cast<std::uint8_t>(ci.bidi_class());
-      if (ci.idna2008() != Derived::Pvalid) return OnePass::Undecided;
-      if (position == 0 && ci.has(generated::kMark)) return OnePass::Undecided;
-      rtl |= ci.has(generated::kRtl);
-      inert &= ci.nfc_inert();
-      f.largest = c > f.largest ? c : f.largest;
+      capitals |= a.capital;
+      classes[n++] = a.bidi;
+      continue;
     }
+    const char32_t c = utf8::decode(domain, i);
+    f.hyphen_last = false;
+    if (c == utf8::kInvalid) return OnePass::Undecided;
+    const CodePointInfo ci = info(c);
+    classes[n++] = static_cast<std::uint8_t>(ci.bidi_class());
+    if (ci.idna2008() != Derived::Pvalid) return OnePass::Undecided;
+    if (position == 0 && ci.has(generated::kMark)) return OnePass::Undecided;
+    any_bits |= ci.bits;
+    all_bits &= ci.bits;
+    f.largest = c > f.largest ? c : f.largest;
   }
+  const bool rtl = (any_bits & generated::kRtl) != 0;
+  const bool inert = (all_bits & generated::kNfcInert) != 0;
   if (total > kMaxDomainBytes || (!inert && !unicode::is_nfc(domain))) {
     return OnePass::Undecided;
   }

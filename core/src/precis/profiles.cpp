@@ -75,9 +75,9 @@ class ClassCheck {
     return true;
   }
 
-  // A code point with the profile's kept bit (kKeptUsername, kKeptOpaque):
-  // what add() does for one the class allows outright.
-  void add_kept(CodePointInfo ci) noexcept { rtl_ |= ci.has(generated::kRtl); }
+  // For code points with the profile's kept bit (kKeptUsername,
+  // kKeptOpaque), which skip add(): the OR of their bits.
+  void add_kept(std::uint32_t any_bits) noexcept { rtl_ |= (any_bits & generated::kRtl) != 0; }
 
   // Whether a CONTEXTJ or CONTEXTO code point was added (passes_context_rules
   // decides those).
@@ -162,19 +162,18 @@ ProfileResult finish(std::string mapped, Profile profile) {
 // PVALID and left alone by the width, space and normalisation rules, and no
 // such string has a right-to-left character. OpaqueString also takes the
 // space. Returns whether the fast path decides, and the result in `out`.
-bool ascii(std::string_view text, Profile profile, ProfileResult& out) noexcept {
+// The verdicts of the two shortcuts, returned rather than written into a
+// result the caller made: the caller builds its result once, in place.
+enum class Kept : std::uint8_t { No, Unchanged, Lowered };
+
+Kept ascii(std::string_view text, Profile profile) noexcept {
   const char low = profile == Profile::OpaqueString ? 0x20 : 0x21;
   bool capitals = false;
   for (char c : text) {
-    if (c < low || c > 0x7E) return false;  // also every byte >= 0x80 (char is signed)
+    if (c < low || c > 0x7E) return Kept::No;  // also every byte >= 0x80 (char is signed)
     capitals |= c >= 'A' && c <= 'Z';
   }
-  if (profile == Profile::UsernameCaseMapped && capitals) {
-    out = PreparedText::ascii_lowered(text);
-  } else {
-    out = PreparedText::unchanged(text);
-  }
-  return true;
+  return profile == Profile::UsernameCaseMapped && capitals ? Kept::Lowered : Kept::Unchanged;
 }
 
 // Text that no mapping rule touches and that is NFC already (most non-ASCII
@@ -182,7 +181,7 @@ bool ascii(std::string_view text, Profile profile, ProfileResult& out) noexcept 
 // no second application. Only an acceptance is decided here: anything that
 // fails, or needs mapping, takes the general route (a width form would be
 // refused before its mapping otherwise).
-bool unmapped(std::string_view text, Profile profile, ProfileResult& out) {
+bool unmapped(std::string_view text, Profile profile) {
   const std::uint16_t mapped =
       profile == Profile::UsernameCaseMapped ? generated::kWidth | generated::kLower
                                              : generated::kNonAsciiSpace;
@@ -197,36 +196,43 @@ bool unmapped(std::string_view text, Profile profile, ProfileResult& out) {
   if (text.size() > classes.size()) return false;
   std::size_t n = 0;
   ClassCheck check(profile);
-  bool inert = true;
+  std::uint32_t any_bits = 0;
+  std::uint32_t all_bits = generated::kNfcInert;
   for (std::size_t i = 0; i < text.size();) {
     const char32_t c = utf8::decode(text, i);
     if (c == utf8::kInvalid) return false;
     const CodePointInfo ci = info(c);
-    if (ci.has(kept)) {
-      check.add_kept(ci);
-    } else if (ci.has(mapped) || !check.add(ci)) {
-      return false;
-    }
-    inert &= ci.nfc_inert();
+    if (!ci.has(kept) && (ci.has(mapped) || !check.add(ci))) return false;
+    // Gathered in registers, read once after the loop.
+    any_bits |= ci.bits;
+    all_bits &= ci.bits;
     classes[n++] = ci.bidi_class();
   }
+  check.add_kept(any_bits);
+  // Every code point NFC_QC=Yes with class 0: the text is its own NFC.
+  const bool inert = (all_bits & generated::kNfcInert) != 0;
   if (!inert && !unicode::is_nfc(text)) return false;
   if (check.contextual()) {
     std::u32string points;
     for (std::size_t i = 0; i < text.size();) points.push_back(utf8::decode(text, i));
     if (!passes_context_rules(points)) return false;
   }
-  if (check.fails_bidi_rule(std::span(classes.data(), n))) return false;
-  out = PreparedText::unchanged(text);
-  return true;
+  return !check.fails_bidi_rule(std::span(classes.data(), n));
 }
 
 ProfileResult apply_general(std::string_view text, Profile profile);
 
 ProfileResult apply(std::string_view text, Profile profile) {
   if (text.empty()) return Failure::Empty;
-  ProfileResult fast = Failure::Empty;
-  if (ascii(text, profile, fast) || unmapped(text, profile, fast)) return fast;
+  switch (ascii(text, profile)) {
+    case Kept::Unchanged:
+      return PreparedText::unchanged(text);
+    case Kept::Lowered:
+      return PreparedText::ascii_lowered(text);
+    case Kept::No:
+      break;
+  }
+  if (unmapped(text, profile)) return PreparedText::unchanged(text);
   return apply_general(text, profile);
 }
 
