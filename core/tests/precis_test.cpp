@@ -296,6 +296,29 @@ TEST(PrecisInvariants, EveryCodePointPreparesToItself) {
   EXPECT_GT(accepted, 100000 / static_cast<int>(kCodePointStride));
 }
 
+// Every ASCII byte beside non-ASCII letters of both directions, in each
+// place of a label: the one pass judges such bytes from its own table, which
+// must agree with the general route's rules (LDH, hyphen places, capitals,
+// the Bidi Rule's view of digits and hyphens).
+TEST(PrecisDomain, AsciiBytesAmongNonAsciiAgreeWithTheGeneralRoute) {
+  const std::string letters[] = {"\u00fc", "\u0645", "\u05d0", "\u4f8b"};
+  for (unsigned b = 0; b < 0x80; ++b) {
+    const std::string a(1, static_cast<char>(b));
+    for (const std::string& l : letters) {
+      for (const std::string& label : {l + a, a + l, l + a + l, l + l + a + a + l, "ab" + a + a + l}) {
+        // The last two make a Bidi domain name, where every label is held to
+        // the Bidi Rule.
+        for (const std::string& domain : {label, label + ".example", l + "." + label,
+                                          label + "." + l + "1", "\u0645." + label,
+                                          label + ".\u05d0\u05d1"}) {
+          ASSERT_EQ(describe(prepare_domain(domain)), describe(prepare_domain_general(domain)))
+              << quorvel::testing::quoted(domain);
+        }
+      }
+    }
+  }
+}
+
 // The profiles read the Bidi_Class and the NFC quick check from their own
 // table, beside the derived values, so that one look-up serves every rule;
 // both copies must say what the tables of the Bidi Rule and of the
