@@ -46,6 +46,13 @@ def test_the_stream_is_read_as_string_view_without_a_copy():
     assert result.text.chunks[0].type == "string"
 
 
+def test_a_series_of_only_nulls_has_the_null_type_and_gives_null_rows():
+    series = pl.Series("who", [None, None, None])
+    assert series.dtype == pl.Null
+    frame = columns.normalise_series(series, parts=True)
+    assert frame.schema["text"] == pl.String and frame.null_count().row(0) == (3,) * 5
+
+
 def test_large_string_arrays_and_the_columns_beside_the_frame():
     pa = require("pyarrow")
     frame = pl.DataFrame({"who": ROWS})
