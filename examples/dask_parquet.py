@@ -34,8 +34,9 @@ def normalise_partition(frame: pd.DataFrame, column: str, **options: Any) -> pd.
 def normalise_dataset(path: str, column: str, **options: Any) -> dd.DataFrame:
     """The dataset at ``path`` (lazy) with the two columns added to each partition."""
     frame = dd.read_parquet(path)
-    meta = frame._meta.assign(**{f"{column}_jid": pd.Series([], dtype=frame[column].dtype),
-                                 f"{column}_error": pd.Series([], dtype="Int8")})
+    # The function over the empty frame Dask describes the partitions with
+    # gives the result's columns and dtypes exactly.
+    meta = normalise_partition(frame._meta, column, **options)
     return frame.map_partitions(normalise_partition, column, meta=meta, **options)
 
 

@@ -16,8 +16,10 @@ from typing import Any
 
 import duckdb
 import pyarrow as pa
+from duckdb.func import FunctionNullHandling, PythonUDFType
 
 from quorvel import batch
+from quorvel.batch import Profile
 
 
 def _arrow(column: Any) -> pa.Array | pa.ChunkedArray:
@@ -27,23 +29,24 @@ def _arrow(column: Any) -> pa.Array | pa.ChunkedArray:
     return pa.array(column)
 
 
-def register(connection: duckdb.DuckDBPyConnection, *, bare: bool = False, profile: str = "rfc6122",
+def register(connection: duckdb.DuckDBPyConnection, *, bare: bool = False, profile: Profile = "rfc6122",
              prefix: str = "jid") -> None:
     """Registers ``{prefix}_normalise(VARCHAR) -> VARCHAR`` and
     ``{prefix}_error(VARCHAR) -> TINYINT`` on ``connection``."""
     def normalise(values: pa.Array | pa.ChunkedArray) -> pa.Array | pa.ChunkedArray:
-        return _arrow(batch.normalise(values, bare=bare, profile=profile, threads=1).text)  # type: ignore[arg-type]
+        return _arrow(batch.normalise(values, bare=bare, profile=profile, threads=1).text)
 
     def error(values: pa.Array | pa.ChunkedArray) -> pa.Array | pa.ChunkedArray:
-        return _arrow(batch.normalise(values, bare=bare, profile=profile, threads=1).error)  # type: ignore[arg-type]
+        return _arrow(batch.normalise(values, bare=bare, profile=profile, threads=1).error)
 
     # "special": an invalid address gives null, which DuckDB's default null
     # handling (nulls in, nulls out, never null otherwise) refuses.
     varchar = duckdb.sqltype("VARCHAR")
-    connection.create_function(f"{prefix}_normalise", normalise, [varchar], varchar, type="arrow",
-                               null_handling="special")
-    connection.create_function(f"{prefix}_error", error, [varchar], duckdb.sqltype("TINYINT"), type="arrow",
-                               null_handling="special")
+    arrow, special = PythonUDFType.ARROW, FunctionNullHandling.SPECIAL
+    connection.create_function(f"{prefix}_normalise", normalise, [varchar], varchar, type=arrow,
+                               null_handling=special)
+    connection.create_function(f"{prefix}_error", error, [varchar], duckdb.sqltype("TINYINT"), type=arrow,
+                               null_handling=special)
 
 
 if __name__ == "__main__":

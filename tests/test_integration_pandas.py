@@ -22,6 +22,7 @@ DTYPES = {
     "arrow-string_view": pd.ArrowDtype(pa.string_view()),
     "str": pd.StringDtype("pyarrow", na_value=math.nan),  # pandas 3's default with pyarrow
     "str-python": pd.StringDtype("python", na_value=math.nan),  # ... and without it
+    "string-pyarrow": pd.StringDtype("pyarrow"),
     "string-python": pd.StringDtype("python"),
     "object": object,
 }
@@ -47,6 +48,15 @@ def test_each_dtype_as_the_per_object_route(dtype, profile):
     else:
         assert frame["text"].dtype == series.dtype and frame["domain"].dtype == series.dtype
         assert frame["error"].dtype == "Int8"
+
+
+@pytest.mark.parametrize("dtype", sorted(DTYPES))
+def test_an_empty_column_gives_empty_columns_of_its_dtypes(dtype):
+    series = pd.Series([], dtype=DTYPES[dtype])
+    frame = columns.normalise_series(series)
+    assert list(frame.columns) == ["text", "error"] and len(frame) == 0
+    if not isinstance(series.dtype, pd.ArrowDtype):
+        assert frame["text"].dtype == series.dtype and frame["error"].dtype == "Int8"
 
 
 def test_the_default_str_dtype_is_taken_either_way():

@@ -179,6 +179,15 @@ class NormalisedStream:
 
     __slots__ = ("batches", "text", "error", "localpart", "domain", "resource", "_names", "_prototype")
 
+    # Declared, so that typed code reads a stream's columns as it reads
+    # those of a Normalised (the result of normalise is either).
+    batches: list[Normalised]
+    text: ColumnStream
+    error: ColumnStream
+    localpart: ColumnStream | None
+    domain: ColumnStream | None
+    resource: ColumnStream | None
+
     def __init__(self, batches: list[tuple[Column, ...]], prototype: tuple[Column, ...]) -> None:
         self.batches = [Normalised(b) for b in batches]
         self._names = _PART_NAMES[:len(prototype)]
