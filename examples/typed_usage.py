@@ -8,7 +8,7 @@ from __future__ import annotations
 import pickle
 
 import quorvel
-from quorvel import escape_node, uri
+from quorvel import batch, escape_node, uri
 from quorvel.jid import JID, InvalidJID, unescape_node
 
 
@@ -35,6 +35,14 @@ def chat_link(display_name: str, gateway: str) -> str:
     """An xmpp: link that opens a chat with a user of a gateway."""
     address = JID(escape_node(display_name) + "@" + gateway)
     return uri.build(address, action="message", params={"subject": "Hello"})
+
+
+def normalised_texts(column: batch.Column | batch.ColumnStream) -> list[str | None]:
+    """The texts of normalise over Arrow data, an array (a Normalised) or a
+    stream (a NormalisedStream) alike: either result has its text column."""
+    result = batch.normalise(column)
+    texts: list[str | None] = result.text.to_pylist()
+    return texts
 
 
 def main() -> None:
@@ -67,6 +75,8 @@ def main() -> None:
     params: tuple[tuple[str, str], ...] = parsed.params
     assert parsed.action == "message" and params == (("subject", "Hello"),)
     print(link)
+
+    assert batch.normalise(["A@B", None]).text == ["a@b", None]
 
 
 if __name__ == "__main__":

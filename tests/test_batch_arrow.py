@@ -143,6 +143,22 @@ def test_a_consumed_capsule_is_refused():
         _batch.normalise_arrow(capsule, schema, False, False, False, 1)
 
 
+@pytest.mark.parametrize("values", [
+    pa.nulls(3), pa.nulls(0), pa.nulls(5)[2:], pa.chunked_array([pa.nulls(2), pa.nulls(0), pa.nulls(1)]),
+], ids=["three", "empty", "sliced", "chunked"])
+def test_a_column_of_the_null_type_gives_null_rows(values):
+    # What a tool types a column as before it has held a value.
+    n = len(values)
+    result = batch.normalise(values, parts=True)
+    record = pa.Table.from_batches(pa.RecordBatchReader.from_stream(result)) if isinstance(
+        result, batch.NormalisedStream) else pa.Table.from_batches([pa.record_batch(result)])
+    assert record.schema.field("text").type == pa.string()
+    assert all(record.column(c).null_count == n for c in record.column_names)
+    grouped = batch.group(values)
+    assert pa.array(grouped.ids).to_pylist() == [None] * n
+    assert pa.array(grouped.texts).to_pylist() == [] and pa.array(grouped.counts).to_pylist() == []
+
+
 @pytest.mark.parametrize("array", [
     pa.array([1, 2]), pa.array([b"a@b"], type=pa.binary()), pa.array([["a"]]),
     pa.array(["a"]).dictionary_encode().cast(pa.dictionary(pa.int8(), pa.large_binary())),

@@ -25,6 +25,10 @@ ColumnType ColumnType::from(const ArrowSchema& schema) {
     values = schema.dictionary;
   }
   const std::string_view format = values->format;
+  if (format == "n" && !t.has_dictionary) {
+    t.all_null = true;
+    return t;
+  }
   const std::optional<Width> width = string_width(format);
   if (!width) {
     throw InputError("expected an Arrow string, large_string or string_view column (format 'u', "
@@ -107,6 +111,23 @@ std::vector<ChunkOutput> gather(const ArrowArray& indices, int width, bool is_si
   return outputs;
 }
 
+// A null-type column: no buffers to read, every row null.
+std::vector<ChunkOutput> null_rows(const ArrowArray& array) {
+  if (array.release == nullptr) throw InputError("the Arrow array was already released", false);
+  if (array.length < 0 || array.offset < 0) {
+    throw InputError("malformed Arrow null array: negative length or offset", false);
+  }
+  const auto n = static_cast<std::size_t>(array.length);
+  ChunkOutput out;
+  out.ends.assign(n, 0);
+  out.status.assign(n, kRowNull);
+  out.at.assign(n, 0);
+  out.slash.assign(n, 0);
+  std::vector<ChunkOutput> outputs;
+  outputs.push_back(std::move(out));
+  return outputs;
+}
+
 }  // namespace
 
 std::vector<ChunkOutput> normalise_arrow_column(const ColumnType& type, const ArrowArray& array,
@@ -114,6 +135,7 @@ std::vector<ChunkOutput> normalise_arrow_column(const ColumnType& type, const Ar
                                                 std::size_t min_chunk) {
   Options options = given;
   options.check_utf8 = true;
+  if (type.all_null) return null_rows(array);
   if (!type.has_dictionary) {
     const StringRows rows = checked_rows(array, type.width);
     return normalise_column(rows, rows.size(), options, threads, min_chunk);

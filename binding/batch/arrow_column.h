@@ -1,5 +1,5 @@
 // A whole Arrow column through the row loop: one of the three string
-// layouts, or a dictionary over one of them, whose entries are normalised
+// layouts (or the null type), or a dictionary over one of them, whose entries are normalised
 // once each and then handed to the rows that index them. Plain C++, run
 // with the interpreter lock released.
 #pragma once
@@ -32,6 +32,10 @@ struct ColumnType {
   bool has_dictionary = false;
   std::string value_format;      // the dictionary's format
   Width width = Width::String;   // the string layout of the values
+  // Format "n": a column of nothing but nulls, as tools type a column that
+  // held no value yet (pyarrow.array([None]), a Polars Series of None). It
+  // has no buffers; its results are null rows of the string layout.
+  bool all_null = false;
 
   // Throws InputError (a type error) for anything but a string column.
   static ColumnType from(const ArrowSchema& schema);

@@ -17,7 +17,9 @@ objects, which export themselves through the same interface (so
 ``pyarrow.array(result.text)`` or ``polars.Series(result.text)`` takes them
 without a copy), and ``to_pylist()`` reads them without any Arrow library.
 A ``string`` column gives ``string`` results and a ``large_string`` one
-``large_string`` results; a ``string_view`` column gives ``string`` results.
+``large_string`` results; a ``string_view`` column gives ``string`` results,
+and one of the null type (a column that never held a value) null ``string``
+rows.
 A dictionary-encoded column is normalised once per dictionary entry, and its
 results are given decoded. Bytes of an Arrow column that are not UTF-8 (or a
 ``str`` holding a lone surrogate, which has no UTF-8 form) are reported on
@@ -176,6 +178,15 @@ class NormalisedStream:
     there, and no results of the batches before the failure are given."""
 
     __slots__ = ("batches", "text", "error", "localpart", "domain", "resource", "_names", "_prototype")
+
+    # Declared, so that typed code reads a stream's columns as it reads
+    # those of a Normalised (the result of normalise is either).
+    batches: list[Normalised]
+    text: ColumnStream
+    error: ColumnStream
+    localpart: ColumnStream | None
+    domain: ColumnStream | None
+    resource: ColumnStream | None
 
     def __init__(self, batches: list[tuple[Column, ...]], prototype: tuple[Column, ...]) -> None:
         self.batches = [Normalised(b) for b in batches]
