@@ -1,5 +1,5 @@
 # Everything starts from a clean clone: each target installs what it needs.
-.PHONY: all run test test-sanitize fuzz bench test-platforms wheel dist test-wheels clean
+.PHONY: all run test test-sanitize test-tsan fuzz bench test-platforms wheel dist test-wheels clean
 
 all: test
 
@@ -13,6 +13,11 @@ test:
 # The C++ and Python suites against an ASan + UBSan build.
 test-sanitize:
 	@bash scripts/test-sanitize.sh
+
+# The threaded code (the batch route's worker threads, quorvel-jid -j) under
+# ThreadSanitizer: the batch row-loop tests and a threaded stress test.
+test-tsan:
+	@bash scripts/test-tsan.sh
 
 # Every fuzz target for FUZZ_SECONDS (default 60) each.
 fuzz:

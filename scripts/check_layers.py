@@ -54,7 +54,7 @@ PUBLIC: dict[str, str] = {
 BINDING: dict[str, tuple[str, ...]] = {
     "support": (),                   # arguments, errors, str conversion, module helpers
     "jid": ("support",),             # the quorvel.jid module
-    "blocks": ("support",),          # quorvel._blocks
+    "blocks": ("batch",),            # quorvel._blocks (-j N: the batch route's row-loop threads)
     "text": ("jid",),                # quorvel._text (builds JID objects)
     "batch": ("jid",),               # quorvel._batch (the profiles' rules of jid/address_rules.h)
     "tests": ("text", "batch"),      # its plain C++ parts under GoogleTest

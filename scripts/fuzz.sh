@@ -11,7 +11,7 @@ source "$(dirname "$0")/lib.sh"
 cd "$QUORVEL_ROOT"
 
 SECONDS_PER_TARGET="${FUZZ_SECONDS:-60}"
-ALL_TARGETS="parse_address parse_bare_address prepare_domain idna nodeprep nameprep resourceprep unescape escape normalize uri_plain precis python"
+ALL_TARGETS="parse_address parse_bare_address prepare_domain idna nodeprep nameprep resourceprep unescape escape normalize uri_plain arrow_column precis python"
 TARGETS="${FUZZ_TARGETS:-$ALL_TARGETS}"
 BUILD=build/fuzz
 ARTIFACTS=fuzz/artifacts

@@ -10,26 +10,9 @@
 
 #include "batch/arrow_column.h"
 #include "batch/batch.h"
+#include "support/unlocked.h"
 
 namespace quorvel::binding::batch {
-
-// The interpreter lock released for the life of the object. Nothing the
-// interpreter owns may be touched meanwhile: the routes read only views
-// into objects they hold references to, and buffers they own.
-class Unlocked {
- public:
-  Unlocked() noexcept : depth_(LockDepth::release()), state_(PyEval_SaveThread()) {}
-  ~Unlocked() {
-    PyEval_RestoreThread(state_);
-    LockDepth::reacquire(depth_);
-  }
-  Unlocked(const Unlocked&) = delete;
-  Unlocked& operator=(const Unlocked&) = delete;
-
- private:
-  int depth_;
-  PyThreadState* state_;
-};
 
 // Runs `work` without the lock. Refused input (InputError) and a column
 // too long for its offsets (std::length_error) come back as the exception

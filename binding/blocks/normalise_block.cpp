@@ -1,7 +1,9 @@
 // quorvel._blocks.normalise_block: whole blocks of input lines of the
 // command-line tool parsed in one call. The tool's per-line Python route
 // (python/quorvel/cli.py) is its slow twin; the tests hold the two to
-// byte-identical output.
+// byte-identical output. With a thread count above 1 the lines are parsed
+// over worker threads (threaded_lines.h) and the results put together in
+// line order here, the same as the calling thread's route gives.
 #include <cstdint>
 #include <new>
 #include <optional>
@@ -11,46 +13,12 @@
 #include <vector>
 
 #include "blocks/blocks.h"
-#include "quorvel/address.h"
+#include "blocks/lines.h"
+#include "blocks/threaded_lines.h"
 #include "quorvel/jid_error.h"
-#include "quorvel/precis.h"
-#include "simd/scan.h"
-#include "unicode/utf8_codec.h"
 
 namespace quorvel::binding::blocks {
 namespace {
-
-enum class Part { Full, Bare, Node, Domain, Resource };
-
-std::string_view part_of(const JidValue& v, Part part) noexcept {
-  switch (part) {
-    case Part::Full:
-      return v.text();
-    case Part::Bare:
-      return bare_text(v);
-    case Part::Node:
-      return node_part(v).value_or(std::string_view());
-    case Part::Domain:
-      return domain_part(v);
-    case Part::Resource:
-      return resource_part(v).value_or(std::string_view());
-  }
-  return v.text();
-}
-
-bool is_utf8(std::string_view s) noexcept {
-  if (scan::is_ascii(s)) return true;
-  for (std::size_t i = 0; i < s.size();) {
-    if (utf8::decode(s, i) == utf8::kInvalid) return false;
-  }
-  return true;
-}
-
-// The lines the tool skips: empty ones and comments, a line that is "#"
-// alone or starts with "# " (_sources.skipped, the per-line route's rule).
-bool skipped(std::string_view line) noexcept {
-  return line.empty() || line == "#" || line.substr(0, 2) == "# ";
-}
 
 struct Failure {
   std::size_t offset;  // where in the output its message goes
@@ -81,26 +49,6 @@ Outcome<PyRef> failures_list(const std::vector<Failure>& failures) {
   return list;
 }
 
-// The lines of a block one by one: each loses its "\n" or "\r\n", and
-// `visit(line_number, line)` sees every line the tool does not skip.
-template <class Visit>
-std::uint64_t for_each_line(std::string_view data, std::uint64_t first_line, Visit visit) {
-  std::uint64_t line_no = first_line;
-  std::size_t pos = 0;
-  while (pos < data.size()) {
-    const std::size_t newline = data.find('\n', pos);
-    const std::size_t end = newline == std::string_view::npos ? data.size() : newline;
-    std::string_view line = data.substr(pos, end - pos);
-    if (newline != std::string_view::npos && !line.empty() && line.back() == '\r') {
-      line.remove_suffix(1);
-    }
-    pos = newline == std::string_view::npos ? data.size() : newline + 1;
-    const std::uint64_t this_line = line_no++;
-    if (!skipped(line)) visit(this_line, line);
-  }
-  return line_no - first_line;
-}
-
 Outcome<std::string_view> bytes_view(PyObject* obj) {
   if (!PyBytes_Check(obj)) return type_mismatch(obj, "bytes");
   return std::string_view(PyBytes_AS_STRING(obj), static_cast<std::size_t>(PyBytes_GET_SIZE(obj)));
@@ -112,7 +60,41 @@ Outcome<std::uint64_t> line_number(PyObject* obj) {
   return static_cast<std::uint64_t>(n);
 }
 
-// normalise_block(data, part, bare_only, first_line, groups, source[, rfc7622])
+// An optional thread count: an int of at least 1 (1 when absent).
+Outcome<std::size_t> thread_count(PyObject* const* args, Py_ssize_t nargs, Py_ssize_t at) {
+  if (nargs <= at) return std::size_t{1};
+  const Py_ssize_t v = PyLong_AsSsize_t(args[at]);
+  if (v == -1 && PyErr_Occurred()) return PyError::fetch();
+  if (v < 1) return PyError::with_text(PyExc_ValueError, "threads must be at least 1");
+  return static_cast<std::size_t>(v);
+}
+
+// What normalise_block does with the outcome of one line, in line order:
+// a failure noted at its place in the output, or the value printed or
+// added to the groups.
+struct BlockOutput {
+  GroupStore* groups;
+  std::uint32_t source;
+  std::string out;
+  std::vector<Failure> failures;
+  std::size_t valid = 0;
+
+  void failed(std::uint64_t line_no, std::string_view line, std::optional<JidError> error) {
+    failures.push_back({out.size(), line_no, line, error});
+  }
+  void succeeded(std::uint64_t line_no, std::string_view line, std::string_view value) {
+    ++valid;
+    if (groups != nullptr) {
+      if (line_no > 0xFFFFFFFFu) throw std::length_error("--dedupe input too long");
+      groups->add(value, source, static_cast<std::uint32_t>(line_no), line);
+    } else {
+      out += value;
+      out += '\n';
+    }
+  }
+};
+
+// normalise_block(data, part, bare_only, first_line, groups, source[, rfc7622[, threads]])
 //   -> (out, failures, valid, lines)
 //
 // `data` holds whole lines (the last may lack its "\n" at the end of the
@@ -124,11 +106,12 @@ Outcome<std::uint64_t> line_number(PyObject* obj) {
 // Groups, valid lines are added to it under `source` instead. `failures`
 // lists (offset in out, line, raw bytes, message or None for bytes that are
 // not UTF-8) in input order. With a true `rfc7622` the addresses are
-// prepared by RFC 7622 (quorvel.precis) instead.
+// prepared by RFC 7622 (quorvel.precis) instead. `threads` above 1 parses
+// the lines over that many threads at most, with the same result.
 PyObject* normalise_block(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
-    if (nargs != 6 && nargs != 7) {
-      return PyError::with_text(PyExc_TypeError, "normalise_block() takes 6 or 7 arguments");
+    if (nargs < 6 || nargs > 8) {
+      return PyError::with_text(PyExc_TypeError, "normalise_block() takes 6 to 8 arguments");
     }
     auto data_view = bytes_view(args[0]);
     if (!data_view) return std::move(data_view).error();
@@ -142,7 +125,9 @@ PyObject* normalise_block(PyObject*, PyObject* const* args, Py_ssize_t nargs) no
     if (!first) return std::move(first).error();
     const std::uint64_t first_line = first.value();
     int rfc7622 = 0;
-    if (nargs == 7 && (rfc7622 = PyObject_IsTrue(args[6])) < 0) return PyError::fetch();
+    if (nargs >= 7 && (rfc7622 = PyObject_IsTrue(args[6])) < 0) return PyError::fetch();
+    auto threads = thread_count(args, nargs, 7);
+    if (!threads) return std::move(threads).error();
     GroupStore* groups = nullptr;
     if (args[4] != Py_None) {
       groups = groups_store(args[4]);
@@ -151,33 +136,40 @@ PyObject* normalise_block(PyObject*, PyObject* const* args, Py_ssize_t nargs) no
     auto source = index_from(args[5], 0x100000000u);
     if (!source) return std::move(source).error();
 
-    std::string out;
-    out.reserve(groups ? 0 : data.size() + data.size() / 8);
-    std::vector<Failure> failures;
-    std::size_t valid = 0;
-    const std::uint64_t lines = for_each_line(data, first_line, [&](std::uint64_t this_line,
-                                                                     std::string_view line) {
-      if (!is_utf8(line)) {
-        failures.push_back({out.size(), this_line, line, std::nullopt});
-        return;
-      }
-      Result<JidValue> parsed =
-          rfc7622 ? (bare_only ? precis::parse_bare_address(line) : precis::parse_address(line))
-                  : (bare_only ? parse_bare_address(line) : parse_address(line));
-      if (!parsed.ok()) {
-        failures.push_back({out.size(), this_line, line, parsed.error()});
-        return;
-      }
-      ++valid;
-      const std::string_view value = part_of(parsed.value(), part);
-      if (groups != nullptr) {
-        if (this_line > 0xFFFFFFFFu) throw std::length_error("--dedupe input too long");
-        groups->add(value, source.value(), static_cast<std::uint32_t>(this_line), line);
-      } else {
-        out += value;
-        out += '\n';
-      }
-    });
+    BlockOutput block{groups, source.value(), {}, {}};
+    block.out.reserve(groups ? 0 : data.size() + data.size() / 8);
+    std::uint64_t lines = 0;
+    if (threads.value() == 1) {
+      lines = for_each_line(data, first_line, [&](std::uint64_t this_line, std::string_view line) {
+        if (!is_utf8(line)) {
+          block.failed(this_line, line, std::nullopt);
+          return;
+        }
+        Result<JidValue> parsed = parse_line(line, bare_only, rfc7622);
+        if (!parsed.ok()) {
+          block.failed(this_line, line, parsed.error());
+          return;
+        }
+        block.succeeded(this_line, line, part_of(parsed.value(), part));
+      });
+    } else {
+      const std::vector<Line> read = block_lines(data, first_line, lines);
+      const auto outputs = parse_lines(read, part, bare_only, rfc7622, threads.value());
+      batch::for_each_row(outputs, [&](std::size_t row, const batch::ChunkOutput& c, std::size_t k) {
+        const Line& line = read[row];
+        const std::uint8_t status = c.status[k];
+        if (status == batch::kRowValid) {
+          block.succeeded(line.number, line.text, c.text(k));
+        } else if (status == batch::kInvalidUtf8) {
+          block.failed(line.number, line.text, std::nullopt);
+        } else {
+          block.failed(line.number, line.text, static_cast<JidError>(status));
+        }
+      });
+    }
+    std::string& out = block.out;
+    const std::vector<Failure>& failures = block.failures;
+    const std::size_t valid = block.valid;
 
     auto failure_items = failures_list(failures);
     if (!failure_items) return std::move(failure_items).error();
@@ -191,7 +183,7 @@ PyObject* normalise_block(PyObject*, PyObject* const* args, Py_ssize_t nargs) no
   });
 }
 
-// differing_block(data, first_line) -> (differing, unreadable, inputs, lines)
+// differing_block(data, first_line[, threads]) -> (differing, unreadable, inputs, lines)
 //
 // The lines of `data` (as normalise_block reads them) that RFC 6122 and
 // RFC 7622 treat differently: one accepts and the other refuses, or both
@@ -199,14 +191,19 @@ PyObject* normalise_block(PyObject*, PyObject* const* args, Py_ssize_t nargs) no
 // (line, raw bytes) for lines that are not UTF-8, both in input order;
 // `inputs` counts the lines read as inputs. quorvel-jid --compare explains
 // only these, so that the usual line, the same under both, costs two parses
-// and no Python object.
+// and no Python object. `threads` above 1 works the lines over threads, as
+// normalise_block does.
 PyObject* differing_block(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
-    if (nargs != 2) return PyError::with_text(PyExc_TypeError, "differing_block() takes 2 arguments");
+    if (nargs != 2 && nargs != 3) {
+      return PyError::with_text(PyExc_TypeError, "differing_block() takes 2 or 3 arguments");
+    }
     auto data = bytes_view(args[0]);
     if (!data) return std::move(data).error();
     auto first = line_number(args[1]);
     if (!first) return std::move(first).error();
+    auto threads = thread_count(args, nargs, 2);
+    if (!threads) return std::move(threads).error();
     PyRef differing = PyRef::steal(PyList_New(0));
     PyRef unreadable = PyRef::steal(PyList_New(0));
     if (!differing || !unreadable) return PyError::fetch();
@@ -220,20 +217,32 @@ PyObject* differing_block(PyObject*, PyObject* const* args, Py_ssize_t nargs) no
       }
       Py_DECREF(item);
     };
-    const std::uint64_t lines = for_each_line(data.value(), first.value(), [&](std::uint64_t n,
-                                                                                std::string_view line) {
+    // One line's verdict, in line order.
+    auto note = [&](std::uint64_t n, std::string_view line, bool utf8, bool differs) {
       if (failed) return;
       ++inputs;
       const auto count = static_cast<Py_ssize_t>(line.size());
-      if (!is_utf8(line)) {
+      if (!utf8) {
         append(unreadable.get(), Py_BuildValue("(Ky#)", static_cast<unsigned long long>(n), line.data(), count));
-        return;
+      } else if (differs) {
+        append(differing.get(), Py_BuildValue("(Ks#)", static_cast<unsigned long long>(n), line.data(), count));
       }
-      const Result<JidValue> old = parse_address(line);
-      const Result<JidValue> now = precis::parse_address(line);
-      if (old.ok() == now.ok() && (!old.ok() || old->text() == now->text())) return;
-      append(differing.get(), Py_BuildValue("(Ks#)", static_cast<unsigned long long>(n), line.data(), count));
-    });
+    };
+    std::uint64_t lines = 0;
+    if (threads.value() == 1) {
+      lines = for_each_line(data.value(), first.value(), [&](std::uint64_t n, std::string_view line) {
+        if (failed) return;
+        const bool utf8 = is_utf8(line);
+        note(n, line, utf8, utf8 && profiles_differ(line));
+      });
+    } else {
+      const std::vector<Line> read = block_lines(data.value(), first.value(), lines);
+      const auto outputs = compare_lines(read, threads.value());
+      batch::for_each_row(outputs, [&](std::size_t row, const batch::ChunkOutput& c, std::size_t k) {
+        note(read[row].number, read[row].text, c.status[k] != batch::kInvalidUtf8,
+             c.status[k] == kCompareDiffers);
+      });
+    }
     if (failed) return std::move(*failed);
     PyRef result = PyRef::steal(Py_BuildValue("(NNnK)", differing.release(), unreadable.release(),
                                               static_cast<Py_ssize_t>(inputs),

@@ -182,6 +182,9 @@ def check_block(fdp):
     expected_out, expected_failures, values = per_line(data, part, bare_only,
                                                        PrecisJID if rfc7622 else JID)
     assert (out, failures, valid) == (expected_out, expected_failures, len(values)), data
+    # quorvel-jid -j N: the threaded route gives the same, whatever N.
+    threads = fdp.ConsumeIntInRange(2, 4)
+    assert normalise_block(data, part, bare_only, 1, None, 0, rfc7622, threads) == (out, failures, valid, lines)
     native, python = Groups(), PyGroups()
     for value, n, text in values:
         native.add(value, 0, n, text)

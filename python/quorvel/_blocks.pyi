@@ -14,8 +14,8 @@ class Groups:
 
 def normalise_block(
     data: bytes, part: int, bare_only: bool, first_line: int, groups: Groups | None, source: int,
-    rfc7622: bool = False, /
+    rfc7622: bool = False, threads: int = 1, /
 ) -> tuple[bytes, list[tuple[int, int, bytes, str | None]], int, int]: ...
 def differing_block(
-    data: bytes, first_line: int, /
+    data: bytes, first_line: int, threads: int = 1, /
 ) -> tuple[list[tuple[int, str]], list[tuple[int, bytes]], int, int]: ...

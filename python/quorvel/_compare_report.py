@@ -37,12 +37,13 @@ class CompareReport:
         else:
             self._out.write(f"{record.where}: invalid {record.shown}: {message}\n")
 
-    def block(self, block: Block) -> None:
-        """A block of lines: the native side picks those that differ."""
+    def block(self, block: Block, threads: int = 1) -> None:
+        """A block of lines: the native side picks those that differ, over
+        `threads` threads at most."""
         from quorvel._blocks import differing_block
         from quorvel.profiles import compare
 
-        differing, unreadable, inputs, _ = differing_block(block.data, block.first_line)
+        differing, unreadable, inputs, _ = differing_block(block.data, block.first_line, threads)
         self.inputs += inputs - len(differing) - len(unreadable)
         # Back in input order, as the per-line route writes them.
         events: list[tuple[int, str | None, bytes | None]] = [(n, t, None) for n, t in differing]

@@ -179,15 +179,18 @@ class Report:
         r = outcome.record
         self.groups.add(outcome.value, self._source_id(r.source), r.line, r.text)
 
-    def block(self, block: Block, part: int, bare_only: bool, dedupe: bool, rfc7622: bool = False) -> None:
-        """A block of input lines through quorvel._blocks in one call (text output only)."""
+    def block(self, block: Block, part: int, bare_only: bool, dedupe: bool, rfc7622: bool = False,
+              threads: int = 1) -> None:
+        """A block of input lines through quorvel._blocks in one call (text
+        output only), its lines parsed over `threads` threads at most."""
         from quorvel._blocks import Groups, normalise_block
 
         groups = self.groups if dedupe else None
         # The block route adds to the native groups directly.
         assert groups is None or isinstance(groups, Groups)
         out, failures, valid, _ = normalise_block(block.data, part, bare_only, block.first_line,
-                                                  groups, self._source_id(block.source), rfc7622)
+                                                  groups, self._source_id(block.source), rfc7622,
+                                                  threads)
         self.valid += valid
         if not failures:
             if out:

@@ -30,6 +30,10 @@ SHOWN_MAX = 60  # characters of an input quoted in a text-mode message
 # thousand calls, whose cost does not show, and 256 KiB cost 1 MB more peak
 # memory than a plain loop over the lines.
 BLOCK_BYTES = 1 << 15
+# The reads of the block route with worker threads (quorvel-jid -j N): a
+# block is cut among the threads in runs of thousands of lines, so it must
+# hold tens of thousands of them for more than one thread to start.
+THREADED_BLOCK_BYTES = 1 << 20
 
 # Below this size a file is read before a progress line would be useful.
 PROGRESS_MIN_BYTES = 16 * 1024 * 1024
@@ -125,13 +129,13 @@ class Block:
         self.data = data
 
 
-def chunks(read: Callable[[int], bytes]) -> Iterator[bytes]:
+def chunks(read: Callable[[int], bytes], size: int = BLOCK_BYTES) -> Iterator[bytes]:
     """What `read` gives, up to its end, without a UTF-8 byte-order mark at
     the start: the mark belongs to the encoding, not to the first line (which
     may be a comment)."""
     head = b""
     while len(head) < len(BOM) and BOM.startswith(head):
-        chunk = read(BLOCK_BYTES)
+        chunk = read(size)
         if not chunk:
             # The end, within what could have been a mark: that is the whole
             # input (asking again would wait for more on a terminal).
@@ -143,7 +147,7 @@ def chunks(read: Callable[[int], bytes]) -> Iterator[bytes]:
         head = head[len(BOM):]
     if head:
         yield head
-    while chunk := read(BLOCK_BYTES):
+    while chunk := read(size):
         yield chunk
 
 
@@ -174,13 +178,14 @@ def whole_lines(pieces: Iterable[bytes]) -> Iterator[bytes]:
         yield bytes(pending)
 
 
-def blocks_from_stream(name: str, stream: BinaryIO, progress: Progress | None = None) -> Iterator[Block]:
+def blocks_from_stream(name: str, stream: BinaryIO, progress: Progress | None = None,
+                       size: int = BLOCK_BYTES) -> Iterator[Block]:
     # read1: whatever is there, so that lines from a pipe are dealt with as
     # they come rather than once a whole block has arrived.
     read = getattr(stream, "read1", stream.read)
     line = 1
     done = 0
-    for data in whole_lines(chunks(read)):
+    for data in whole_lines(chunks(read, size)):
         yield Block(name, line, data)
         done += len(data)
         first, line = line, line + data.count(b"\n")
