@@ -67,8 +67,17 @@ PyType_Spec precis_jid_spec = {
     precis_jid_slots,
 };
 
+}  // namespace
+
+namespace detail {
 std::atomic<PyTypeObject*> jid_type_cell{nullptr};
 std::atomic<PyTypeObject*> precis_jid_type_cell{nullptr};
+}  // namespace detail
+
+namespace {
+
+using detail::jid_type_cell;
+using detail::precis_jid_type_cell;
 
 PyError type_creation_failed() {
   PyRef cause = std::move(PyError::fetch()).into_exception();

@@ -105,13 +105,25 @@ PyTypeObject* checked_jid_type();
 Outcome<PyTypeObject*> precis_jid_type();
 PyTypeObject* checked_precis_jid_type();
 
+namespace detail {
+// The one-time cells of the two types (set once, by jid_type() and
+// precis_jid_type()).
+extern std::atomic<PyTypeObject*> jid_type_cell;
+extern std::atomic<PyTypeObject*> precis_jid_type_cell;
+}  // namespace detail
+
 // Neither type can be subclassed, so a type is one of them exactly or
-// neither.
+// neither. Read from the cells without making a type: a type not made yet
+// is the type of no object, and an empty cell equals no type. Every
+// construction asks profile_of, so it stays a load and a compare.
 inline bool is_jid_type(PyTypeObject* type) {
-  return type == checked_jid_type() || type == checked_precis_jid_type();
+  return type == detail::jid_type_cell.load(std::memory_order_acquire) ||
+         type == detail::precis_jid_type_cell.load(std::memory_order_acquire);
 }
 inline Profile profile_of(PyTypeObject* type) {
-  return type == checked_precis_jid_type() ? Profile::Rfc7622 : Profile::Rfc6122;
+  return type == detail::precis_jid_type_cell.load(std::memory_order_acquire)
+             ? Profile::Rfc7622
+             : Profile::Rfc6122;
 }
 
 // None/absent, a JID, or address text, as an optional value (absent: the
