@@ -2,7 +2,8 @@
 # Builds and runs every benchmark from nothing: the core's Google Benchmark
 # program, the Python-level suite against the floor module, and the
 # command-line tool against naive loops over a generated million-address
-# file, in a venv of its own (.venv-bench).
+# file, and quorvel.batch over the same mix as a column, in a venv of its
+# own (.venv-bench). `--only batch` runs the quorvel.batch table alone.
 # Prints one table and writes bench/results.json.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
