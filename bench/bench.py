@@ -8,9 +8,12 @@ median over the rounds is reported. Only ratios measured side by side in one
 run mean anything on a shared machine, so no absolute figure is a target.
 
 The command-line workload (cli_bench.py) runs the tool and two naive loops
-over a generated file of a million addresses.
+over a generated file of a million addresses; the batch workload
+(batch_bench.py) runs quorvel.batch over the same mix as a column
+(`--only batch` runs it alone).
 
-Usage: bench.py [--core-json FILE] [--json OUT] [--rounds N] [--cli-lines N]
+Usage: bench.py [--core-json FILE] [--json OUT] [--rounds N] [--only NAME] [--cli-lines N]
+                [--batch-rows N] [--batch-rounds N]
 """
 
 from __future__ import annotations
@@ -524,21 +527,27 @@ def main():
     ap.add_argument("--core-json")
     ap.add_argument("--json", default=os.path.join(os.path.dirname(__file__), "results.json"))
     ap.add_argument("--rounds", type=int, default=21)
-    ap.add_argument("--only", help="substring of the workload names to run (\"non-ASCII\": only the non-ASCII against ASCII rows)")
+    ap.add_argument("--only", help="substring of the workload names to run (\"non-ASCII\": only the non-ASCII "
+                    "against ASCII rows; \"batch\": only the quorvel.batch table)")
     ap.add_argument("--no-memory", action="store_true")
     ap.add_argument("--cli-lines", type=int, default=1_000_000,
                     help="addresses in the generated file of the command-line workload (0: skip it)")
     ap.add_argument("--cli-rounds", type=int, default=3)
+    ap.add_argument("--batch-rows", type=int, default=1_000_000,
+                    help="rows of the quorvel.batch workload (0: skip it)")
+    ap.add_argument("--batch-rounds", type=int, default=5)
     args = ap.parse_args()
+    batch_only = args.only == "batch"
 
-    workloads = [w for w in build_workloads() if not args.only or args.only in w.name]
+    workloads = [] if batch_only else [w for w in build_workloads() if not args.only or args.only in w.name]
     for w in workloads:
         w.results = measure(w, args.rounds)
 
     lines = []
     header = f"{'workload':<24}{'ns/op':>9}{'floor':>9}{'tp_new':>9}{'ratio':>8}{'target':>8}  {'met':<4}{'peer x':>9}"
-    lines.append(header)
-    lines.append("-" * len(header))
+    if not batch_only:
+        lines.append(header)
+        lines.append("-" * len(header))
     rows = []
     for w in workloads:
         r = w.results
@@ -572,10 +581,11 @@ def main():
         lines.extend(precis_lines(precis))
     if not args.only:
         lines.append("")
-    lines.append(f"peer: n/a ({PEER_ERROR})")
+    if not batch_only:
+        lines.append(f"peer: n/a ({PEER_ERROR})")
 
     memory = None
-    if not args.no_memory:
+    if not args.no_memory and not batch_only:
         per = {k: memory_per_object(k) for k in ("str", "jid", "floor")}
         memory = {"bytes_per_str": per["str"], "bytes_per_jid": per["jid"],
                   "bytes_per_floor": per["floor"], "ratio": per["jid"] / per["str"], "target": 1.3}
@@ -596,7 +606,15 @@ def main():
         cli["dedupe_modes"] = cli_bench.measure_dedupe_modes(args.cli_lines, args.cli_rounds)
         lines.extend(cli_bench.dedupe_mode_report(cli["dedupe_modes"]))
 
-    core = core_rows(args.core_json)
+    batch = None
+    if args.batch_rows and (not args.only or batch_only):
+        import batch_bench
+
+        batch = batch_bench.measure(args.batch_rows, args.batch_rounds)
+        lines.append("")
+        lines.extend(batch_bench.report_lines(batch))
+
+    core = None if batch_only else core_rows(args.core_json)
     if core:
         lines.append("")
         h = f"{'core parse_address':<24}{'ns/addr':>9}{'MB/s':>8}{'copy':>8}{'x copy':>8}{'ICU':>9}{'x ICU':>7}  met(<=1.5x ICU)"
@@ -646,6 +664,7 @@ def main():
             "ratios": {name: non_ascii[name] / non_ascii["ascii"] for name in NON_ASCII}},
         "precis": None if precis is None else {"ns_per_op": precis, "targets": PRECIS_TARGETS},
         "cli": cli,
+        "batch": batch,
         "core": core,
     }
     with open(args.json, "w") as f:
