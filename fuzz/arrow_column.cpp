@@ -239,7 +239,13 @@ void lay_views(Input& in, StringArray& a, std::vector<std::string>& texts, std::
     if (index < 0 || static_cast<std::size_t>(index) >= buffers || off < 0 ||
         static_cast<std::int64_t>(off) + len > static_cast<std::int64_t>(data[index].size())) {
       a.sound = false;
+      continue;
     }
+    // A moved offset that stays inside the buffer is a sound layout of other
+    // bytes: the row is what the view now points at (the reader does not
+    // hold the views' four-byte prefixes to their data).
+    texts[i] = data[static_cast<std::size_t>(index)].substr(static_cast<std::size_t>(off),
+                                                            static_cast<std::size_t>(len));
   }
 }
 
