@@ -126,9 +126,6 @@ PyTypeObject* checked_type(PyType_Spec& spec, std::atomic<PyTypeObject*>& cell) 
 Outcome<PyTypeObject*> jid_type() { return type_from(jid_spec, jid_type_cell); }
 PyTypeObject* checked_jid_type() { return checked_type(jid_spec, jid_type_cell); }
 Outcome<PyTypeObject*> precis_jid_type() { return type_from(precis_jid_spec, precis_jid_type_cell); }
-PyTypeObject* checked_precis_jid_type() {
-  return checked_type(precis_jid_spec, precis_jid_type_cell);
-}
 
 namespace {
 

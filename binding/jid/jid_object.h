@@ -101,9 +101,9 @@ Outcome<WriteBorrow> write_borrow(PyObject* obj);
 // type already exists, and treats a failure as a fault.
 Outcome<PyTypeObject*> jid_type();
 PyTypeObject* checked_jid_type();
-// The same for quorvel.precis.JID, which shares every slot.
+// The same for quorvel.precis.JID, which shares every slot. Later callers
+// read its cell through is_jid_type and profile_of below.
 Outcome<PyTypeObject*> precis_jid_type();
-PyTypeObject* checked_precis_jid_type();
 
 namespace detail {
 // The one-time cells of the two types (set once, by jid_type() and
