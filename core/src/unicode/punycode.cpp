@@ -1,6 +1,7 @@
 #include "unicode/punycode.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <limits>
@@ -157,27 +158,12 @@ std::optional<std::size_t> encode(std::span<const char32_t> in, std::span<char> 
 // t = bit_width(x) * 1233 / 4096 is floor(log10(2^bit_width(x))), and x has
 // t or t + 1 digits: one comparison with 10^t tells which.
 std::size_t decimal_digits(std::uint64_t x) noexcept {
-  static constexpr std::uint64_t kPowers[20] = {
-      1ull,
-      10ull,
-      100ull,
-      1000ull,
-      10000ull,
-      100000ull,
-      1000000ull,
-      10000000ull,
-      100000000ull,
-      1000000000ull,
-      10000000000ull,
-      100000000000ull,
-      1000000000000ull,
-      10000000000000ull,
-      100000000000000ull,
-      1000000000000000ull,
-      10000000000000000ull,
-      100000000000000000ull,
-      1000000000000000000ull,
-      10000000000000000000ull};
+  static constexpr auto kPowers = [] {
+    std::array<std::uint64_t, 20> p{};
+    p[0] = 1;
+    for (std::size_t k = 1; k < p.size(); ++k) p[k] = p[k - 1] * 10;
+    return p;
+  }();
   const unsigned t = (static_cast<unsigned>(std::bit_width(x)) * 1233u) >> 12;
   return t + (x >= kPowers[t] ? 1 : 0);
 }
