@@ -118,15 +118,69 @@ def test_an_empty_stream_still_gives_its_schema():
     assert table.num_rows == 0 and table.schema.names == ["text", "error"]
 
 
-def test_a_stream_of_record_batches_is_refused_before_it_is_read():
-    # A table's stream is of structs; the column has to be chosen first.
+def one_column_inputs():
+    column = pa.array(CORPUS, pa.string())
+    table = pa.table({"who": column})
+    batches = table.to_batches(max_chunksize=97)
+    yield "record batch", pa.record_batch([column], names=["who"]), CORPUS
+    yield "sliced record batch", pa.record_batch([column], names=["who"]).slice(5, 200), CORPUS[5:205]
+    yield "record batch of a sliced column", pa.record_batch([column.slice(3)], names=["who"]), CORPUS[3:]
+    yield "table", table, CORPUS
+    yield "reader", pa.RecordBatchReader.from_batches(table.schema, iter(batches)), CORPUS
+    dictionary = pa.record_batch([column.dictionary_encode()], names=["who"])
+    yield "record batch of a dictionary", dictionary, CORPUS
+
+
+@pytest.mark.parametrize("name", [n for n, _, _ in one_column_inputs()])
+def test_a_record_batch_of_one_column_is_read_as_the_column(name):
+    _, values, rows = next(i for i in one_column_inputs() if i[0] == name)
+    result = batch.normalise(values)
+    text = pa.chunked_array(result.text).to_pylist() if isinstance(result, batch.NormalisedStream) \
+        else pa.array(result.text).to_pylist()
+    assert text == [reference(v, False, "rfc6122")[0] for v in rows]
+    _, values, rows = next(i for i in one_column_inputs() if i[0] == name)  # a reader is read once
+    grouped = batch.group(values)
+    expected = batch.group(rows)
+    assert pa.array(grouped.ids).to_pylist() == expected.ids
+    assert pa.array(grouped.texts).to_pylist() == expected.texts
+    assert pa.array(grouped.counts).to_pylist() == expected.counts
+
+
+def test_a_csv_file_is_grouped_as_it_streams_in(tmp_path):
+    from pyarrow import csv
+
+    rows = [v for v in CORPUS if v is not None and "\n" not in v and "\r" not in v and v != ""]
+    path = tmp_path / "addresses.txt"
+    path.write_text("".join(v + "\n" for v in rows), encoding="utf-8")
+    reader = csv.open_csv(
+        path, read_options=csv.ReadOptions(column_names=["a"], block_size=4096),
+        parse_options=csv.ParseOptions(delimiter="\t", quote_char=False, escape_char=False),
+        convert_options=csv.ConvertOptions(column_types={"a": pa.string()}, strings_can_be_null=False,
+                                           quoted_strings_can_be_null=False))
+    grouped = batch.group(reader)
+    expected = batch.group(rows)
+    assert pa.array(grouped.ids).to_pylist() == expected.ids
+    assert pa.array(grouped.texts).to_pylist() == expected.texts
+
+
+def test_a_record_batch_of_two_columns_is_refused_before_it_is_read():
+    # Which column is meant is the caller's to say.
     def batches():
-        yield pa.record_batch([pa.array(["a@b"])], names=["x"])
+        yield pa.record_batch([pa.array(["a@b"]), pa.array(["c@d"])], names=["x", "y"])
         raise AssertionError("the stream was read past its schema")
 
-    reader = pa.RecordBatchReader.from_batches(pa.schema([("x", pa.string())]), batches())
-    with pytest.raises(TypeError, match="not format '\\+s'"):
+    reader = pa.RecordBatchReader.from_batches(pa.schema([("x", pa.string()), ("y", pa.string())]), batches())
+    with pytest.raises(TypeError, match="struct \\(record batch\\) of 2 columns"):
         batch.normalise(reader)
+
+
+def test_a_struct_with_null_rows_is_refused():
+    inner = pa.array(["a@b", "c@d"])
+    struct = pa.StructArray.from_arrays([inner], names=["x"], mask=pa.array([False, True]))
+    with pytest.raises(ValueError, match="struct array with null rows"):
+        batch.normalise(struct)
+    # Without null rows it is a column like any other.
+    assert batch.normalise(pa.StructArray.from_arrays([inner], names=["x"])).text.to_pylist() == ["a@b", "c@d"]
 
 
 def test_a_consumed_capsule_is_refused():

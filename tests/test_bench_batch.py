@@ -60,6 +60,7 @@ def test_dedupe_and_counting_details(section):
     assert 0 < d["distinct"] < r["rows"]
     assert d["dedupe_memory_lower"] is (d["dedupe_peak_above_imports_mb"] < d["tool_peak_above_start_up_mb"])
     assert d["ratio"] == pytest.approx(d["tool_work_seconds"] / d["dedupe_seconds"])
+    assert d["column_dedupe_seconds"] > 0
     # The other thread really ran during the counting windows.
     assert c["normalise_calls_per_window"] >= 1
     assert c["kept"] == pytest.approx(c["beside_per_s"] / c["solo_per_s"])

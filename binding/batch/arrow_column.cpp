@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace quorvel::binding::batch {
@@ -10,6 +11,20 @@ namespace quorvel::binding::batch {
 ColumnType ColumnType::from(const ArrowSchema& schema) {
   if (schema.release == nullptr || schema.format == nullptr) {
     throw InputError("the Arrow schema was already released", false);
+  }
+  if (std::string_view(schema.format) == "+s") {
+    if (schema.n_children != 1 || schema.children == nullptr || schema.children[0] == nullptr) {
+      throw InputError("expected one column, not a struct (record batch) of " + std::to_string(schema.n_children) +
+                           " columns: give the column to read",
+                       true);
+    }
+    const ArrowSchema& child = *schema.children[0];
+    if (child.format != nullptr && std::string_view(child.format) == "+s") {
+      throw InputError("expected a string column, not a struct inside a struct", true);
+    }
+    ColumnType t = from(child);
+    t.one_column = true;
+    return t;
   }
   ColumnType t;
   t.format = schema.format;
@@ -63,6 +78,32 @@ ChunkOutput concatenate(std::vector<ChunkOutput> outputs) {
 }
 
 namespace {
+
+// The only child of a one-column struct array, as a column of the struct's
+// rows: its offset moved by the struct's, its length the struct's. A null
+// struct row has no column value to stand for, and record batches have
+// none, so a struct with null rows is refused.
+ArrowArray only_child(const ArrowArray& array) {
+  if (array.release == nullptr) throw InputError("the Arrow array was already released", false);
+  if (array.length < 0 || array.offset < 0 || array.n_children != 1 || array.children == nullptr ||
+      array.children[0] == nullptr) {
+    throw InputError("malformed Arrow struct array: it must have one child", false);
+  }
+  if (array.null_count != 0 && array.n_buffers >= 1 && array.buffers != nullptr && array.buffers[0] != nullptr) {
+    throw InputError("a struct array with null rows: give its column instead", false);
+  }
+  ArrowArray child = *array.children[0];
+  if (child.release == nullptr) throw InputError("the Arrow array was already released", false);
+  if (child.offset < 0 || child.length < 0 || array.offset > child.length ||
+      array.length > child.length - array.offset || child.offset > INT64_MAX - array.offset) {
+    throw InputError("malformed Arrow struct array: its child is shorter than the struct", false);
+  }
+  child.offset += array.offset;
+  child.length = array.length;
+  // The child's null count is of its own rows; of these it is unknown.
+  if (child.null_count != 0) child.null_count = -1;
+  return child;
+}
 
 StringRows checked_rows(const ArrowArray& array, Width width) {
   if (array.release == nullptr) throw InputError("the Arrow array was already released", false);
@@ -133,6 +174,11 @@ std::vector<ChunkOutput> null_rows(const ArrowArray& array) {
 std::vector<ChunkOutput> normalise_arrow_column(const ColumnType& type, const ArrowArray& array,
                                                 const Options& given, std::size_t threads,
                                                 std::size_t min_chunk) {
+  if (type.one_column) {
+    ColumnType column = type;
+    column.one_column = false;
+    return normalise_arrow_column(column, only_child(array), given, threads, min_chunk);
+  }
   Options options = given;
   options.check_utf8 = true;
   if (type.all_null) return null_rows(array);
@@ -147,6 +193,24 @@ std::vector<ChunkOutput> normalise_arrow_column(const ColumnType& type, const Ar
   bool is_signed = false;
   const int width = index_width(type.format, is_signed);
   return gather(array, width, is_signed, entries);
+}
+
+void group_arrow_column(const ColumnType& type, const ArrowArray& array, const Options& given,
+                        std::size_t threads, Grouping& into, std::size_t min_chunk) {
+  if (type.one_column) {
+    ColumnType column = type;
+    column.one_column = false;
+    group_arrow_column(column, only_child(array), given, threads, into, min_chunk);
+    return;
+  }
+  if (type.all_null || type.has_dictionary) {
+    group_outputs(normalise_arrow_column(type, array, given, threads, min_chunk), into);
+    return;
+  }
+  Options options = given;
+  options.check_utf8 = true;
+  const StringRows rows = checked_rows(array, type.width);
+  group_column(rows, rows.size(), options, threads, into, min_chunk);
 }
 
 }  // namespace quorvel::binding::batch

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "batch/arrow_abi.h"
+#include "batch/grouping.h"
 #include "batch/row_loop.h"
 
 namespace quorvel::binding::batch {
@@ -36,6 +37,11 @@ struct ColumnType {
   // held no value yet (pyarrow.array([None]), a Polars Series of None). It
   // has no buffers; its results are null rows of the string layout.
   bool all_null = false;
+  // Format "+s" with one child: a record batch (or a table's stream) of one
+  // column, read as that column, which the fields above describe. A struct
+  // of any other number of children is refused: which column is meant is
+  // the caller's to say.
+  bool one_column = false;
 
   // Throws InputError (a type error) for anything but a string column.
   static ColumnType from(const ArrowSchema& schema);
@@ -46,6 +52,12 @@ struct ColumnType {
 std::vector<ChunkOutput> normalise_arrow_column(const ColumnType& type, const ArrowArray& array,
                                                 const Options& options, std::size_t threads,
                                                 std::size_t min_chunk = kMinChunkRows);
+
+// The rows of `array` grouped into `into`, after the rows it holds. A
+// string column is grouped as it is parsed; a dictionary column's entries
+// are normalised once each, as above. Throws InputError as above.
+void group_arrow_column(const ColumnType& type, const ArrowArray& array, const Options& options,
+                        std::size_t threads, Grouping& into, std::size_t min_chunk = kMinChunkRows);
 
 // The chunks as one (the dictionary's entries, indexed by row).
 ChunkOutput concatenate(std::vector<ChunkOutput> outputs);

@@ -8,15 +8,21 @@
 
 namespace quorvel::binding::batch {
 
-Buffer::Buffer(std::size_t bytes) : size_(bytes) {
+Buffer::Buffer(std::size_t bytes, Fill fill) : size_(bytes) {
   // Rounded up so that a word-wise reader never reads past the end.
   const std::size_t rounded = (bytes + 63) / 64 * 64 + 64;
   data_ = static_cast<std::uint8_t*>(::operator new(rounded, std::align_val_t{64}));
-  std::memset(data_, 0, rounded);
+  const std::size_t from = fill == Fill::Zero ? 0 : bytes;
+  std::memset(data_ + from, 0, rounded - from);
 }
 
 Buffer::~Buffer() {
-  if (data_ != nullptr) ::operator delete(data_, std::align_val_t{64});
+  if (data_ == nullptr) return;
+  if (malloced_) {
+    std::free(data_);
+  } else {
+    ::operator delete(data_, std::align_val_t{64});
+  }
 }
 
 namespace {
@@ -64,8 +70,8 @@ Column texts_with_offsets(const std::vector<ChunkOutput>& outputs, TextPart part
                             "give a large_string column instead");
   }
   Buffer validity = bitmap_for(rows);
-  Buffer offsets((rows + 1) * sizeof(Offset));
-  Buffer data(bytes);
+  Buffer offsets((rows + 1) * sizeof(Offset), Buffer::Fill::WrittenInFull);
+  Buffer data(bytes, Buffer::Fill::WrittenInFull);
   auto* off = offsets.as<Offset>();
   std::size_t pos = 0;
   std::int64_t nulls = 0;
@@ -94,26 +100,18 @@ Column texts_with_offsets(const std::vector<ChunkOutput>& outputs, TextPart part
 }
 
 template <class Offset>
-Column strings_with_offsets(const std::vector<std::string_view>& texts, const char* format) {
-  std::size_t bytes = 0;
-  for (std::string_view t : texts) bytes += t.size();
-  if (bytes > static_cast<std::size_t>(std::numeric_limits<Offset>::max())) {
+Column strings_with_offsets(Buffer data, const std::uint64_t* ends, std::size_t n, const char* format) {
+  if (data.size() > static_cast<std::size_t>(std::numeric_limits<Offset>::max())) {
     throw std::length_error("the distinct texts pass 2 GiB, more than a string column holds; "
                             "give a large_string column instead");
   }
-  Buffer offsets((texts.size() + 1) * sizeof(Offset));
-  Buffer data(bytes);
+  Buffer offsets((n + 1) * sizeof(Offset), Buffer::Fill::WrittenInFull);
   auto* off = offsets.as<Offset>();
-  std::size_t pos = 0;
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    off[i] = static_cast<Offset>(pos);
-    if (!texts[i].empty()) std::memcpy(data.data() + pos, texts[i].data(), texts[i].size());
-    pos += texts[i].size();
-  }
-  off[texts.size()] = static_cast<Offset>(pos);
+  off[0] = 0;
+  for (std::size_t i = 0; i < n; ++i) off[i + 1] = static_cast<Offset>(ends[i]);
   auto column = std::make_shared<ColumnData>();
   column->format = format;
-  column->length = static_cast<std::int64_t>(texts.size());
+  column->length = static_cast<std::int64_t>(n);
   column->add(Buffer(), false);
   column->add(std::move(offsets));
   column->add(std::move(data));
@@ -127,9 +125,15 @@ Column text_column(const std::vector<ChunkOutput>& outputs, Width width, TextPar
   return texts_with_offsets<std::int32_t>(outputs, part, "u");
 }
 
-Column string_column(const std::vector<std::string_view>& texts, Width width) {
-  if (width == Width::LargeString) return strings_with_offsets<std::int64_t>(texts, "U");
-  return strings_with_offsets<std::int32_t>(texts, "u");
+Column string_column(Buffer bytes, const std::uint64_t* ends, std::size_t n, Width width) {
+  if (width == Width::LargeString) return strings_with_offsets<std::int64_t>(std::move(bytes), ends, n, "U");
+  return strings_with_offsets<std::int32_t>(std::move(bytes), ends, n, "u");
+}
+
+Column string_column(std::string_view bytes, const std::uint64_t* ends, std::size_t n, Width width) {
+  Buffer data(bytes.size(), Buffer::Fill::WrittenInFull);
+  if (!bytes.empty()) std::memcpy(data.data(), bytes.data(), bytes.size());
+  return string_column(std::move(data), ends, n, width);
 }
 
 Column kind_column(const std::vector<ChunkOutput>& outputs) {
@@ -155,36 +159,45 @@ Column kind_column(const std::vector<ChunkOutput>& outputs) {
   return column;
 }
 
-Column int32_column(const std::vector<std::int32_t>& values) {
-  Buffer validity = bitmap_for(values.size());
-  Buffer data(values.size() * 4);
+Column int32_column(Buffer data, std::size_t n) {
+  Buffer validity = bitmap_for(n);
+  const auto* values = data.as<const std::int32_t>();
   std::int64_t nulls = 0;
-  for (std::size_t i = 0; i < values.size(); ++i) {
+  for (std::size_t i = 0; i < n; ++i) {
     if (values[i] < 0) {
       ++nulls;
-      continue;
+    } else {
+      set_bit(validity, i);
     }
-    set_bit(validity, i);
-    data.as<std::int32_t>()[i] = values[i];
   }
   auto column = std::make_shared<ColumnData>();
   column->format = "i";
-  column->length = static_cast<std::int64_t>(values.size());
+  column->length = static_cast<std::int64_t>(n);
   column->null_count = nulls;
   column->add(std::move(validity), nulls != 0);
   column->add(std::move(data));
   return column;
 }
 
-Column int64_column(const std::vector<std::int64_t>& values) {
-  Buffer data(values.size() * 8);
-  if (!values.empty()) std::memcpy(data.data(), values.data(), values.size() * 8);
+Column int32_column(const std::int32_t* values, std::size_t n) {
+  Buffer data(n * 4, Buffer::Fill::WrittenInFull);
+  if (n != 0) std::memcpy(data.data(), values, n * 4);
+  return int32_column(std::move(data), n);
+}
+
+Column int64_column(Buffer data, std::size_t n) {
   auto column = std::make_shared<ColumnData>();
   column->format = "l";
-  column->length = static_cast<std::int64_t>(values.size());
+  column->length = static_cast<std::int64_t>(n);
   column->add(Buffer(), false);
   column->add(std::move(data));
   return column;
+}
+
+Column int64_column(const std::int64_t* values, std::size_t n) {
+  Buffer data(n * 8, Buffer::Fill::WrittenInFull);
+  if (n != 0) std::memcpy(data.data(), values, n * 8);
+  return int64_column(std::move(data), n);
 }
 
 // ---- export ----------------------------------------------------------------

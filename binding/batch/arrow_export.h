@@ -20,15 +20,30 @@
 
 namespace quorvel::binding::batch {
 
-// One buffer, 64-byte aligned as Arrow recommends, zero-filled.
+// One buffer, 64-byte aligned as Arrow recommends, zero-filled; or, for a
+// buffer its maker writes in full, with only the padding past its end
+// zeroed, since clearing tens of megabytes only to overwrite them costs as
+// much as some of the work.
 class Buffer {
  public:
+  enum class Fill : bool { Zero, WrittenInFull };
   Buffer() noexcept = default;
-  explicit Buffer(std::size_t bytes);
-  Buffer(Buffer&& other) noexcept : data_(std::exchange(other.data_, nullptr)), size_(other.size_) {}
+  explicit Buffer(std::size_t bytes, Fill fill = Fill::Zero);
+  // Takes `data`, from malloc, of `bytes` bytes and at least 64 more of
+  // zeroed padding: a buffer the grouping filled, handed on without a copy.
+  static Buffer adopt_malloced(void* data, std::size_t bytes) noexcept {
+    Buffer b;
+    b.data_ = static_cast<std::uint8_t*>(data);
+    b.size_ = bytes;
+    b.malloced_ = true;
+    return b;
+  }
+  Buffer(Buffer&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)), size_(other.size_), malloced_(other.malloced_) {}
   Buffer& operator=(Buffer&& other) noexcept {
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
+    std::swap(malloced_, other.malloced_);
     return *this;
   }
   Buffer(const Buffer&) = delete;
@@ -45,6 +60,7 @@ class Buffer {
  private:
   std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
+  bool malloced_ = false;
 };
 
 // A finished column: its format, length, null count and buffers in the
@@ -75,10 +91,18 @@ Column text_column(const std::vector<ChunkOutput>& outputs, Width width, TextPar
 // The error kind of each row as int8, null where the row is valid or null.
 Column kind_column(const std::vector<ChunkOutput>& outputs);
 // int32 values, null where a value is negative (the group ids).
-Column int32_column(const std::vector<std::int32_t>& values);
-Column int64_column(const std::vector<std::int64_t>& values);
-// Texts without nulls (the distinct texts of a grouping).
-Column string_column(const std::vector<std::string_view>& texts, Width width);
+Column int32_column(const std::int32_t* values, std::size_t n);
+Column int64_column(const std::int64_t* values, std::size_t n);
+// The same taking their values' buffers, from malloc with 64 bytes of
+// zeroed padding (PodArray::release_padded), without a copy.
+Column int32_column(Buffer values, std::size_t n);
+Column int64_column(Buffer values, std::size_t n);
+// Texts without nulls taking `bytes` as their data buffer (as above).
+Column string_column(Buffer bytes, const std::uint64_t* ends, std::size_t n, Width width);
+// Texts without nulls (the distinct texts of a grouping): text i is
+// bytes[ends[i-1], ends[i]) (ends[-1] taken as 0). Throws std::length_error
+// when a "u" column's data would pass its int32 offsets.
+Column string_column(std::string_view bytes, const std::uint64_t* ends, std::size_t n, Width width);
 
 // A named set of columns of one length: a batch of results, exported as a
 // struct array (what consumers read as a record batch).

@@ -167,13 +167,22 @@ PyObject* normalise_stream(PyObject*, PyObject* const* args, Py_ssize_t nargs) n
   });
 }
 
-Outcome<PyRef> grouping_result(const std::vector<ChunkOutput>& outputs, Width width) {
+// The grouping's columns, built with the lock released. The ids, the
+// texts' bytes and the counts become the columns' buffers as they are, and
+// the table goes first, so that the peak holds one copy of each.
+Outcome<PyRef> grouping_result(Grouping& g, Width width) {
   std::vector<Column> columns;
   auto done = unlocked([&] {
-    const Grouping g = group_rows(outputs);
-    columns.push_back(int32_column(g.ids));
-    columns.push_back(string_column(g.texts, width));
-    columns.push_back(int64_column(g.counts));
+    g.groups.drop_table();
+    const std::size_t groups = g.groups.size();
+    const std::size_t rows = g.ids.size();
+    const std::size_t bytes = g.groups.bytes().size();
+    Buffer text_bytes = Buffer::adopt_malloced(g.groups.bytes_array().release_padded(), bytes);
+    Column texts = string_column(std::move(text_bytes), g.groups.ends().data(), groups, width);
+    g.groups.drop_texts();
+    columns.push_back(int32_column(Buffer::adopt_malloced(g.ids.release_padded(), rows * 4), rows));
+    columns.push_back(std::move(texts));
+    columns.push_back(int64_column(Buffer::adopt_malloced(g.groups.counts_array().release_padded(), groups * 8), groups));
   });
   if (!done) return std::move(done).error();
   return column_tuple(std::move(columns));
@@ -191,17 +200,17 @@ PyObject* group_arrow(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexce
     if (!type) return std::move(type).error();
     Owned<ArrowArray> array;
     if (auto moved = move_array(args[1], array); !moved) return std::move(moved).error();
-    std::vector<ChunkOutput> outputs;
-    auto done = unlocked([&] {
-      outputs = normalise_arrow_column(type.value(), array.value, options.value(), threads.value());
-    });
+    Grouping g;
+    auto done = unlocked([&] { group_arrow_column(type.value(), array.value, options.value(), threads.value(), g); });
     if (!done) return std::move(done).error();
-    return grouping_result(outputs, output_width(type.value().width));
+    return grouping_result(g, output_width(type.value().width));
   });
 }
 
 // group_stream(stream, bare, rfc7622, threads) -> (ids, texts, counts) Columns,
-// the ids over the whole stream as one column.
+// the ids over the whole stream as one column. Each batch is grouped as it
+// comes and released before the next is asked for, so a stream is grouped
+// in the memory of its groups, never of the whole column.
 PyObject* group_stream(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
     if (nargs != 4) return PyError::with_text(PyExc_TypeError, "group_stream() takes 4 arguments");
@@ -211,18 +220,16 @@ PyObject* group_stream(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexc
     if (!threads) return std::move(threads).error();
     Owned<ArrowArrayStream> stream;
     if (auto moved = move_stream(args[0], stream); !moved) return std::move(moved).error();
-    std::vector<ChunkOutput> outputs;
+    Grouping g;
     Width width = Width::String;
     auto done = unlocked([&] {
       width = read_stream(stream.value, [&](const ColumnType& t, const ArrowArray& a) {
-        for (ChunkOutput& c : normalise_arrow_column(t, a, options.value(), threads.value())) {
-          outputs.push_back(std::move(c));
-        }
+        group_arrow_column(t, a, options.value(), threads.value(), g);
       }).width;
       stream.value.release(&stream.value);
     });
     if (!done) return std::move(done).error();
-    return grouping_result(outputs, output_width(width));
+    return grouping_result(g, output_width(width));
   });
 }
 

@@ -165,15 +165,16 @@ PyObject* group_list(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcep
     if (!threads) return std::move(threads).error();
     auto rows = take_rows(args[0]);
     if (!rows) return std::move(rows).error();
-    auto outputs = run(rows.value(), options.value(), threads.value());
-    if (!outputs) return std::move(outputs).error();
+    Options given = options.value();
+    given.check_utf8 = rows.value().any_unencodable;
     Grouping g;
-    auto done = unlocked([&] { g = group_rows(outputs.value()); });
+    auto done = unlocked([&] { group_column(rows.value(), rows.value().views.size(), given, threads.value(), g); });
     if (!done) return std::move(done).error();
 
+    const std::size_t groups = g.groups.size();
     PyRef ids = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(g.ids.size())));
-    PyRef texts = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(g.texts.size())));
-    PyRef counts = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(g.counts.size())));
+    PyRef texts = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(groups)));
+    PyRef counts = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(groups)));
     if (!ids || !texts || !counts) return PyError::fetch();
     // Filled front to back; a failure leaves the rest null, which a list
     // being freed allows.
@@ -182,11 +183,11 @@ PyObject* group_list(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcep
       if (v == nullptr) return PyError::fetch();
       PyList_SET_ITEM(ids.get(), static_cast<Py_ssize_t>(i), v);
     }
-    for (std::size_t i = 0; i < g.texts.size(); ++i) {
-      auto t = make_str(g.texts[i]);
+    for (std::size_t i = 0; i < groups; ++i) {
+      auto t = make_str(g.groups.text(i));
       if (!t) return std::move(t).error();
       PyList_SET_ITEM(texts.get(), static_cast<Py_ssize_t>(i), std::move(t).value().release());
-      PyObject* c = PyLong_FromLongLong(g.counts[i]);
+      PyObject* c = PyLong_FromLongLong(g.groups.count(i));
       if (c == nullptr) return PyError::fetch();
       PyList_SET_ITEM(counts.get(), static_cast<Py_ssize_t>(i), c);
     }

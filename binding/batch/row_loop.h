@@ -78,11 +78,61 @@ inline Result<JidValue> parse_row(std::string_view text, const Options& options)
   return parsed;
 }
 
+// The core's allocation-free route for the usual row, short plain ASCII:
+// the normalised text written to `out` (text.size() bytes), or nullopt for
+// parse_row to decide. parse_row is its twin; the row-loop tests hold the
+// two together.
+inline std::optional<Separators> plain_short(Profile profile, std::string_view text, char* out) noexcept {
+  return profile == Profile::Rfc6122 ? parse_plain_short(text, out) : precis::parse_plain_short(text, out);
+}
+
+// What each of the rows [begin, end) of `rows` comes to, handed to
+// visit(k, status, text, at, slash) with k counted from begin: for a valid
+// row the normalised text and its separators (JidValue's localpart_end and
+// slash_position), for any other row an empty text and zeros. The text is
+// a view into a value that lives only for the call. `rows` has
+// `std::optional<std::string_view> get(std::size_t) const` (nullopt for a
+// null row; a view for a row whose bytes are not UTF-8 is allowed only with
+// check_utf8).
+template <class Rows, class Visit>
+void for_each_parsed(const Rows& rows, std::size_t begin, std::size_t end, const Options& options,
+                     Visit&& visit) {
+  for (std::size_t k = 0; begin + k < end; ++k) {
+    const std::optional<std::string_view> row = rows.get(begin + k);
+    if (!row) {
+      visit(k, kRowNull, std::string_view(), std::uint16_t{0}, std::uint16_t{0});
+    } else if (row->empty()) {
+      // The empty JID: valid, with empty text.
+      visit(k, kRowValid, std::string_view(), std::uint16_t{0}, std::uint16_t{0});
+    } else if (char folded[kPlainShortMax]; const std::optional<Separators> plain =
+                                                   plain_short(options.profile, *row, folded)) {
+      // Plain ASCII, so UTF-8 too.
+      std::size_t size = row->size();
+      std::uint16_t slash = plain->slash_position;
+      if (options.bare && slash != 0) {
+        size = slash;
+        slash = 0;
+      }
+      visit(k, kRowValid, std::string_view(folded, size), plain->localpart_end, slash);
+    } else if (options.check_utf8 && !is_utf8(*row)) {
+      visit(k, kInvalidUtf8, std::string_view(), std::uint16_t{0}, std::uint16_t{0});
+    } else {
+      const Result<JidValue> parsed = parse_row(*row, options);
+      if (parsed.ok()) {
+        visit(k, kRowValid, parsed.value().text(), parsed.value().localpart_end(),
+              parsed.value().slash_position());
+      } else {
+        visit(k, static_cast<std::uint8_t>(parsed.error()), std::string_view(), std::uint16_t{0},
+              std::uint16_t{0});
+      }
+    }
+  }
+}
+
 // The rows [begin, end) of `rows` into `out`, which must be empty. `rows`
-// has `std::optional<std::string_view> get(std::size_t) const` (nullopt for
-// a null row; a view for a row whose bytes are not UTF-8 is allowed only
-// with check_utf8) and `std::size_t bytes(begin, end) const`, the input
-// bytes of those rows, from which the buffers are sized once.
+// is as for_each_parsed reads it, with also `std::size_t bytes(begin, end)
+// const`, the input bytes of those rows, from which the buffers are sized
+// once.
 template <class Rows>
 void normalise_rows(const Rows& rows, std::size_t begin, std::size_t end, const Options& options,
                     ChunkOutput& out) {
@@ -95,32 +145,15 @@ void normalise_rows(const Rows& rows, std::size_t begin, std::size_t end, const 
   out.status.resize(n);
   out.at.resize(n);
   out.slash.resize(n);
-  for (std::size_t k = 0; k < n; ++k) {
-    const std::optional<std::string_view> row = rows.get(begin + k);
-    std::uint8_t status = kRowValid;
-    std::uint16_t at = 0;
-    std::uint16_t slash = 0;
-    if (!row) {
-      status = kRowNull;
-    } else if (row->empty()) {
-      // The empty JID: valid, with empty text.
-    } else if (options.check_utf8 && !is_utf8(*row)) {
-      status = kInvalidUtf8;
-    } else {
-      const Result<JidValue> parsed = parse_row(*row, options);
-      if (parsed.ok()) {
-        out.data += parsed.value().text();
-        at = parsed.value().localpart_end();
-        slash = parsed.value().slash_position();
-      } else {
-        status = static_cast<std::uint8_t>(parsed.error());
-      }
-    }
-    out.status[k] = status;
-    out.at[k] = at;
-    out.slash[k] = slash;
-    out.ends[k] = out.data.size();
-  }
+  for_each_parsed(rows, begin, end, options,
+                  [&](std::size_t k, std::uint8_t status, std::string_view text, std::uint16_t at,
+                      std::uint16_t slash) {
+                    out.data += text;
+                    out.status[k] = status;
+                    out.at[k] = at;
+                    out.slash[k] = slash;
+                    out.ends[k] = out.data.size();
+                  });
 }
 
 // Where each chunk of `rows` rows starts and ends: at most `threads` chunks

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -267,15 +268,109 @@ TEST(Dictionary, EachEntryNormalisedOnceAndIndexedByRow) {
   EXPECT_THROW(normalise_arrow_column(type, indices, Options{}, 1), InputError);
 }
 
+std::vector<std::int32_t> ids_of(const Grouping& g) { return {g.ids.data(), g.ids.data() + g.ids.size()}; }
+std::vector<std::string_view> texts_of(const Grouping& g) {
+  std::vector<std::string_view> t;
+  for (std::size_t i = 0; i < g.groups.size(); ++i) t.push_back(g.groups.text(i));
+  return t;
+}
+std::vector<std::int64_t> counts_of(const Grouping& g) {
+  return {g.groups.counts().data(), g.groups.counts().data() + g.groups.size()};
+}
+
 TEST(Grouping, DenseIdsInOrderOfFirstAppearance) {
   VectorRows rows;
   rows.values = {"B@x", std::nullopt, "a@X", "b@X", "bad@@", "A@x", "c@x"};
-  const auto outputs = normalise_column(rows, rows.values.size(), Options{}, 3, 2);
-  const Grouping g = group_rows(outputs);
-  EXPECT_EQ(g.ids, (std::vector<std::int32_t>{0, kNoGroup, 1, 0, kNoGroup, 1, 2}));
-  EXPECT_EQ(g.texts, (std::vector<std::string_view>{"b@x", "a@x", "c@x"}));
-  EXPECT_EQ(g.counts, (std::vector<std::int64_t>{2, 2, 1}));
+  for (std::size_t threads : {1, 2, 3, 7}) {
+    Grouping g;
+    group_column(rows, rows.values.size(), Options{}, threads, g, 2);
+    EXPECT_EQ(ids_of(g), (std::vector<std::int32_t>{0, kNoGroup, 1, 0, kNoGroup, 1, 2})) << threads;
+    EXPECT_EQ(texts_of(g), (std::vector<std::string_view>{"b@x", "a@x", "c@x"})) << threads;
+    EXPECT_EQ(counts_of(g), (std::vector<std::int64_t>{2, 2, 1})) << threads;
+  }
 }
 
+// The grouping against a plain map over the per-row route, over enough
+// rows with enough repeats that the table grows several times and chunks
+// share groups, for any number of threads, and batch after batch as a
+// stream's are grouped. The pre-normalised route (a dictionary's) must give
+// the same.
+TEST(Grouping, AgreesWithAMapOverTheRowRoute) {
+  VectorRows rows;
+  std::uint64_t state = 12345;
+  auto next = [&] {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    return state >> 33;
+  };
+  const char* domains[] = {"x.example", "Y.example", "ｚ.example", "bad..example"};
+  for (int i = 0; i < 20000; ++i) {
+    const auto r = next();
+    if (r % 97 == 0) {
+      rows.values.push_back(std::nullopt);
+      continue;
+    }
+    std::string local = (r % 3 == 0 ? "U" : "u") + std::to_string(r % 3000);
+    rows.values.push_back(local + "@" + domains[(r >> 8) % 4] + (r % 5 == 0 ? "/r" : ""));
+  }
+  std::vector<std::int32_t> expected_ids;
+  std::vector<std::string> expected_texts;
+  std::vector<std::int64_t> expected_counts;
+  std::map<std::string, std::int32_t> seen;
+  for (const auto& v : rows.values) {
+    if (!v) {
+      expected_ids.push_back(kNoGroup);
+      continue;
+    }
+    const Result<JidValue> parsed = parse_row(*v, Options{});
+    if (!parsed.ok()) {
+      expected_ids.push_back(kNoGroup);
+      continue;
+    }
+    const std::string text(parsed.value().text());
+    auto [it, fresh] = seen.emplace(text, static_cast<std::int32_t>(expected_texts.size()));
+    if (fresh) {
+      expected_texts.push_back(text);
+      expected_counts.push_back(0);
+    }
+    expected_ids.push_back(it->second);
+    ++expected_counts[static_cast<std::size_t>(it->second)];
+  }
+  ASSERT_GT(expected_texts.size(), 2000u);
+  const std::vector<std::string_view> texts(expected_texts.begin(), expected_texts.end());
+  for (std::size_t threads : {1, 2, 5}) {
+    Grouping g;
+    group_column(rows, rows.values.size(), Options{}, threads, g, 1000);
+    EXPECT_EQ(ids_of(g), expected_ids) << threads;
+    EXPECT_EQ(texts_of(g), texts) << threads;
+    EXPECT_EQ(counts_of(g), expected_counts) << threads;
+  }
+  // In two batches, the second after the first's rows.
+  VectorRows head, tail;
+  head.values.assign(rows.values.begin(), rows.values.begin() + 7001);
+  tail.values.assign(rows.values.begin() + 7001, rows.values.end());
+  Grouping g;
+  group_column(head, head.values.size(), Options{}, 2, g, 1000);
+  group_column(tail, tail.values.size(), Options{}, 3, g, 1000);
+  EXPECT_EQ(ids_of(g), expected_ids);
+  EXPECT_EQ(texts_of(g), texts);
+  EXPECT_EQ(counts_of(g), expected_counts);
+  Grouping from_outputs;
+  group_outputs(normalise_column(rows, rows.values.size(), Options{}, 3, 1000), from_outputs);
+  EXPECT_EQ(ids_of(from_outputs), expected_ids);
+  EXPECT_EQ(texts_of(from_outputs), texts);
+}
+
+// Texts that share a prefix, differ only in their last byte or in length,
+// and the empty JID, all kept apart.
+TEST(Grouping, KeepsNearTextsApart) {
+  Groups groups;
+  std::vector<std::string> texts = {"", "a", std::string("a\0", 2), "ab", "abcdefgh", "abcdefgi", "abcdefghi",
+                                    std::string("abcdefgh\0", 9)};
+  for (int i = 0; i < 3000; ++i) texts.push_back(std::string(static_cast<std::size_t>(i % 40), 'x') + std::to_string(i));
+  for (int pass = 0; pass < 2; ++pass) {
+    for (std::size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(groups.find_or_add(texts[i]), i);
+  }
+  EXPECT_EQ(groups.size(), texts.size());
+}
 }  // namespace
 }  // namespace quorvel::binding::batch

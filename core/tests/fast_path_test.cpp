@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "address/fast/ascii_address.h"
@@ -250,6 +251,65 @@ TEST(FastPath, ReplacedResourceKeepsTheBarePart) {
     EXPECT_EQ(node_part(r), node_part(v)) << text;
     EXPECT_EQ(describe(parse_address(r.text())), "ok:" + std::string(r.text())) << text;
   }
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// parse_plain_short against parse_address (and its RFC 7622 twin): where it
+// answers, the text and separators are the value's; where it declines, the
+// text is either refused or not plain ASCII that stays as it is up to case.
+// Every text of up to 4 bytes over an alphabet of the bytes that decide
+// (separators, capitals, a dot, a hyphen, an underscore, a space, a high
+// byte), and random texts around the 63-byte limit.
+void expect_plain_short_agrees(std::string_view text) {
+  using Parse = Result<JidValue> (*)(std::string_view);
+  using Plain = std::optional<Separators> (*)(std::string_view, char*) noexcept;
+  const std::pair<Parse, Plain> routes[] = {{&parse_address, &parse_plain_short},
+                                             {&precis::parse_address, &precis::parse_plain_short}};
+  for (const auto& [parse, plain] : routes) {
+    char out[kPlainShortMax];
+    const std::optional<Separators> fast = plain(text, out);
+    if (!fast) continue;
+    const Result<JidValue> slow = parse(text);
+    ASSERT_TRUE(slow.ok()) << text;
+    EXPECT_EQ(std::string_view(out, text.size()), slow.value().text()) << text;
+    EXPECT_EQ(fast->localpart_end, slow.value().localpart_end()) << text;
+    EXPECT_EQ(fast->slash_position, slow.value().slash_position()) << text;
+  }
+}
+
+TEST(PlainShort, AgreesWithParseAddress) {
+  const std::string alphabet = "aZ@/.-_ 9\xC3";
+  std::string text;
+  std::vector<std::size_t> digits;
+  for (std::size_t length = 0; length <= 4; ++length) {
+    digits.assign(length, 0);
+    for (;;) {
+      text.clear();
+      for (std::size_t d : digits) text += alphabet[d];
+      expect_plain_short_agrees(text);
+      std::size_t i = 0;
+      while (i < length && ++digits[i] == alphabet.size()) digits[i++] = 0;
+      if (i == length) break;
+    }
+  }
+  std::mt19937 random(7);
+  const std::string bytes = "abcXYZ019@/.-_ ~!\x7F";
+  for (int n = 0; n < 20000; ++n) {
+    const std::size_t length = 58 + random() % 8;
+    text.assign(length, 'a');
+    for (char& c : text) c = bytes[random() % 12];  // mostly letters and digits
+    for (int k = 0; k < 3; ++k) text[random() % length] = bytes[random() % bytes.size()];
+    text[random() % length] = '@';
+    expect_plain_short_agrees(text);
+    expect_plain_short_agrees(text.substr(0, 63));
+  }
+  char out[kPlainShortMax];
+  EXPECT_FALSE(parse_plain_short(std::string(64, 'a'), out));
 }
 
 }  // namespace

@@ -21,7 +21,9 @@ A ``string`` column gives ``string`` results and a ``large_string`` one
 and one of the null type (a column that never held a value) null ``string``
 rows.
 A dictionary-encoded column is normalised once per dictionary entry, and its
-results are given decoded. Bytes of an Arrow column that are not UTF-8 (or a
+results are given decoded. A record batch, table or record-batch reader of
+one column (a struct of one field) is read as that column, so a file read by
+``pyarrow.csv.open_csv`` can be grouped as it streams in. Bytes of an Arrow column that are not UTF-8 (or a
 ``str`` holding a lone surrogate, which has no UTF-8 form) are reported on
 their row as the kind ``INVALID_UTF8``, never refused as a whole.
 

@@ -18,6 +18,16 @@ namespace quorvel {
 Result<JidValue> parse_address(std::string_view text);
 Result<JidValue> parse_bare_address(std::string_view text);
 
+// The longest text parse_plain_short takes.
+inline constexpr std::size_t kPlainShortMax = 63;
+// parse_address's first route without the value: when `text` (at most
+// kPlainShortMax bytes) is plain ASCII that is a valid address as written or
+// with its capitals folded, writes that normalised text, text.size() bytes,
+// to `out` and gives its separators; otherwise nullopt, and parse_address
+// decides. For callers that copy each result elsewhere (a column), so that
+// the usual address costs no allocation.
+std::optional<Separators> parse_plain_short(std::string_view text, char* out) noexcept;
+
 Result<PreparedText> prepare_node(std::string_view text);
 Result<PreparedText> prepare_resource(std::string_view text);
 

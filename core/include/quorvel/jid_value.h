@@ -134,6 +134,13 @@ class JidValue {
   std::uint16_t slash_position_ = 0;
 };
 
+// The two positions of a value, without the value: what the allocation-free
+// parse_plain_short routes give.
+struct Separators {
+  std::uint16_t localpart_end = 0;
+  std::uint16_t slash_position = 0;
+};
+
 // Reading. Views into the value's text; none allocates.
 inline std::string_view text(const JidValue& v) noexcept { return v.text(); }
 

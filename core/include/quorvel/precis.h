@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "quorvel/jid_error.h"
@@ -30,5 +31,8 @@ Result<JidValue> parse_bare_address(std::string_view text);
 // The part-by-part route alone, without parse_address's shortcut for plain
 // ASCII (its twin, for the tests and the fuzzer).
 Result<JidValue> parse_address_general(std::string_view text);
+
+// quorvel::parse_plain_short under RFC 7622's rules.
+std::optional<Separators> parse_plain_short(std::string_view text, char* out) noexcept;
 
 }  // namespace quorvel::precis

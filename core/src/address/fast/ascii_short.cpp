@@ -1,11 +1,14 @@
 #include "address/fast/ascii_short.h"
 
 #include <cstdint>
+#include <cstring>
+#include <optional>
 
 #include "address/fast/ascii_address.h"
 #include "domain/idna_check.h"
 #include "domain/limits.h"
 #include "prep/profile_ascii.h"
+#include "quorvel/address.h"
 #include "quorvel/precis.h"
 
 namespace quorvel::ascii {
@@ -185,8 +188,9 @@ QUORVEL_AVX2_TARGET Result<JidValue> parse_short_avx2(std::string_view text) {
   return adopt_folded(std::move(buffer), text.size(), l);
 }
 
+template <class Rules>
 QUORVEL_AVX2_TARGET PlainLayout layout_avx2(std::string_view text) noexcept {
-  return layout<Stringprep>(text, classify_avx2(text.data(), text.size()));
+  return layout<Rules>(text, classify_avx2(text.data(), text.size()));
 }
 
 #endif
@@ -209,15 +213,14 @@ ShortParser parser_for(Isa isa) noexcept {
   return parse_short_bytes<Rules>;
 }
 
-}  // namespace
-
-PlainLayout short_layout(std::string_view text, Isa isa) noexcept {
+template <class Rules>
+PlainLayout layout_for(std::string_view text, Isa isa) noexcept {
   switch (isa) {
 #if defined(QUORVEL_HAVE_X86_SIMD)
     case Isa::Avx2:
-      return layout_avx2(text);
+      return layout_avx2<Rules>(text);
     case Isa::Sse2:
-      return layout<Stringprep>(text, classify_sse2(text.data(), text.size()));
+      return layout<Rules>(text, classify_sse2(text.data(), text.size()));
 #else
     case Isa::Avx2:
     case Isa::Sse2:
@@ -225,11 +228,45 @@ PlainLayout short_layout(std::string_view text, Isa isa) noexcept {
     case Isa::Bytes:
       break;
   }
-  return layout<Stringprep>(text, classify_bytes(text.data(), text.size()));
+  return layout<Rules>(text, classify_bytes(text.data(), text.size()));
 }
+
+}  // namespace
+
+PlainLayout short_layout(std::string_view text, Isa isa) noexcept { return layout_for<Stringprep>(text, isa); }
+
+PlainLayout precis_short_layout(std::string_view text, Isa isa) noexcept { return layout_for<Precis>(text, isa); }
 
 ShortParser short_parser(Isa isa) noexcept { return parser_for<Stringprep>(isa); }
 
 ShortParser precis_short_parser(Isa isa) noexcept { return parser_for<Precis>(isa); }
 
 }  // namespace quorvel::ascii
+
+namespace quorvel {
+namespace {
+
+static_assert(kPlainShortMax == ascii::kShortLayoutMax);
+
+template <class Rules>
+std::optional<Separators> plain_short(std::string_view text, char* out) noexcept {
+  static const ascii::Isa isa = ascii::best_isa();
+  if (text.size() > kPlainShortMax) return std::nullopt;
+  const PlainLayout l = ascii::layout_for<Rules>(text, isa);
+  if (!l.ok) return std::nullopt;
+  if (!text.empty()) std::memcpy(out, text.data(), text.size());
+  for (std::uint64_t c = l.capitals; c != 0; c &= c - 1) out[ascii::lowest(c)] |= 0x20;
+  return Separators{l.localpart_end, l.slash_position};
+}
+
+}  // namespace
+
+std::optional<Separators> parse_plain_short(std::string_view text, char* out) noexcept {
+  return plain_short<ascii::Stringprep>(text, out);
+}
+
+std::optional<Separators> precis::parse_plain_short(std::string_view text, char* out) noexcept {
+  return plain_short<ascii::Precis>(text, out);
+}
+
+}  // namespace quorvel

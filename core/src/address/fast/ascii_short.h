@@ -19,6 +19,8 @@ inline constexpr std::size_t kShortLayoutMax = 63;
 // The layout of a text of at most kShortLayoutMax bytes, or !ok; `isa` must
 // be one this processor runs (see best_isa).
 PlainLayout short_layout(std::string_view text, Isa isa) noexcept;
+// The same under RFC 7622's rules (precis_short_parser's fast path).
+PlainLayout precis_short_layout(std::string_view text, Isa isa) noexcept;
 
 // parse_address for a text of at most kShortLayoutMax bytes: the fast path,
 // or the general path when the layout is not ok.
