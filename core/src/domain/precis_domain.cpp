@@ -190,9 +190,11 @@ OnePass one_pass(std::string_view domain) {
     std::size_t characters = 0;
     std::size_t basic = 0;
     char32_t largest = 0;
-    for (; i < n && p[i] != '.'; ++characters) {
+    // The dot is ASCII: a non-ASCII code point needs no test for it.
+    for (; i < n; ++characters) {
       std::uint32_t v;
       if (p[i] < 0x80) {
+        if (p[i] == '.') break;
         v = kAsciiBits[p[i++]];
         ++basic;
       } else {
