@@ -17,6 +17,7 @@
 #include "address/fast/ascii_address.h"
 #include "corpus.h"
 #include "quorvel/address.h"
+#include "quorvel/precis.h"
 
 namespace {
 
@@ -34,6 +35,13 @@ __attribute__((noinline)) bool parse_once(const std::string& s) {
   return r.ok();
 }
 
+// The same text as an RFC 7622 address (quorvel.precis.JID's parse).
+__attribute__((noinline)) bool precis_once(const std::string& s) {
+  auto r = quorvel::precis::parse_address(s);
+  asm volatile("" : : "r"(&r) : "memory");
+  return r.ok();
+}
+
 // One variant of the short-address path, chosen by name.
 __attribute__((noinline)) bool parse_with_once(const std::string& s, quorvel::ascii::Isa isa) {
   auto r = quorvel::parse_address_with(s, isa);
@@ -41,7 +49,7 @@ __attribute__((noinline)) bool parse_with_once(const std::string& s, quorvel::as
   return r.ok();
 }
 
-enum class Work { Copy, Parse, Sse2, Avx2 };
+enum class Work { Copy, Parse, Precis, Sse2, Avx2 };
 
 __attribute__((noinline)) int measured_passes(const Corpus& corpus, Work work, int passes) {
   int refused = 0;
@@ -53,6 +61,9 @@ __attribute__((noinline)) int measured_passes(const Corpus& corpus, Work work, i
           break;
         case Work::Parse:
           refused += parse_once(s) ? 0 : 1;
+          break;
+        case Work::Precis:
+          refused += precis_once(s) ? 0 : 1;
           break;
         case Work::Sse2:
           refused += parse_with_once(s, quorvel::ascii::Isa::Sse2) ? 0 : 1;
@@ -72,12 +83,14 @@ int main(int argc, char** argv) {
   Work work = Work::Parse;
   if (argc == 4 && std::strcmp(argv[1], "copy") == 0) {
     work = Work::Copy;
+  } else if (argc == 4 && std::strcmp(argv[1], "precis") == 0) {
+    work = Work::Precis;
   } else if (argc == 4 && std::strcmp(argv[1], "parse-sse2") == 0) {
     work = Work::Sse2;
   } else if (argc == 4 && std::strcmp(argv[1], "parse-avx2") == 0 && quorvel::ascii::has_avx2()) {
     work = Work::Avx2;
   } else if (argc != 4 || std::strcmp(argv[1], "parse") != 0) {
-    std::fprintf(stderr, "usage: %s parse|parse-sse2|parse-avx2|copy CORPUS PASSES\n", argv[0]);
+    std::fprintf(stderr, "usage: %s parse|precis|parse-sse2|parse-avx2|copy CORPUS PASSES\n", argv[0]);
     return 2;
   }
   const Corpus corpus = quorvel::bench::make_corpus(argv[2]);

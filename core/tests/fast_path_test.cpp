@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "address/fast/ascii_address.h"
+#include "address/fast/ascii_short.h"
 #include "quorvel/precis.h"
 #include "test_support.h"
 
@@ -127,6 +128,33 @@ TEST(FastPath, AgreesOnEveryByteInEveryPart) {
                                  "a@b." + c + "c", "a@b" + c + ".c"}) {
       expect_same(s);
       if (HasFatalFailure()) return;
+    }
+  }
+}
+
+// Two separators at every pair of places of a text of every length the
+// short path takes, among two-byte letters and ASCII: a text with a byte
+// from 0x80 up leaves that path with the separators its registers found,
+// which must split it as the general path's scan does (including the places
+// past the 16- and 32-byte blocks, and bytes of a letter a separator cuts).
+TEST(FastPath, AgreesOnSeparatorsAmongNonAsciiBytes) {
+  const std::string unit = "\xd9\x85" "a";
+  for (std::size_t n = 2; n <= ascii::kShortLayoutMax; ++n) {
+    std::string base;
+    while (base.size() < n) base += unit;
+    base.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t j = i + 1; j <= n; ++j) {
+        for (const char* pair : {"@/", "@@", "/@", "//"}) {
+          std::string text = base;
+          text[i] = pair[0];
+          if (j < n) text[j] = pair[1];
+          // A text the separators left all ASCII is the other path's.
+          if (text.find('\xd9') == std::string::npos) text[n - 1] = '\xd9';
+          expect_same(text);
+          if (HasFatalFailure()) return;
+        }
+      }
     }
   }
 }

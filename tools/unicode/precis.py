@@ -304,6 +304,21 @@ NFC_INERT = 1 << 21      # NFC_QC=Yes and combining class 0: a text of these alo
 # a code point the profile's class allows outright and its mappings leave.
 KEPT_USERNAME = 1 << 22  # PVALID, no toLowerCase or width mapping
 KEPT_OPAQUE = 1 << 23    # PVALID or FREE_PVAL, not a non-ASCII space
+# The Bidi Rule (RFC 5893 section 2) tells apart only seven groups of
+# Bidi_Class: one bit each, so that OR-ing a label's values gives the set of
+# groups it holds and its rule needs no per-character step of its own.
+BIDI_GROUP_SHIFT = 24    # bits 24-30
+BIDI_GROUPS = (
+    ("L", ("L",)),
+    ("RAL", ("R", "AL")),
+    ("AN", ("AN",)),
+    ("EN", ("EN",)),
+    # Allowed in labels of either direction, and never their end.
+    ("NEUTRAL", ("ES", "CS", "ET", "ON", "BN")),
+    ("NSM", ("NSM",)),
+    # Allowed in no label.
+    ("OTHER", ("B", "S", "WS", "LRE", "LRO", "RLE", "RLO", "PDF", "LRI", "RLI", "FSI", "PDI")),
+)
 # The second table, read by the comparison's reasons only.
 SYMBOL = 1 << 0          # General_Category Sm, Sc, Sk or So
 COMPAT = 1 << 1          # a compatibility decomposition
@@ -321,6 +336,10 @@ def values(data: pathlib.Path) -> tuple[list[int], list[int], dict[int, list[int
     p = properties(data)
     packed = uts46.property_values(data)
     rtl = {uts46.BIDI_CLASSES.index(b) for b in ("R", "AL", "AN")}
+    group_of = {uts46.BIDI_CLASSES.index(b): g for g, (_, members) in enumerate(BIDI_GROUPS)
+                for b in members}
+    assert sorted(group_of) == list(range(len(uts46.BIDI_CLASSES)))
+    assert BIDI_GROUP_SHIFT + len(BIDI_GROUPS) <= 32 and BIDI_GROUP_SHIFT > BIDI_SHIFT + 5
     lower = lowercase_mapping(data)
     width = width_mapping(data)
     script = scripts(data)
@@ -354,6 +373,7 @@ def values(data: pathlib.Path) -> tuple[list[int], list[int], dict[int, list[int
         bidi = packed[c] & ((1 << uts46.JOINING_SHIFT) - 1)
         assert bidi <= BIDI_MASK
         v |= bidi << BIDI_SHIFT
+        v |= 1 << (BIDI_GROUP_SHIFT + group_of[bidi])
         if norm.ccc[c] == 0 and not norm.nfc_check[c]:
             v |= NFC_INERT
         derived = v & PRECIS_MASK
@@ -416,7 +436,12 @@ def generate(data: pathlib.Path) -> dict[str, str]:
         f"inline constexpr unsigned kBidiShift = {BIDI_SHIFT};\n"
         f"inline constexpr std::uint32_t kBidiMask = 0x{BIDI_MASK:X};\n"
         f"inline constexpr std::uint32_t kNfcInert = 0x{NFC_INERT:X};\n"
-        "// Kept as it is by the one pass of UsernameCaseMapped / OpaqueString.\n"
+        "// The group of the Bidi_Class, one bit each: a label's values OR'ed give the\n"
+        "// groups the Bidi Rule reads.\n"
+        f"inline constexpr unsigned kBidiGroupShift = {BIDI_GROUP_SHIFT};\n"
+        + "".join(f"inline constexpr std::uint32_t kBidiGroup{name.title()} = 0x{1 << (BIDI_GROUP_SHIFT + g):X};"
+                  f"  // {' '.join(members)}\n" for g, (name, members) in enumerate(BIDI_GROUPS))
+        + "// Kept as it is by the one pass of UsernameCaseMapped / OpaqueString.\n"
         f"inline constexpr std::uint32_t kKeptUsername = 0x{KEPT_USERNAME:X};\n"
         f"inline constexpr std::uint32_t kKeptOpaque = 0x{KEPT_OPAQUE:X};\n"
         "// reason_lookup(c): the comparison's flags.\n"

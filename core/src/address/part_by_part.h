@@ -7,6 +7,7 @@
 // instruction counts of the usual non-ASCII address).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -27,28 +28,13 @@ namespace quorvel {
 // Rules has static member functions node, domain and resource, each
 // Result<PreparedText>(std::string_view). resource is not called for plain
 // printable ASCII of 1 to 1023 bytes, which both resource profiles keep as
-// it is. Inlined into the one caller each standard has.
+// it is. `at` and `slash` are the split's positions (npos where the text has
+// no such separator). Inlined into the callers each standard has.
 template <typename Rules>
-[[gnu::always_inline]] inline Result<JidValue> parse_part_by_part(std::string_view text) {
+[[gnu::always_inline]] inline Result<JidValue> parse_split_parts(std::string_view text,
+                                                                 std::size_t at,
+                                                                 std::size_t slash) {
   constexpr auto npos = std::string_view::npos;
-  // RFC 7622 sections 3.1-3.2 split as RFC 6122 does: the resourcepart is
-  // what follows the first "/", the localpart what precedes the first "@"
-  // before it; a second "@" before any "/" would be in the domainpart.
-  const std::size_t first = scan::find_separator(text, 0);
-
-  std::size_t at = npos;
-  std::size_t slash = npos;
-  if (first != npos && text[first] == '@') {
-    at = first;
-    const std::size_t next = scan::find_separator(text, at + 1);
-    if (next != npos) {
-      if (text[next] == '@') return JidError::TooManyAts;
-      slash = next;
-    }
-  } else {
-    slash = first;
-  }
-
   std::optional<PreparedText> node;
   if (at != npos) {
     Result<PreparedText> r = Rules::node(text.substr(0, at));
@@ -86,6 +72,56 @@ template <typename Rules>
   std::optional<Part> resource_part;
   if (resource) resource_part.emplace(*resource);
   return join_parts(node_part, Part(*domain), resource_part);
+}
+
+// The split, then the parts. RFC 7622 sections 3.1-3.2 split as RFC 6122
+// does: the resourcepart is what follows the first "/", the localpart what
+// precedes the first "@" before it; a second "@" before any "/" would be in
+// the domainpart.
+template <typename Rules>
+[[gnu::always_inline]] inline Result<JidValue> parse_part_by_part(std::string_view text) {
+  constexpr auto npos = std::string_view::npos;
+  const std::size_t first = scan::find_separator(text, 0);
+  std::size_t at = npos;
+  std::size_t slash = npos;
+  if (first != npos && text[first] == '@') {
+    at = first;
+    const std::size_t next = scan::find_separator(text, at + 1);
+    if (next != npos) {
+      if (text[next] == '@') return JidError::TooManyAts;
+      slash = next;
+    }
+  } else {
+    slash = first;
+  }
+  return parse_split_parts<Rules>(text, at, slash);
+}
+
+// The same split read from a mask of the text's separators ("@" and "/";
+// bit i for byte i) that the caller's classification already made, for a
+// text of at most 64 bytes: the first two set bits are the two
+// find_separator calls above.
+template <typename Rules>
+[[gnu::always_inline]] inline Result<JidValue> parse_part_by_part(std::string_view text,
+                                                                  std::uint64_t separators) {
+  constexpr auto npos = std::string_view::npos;
+  std::size_t at = npos;
+  std::size_t slash = npos;
+  if (separators != 0) {
+    const auto first = static_cast<std::size_t>(__builtin_ctzll(separators));
+    if (text[first] == '@') {
+      at = first;
+      const std::uint64_t rest = separators & (separators - 1);
+      if (rest != 0) {
+        const auto next = static_cast<std::size_t>(__builtin_ctzll(rest));
+        if (text[next] == '@') return JidError::TooManyAts;
+        slash = next;
+      }
+    } else {
+      slash = first;
+    }
+  }
+  return parse_split_parts<Rules>(text, at, slash);
 }
 
 }  // namespace quorvel

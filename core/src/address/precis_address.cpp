@@ -9,6 +9,7 @@
 #include "address/fast/ascii_address.h"
 #include "address/fast/ascii_short.h"
 #include "address/part_by_part.h"
+#include "address/precis_split.h"
 #include "domain/ip_literal.h"
 #include "domain/precis_domain.h"
 #include "quorvel/address.h"
@@ -135,13 +136,22 @@ Result<JidValue> parse_address_with(std::string_view text, ascii::Isa isa) {
   return parse_long(text, isa);
 }
 
+namespace {
+
+struct Precis {
+  static Result<PreparedText> node(std::string_view t) { return prepare_node(t); }
+  static Result<PreparedText> domain(std::string_view t) { return prepare_domain(t); }
+  static Result<PreparedText> resource(std::string_view t) { return prepare_resource(t); }
+};
+
+}  // namespace
+
 Result<JidValue> parse_address_general(std::string_view text) {
-  struct Precis {
-    static Result<PreparedText> node(std::string_view t) { return prepare_node(t); }
-    static Result<PreparedText> domain(std::string_view t) { return prepare_domain(t); }
-    static Result<PreparedText> resource(std::string_view t) { return prepare_resource(t); }
-  };
   return parse_part_by_part<Precis>(text);
+}
+
+Result<JidValue> parse_address_general(std::string_view text, std::uint64_t separators) {
+  return parse_part_by_part<Precis>(text, separators);
 }
 
 Result<JidValue> parse_bare_address(std::string_view text) {

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "domain/idna_check.h"
+#include "domain/label_shape.h"
 #include "domain/limits.h"
 #include "prep/bidi.h"
 #include "prep/char_tables.h"
@@ -10,7 +11,6 @@
 #include "tables/domain_one_pass.h"
 #include "unicode/bidi_rule.h"
 #include "unicode/idna_properties.h"
-#include "unicode/punycode.h"
 #include "unicode/utf8_codec.h"
 
 namespace quorvel::domain_one_pass {
@@ -18,10 +18,8 @@ namespace {
 
 using unicode::idna::BidiClass;
 
-constexpr std::size_t kAcePrefix = 4;  // "xn--"
-// A label with a non-ASCII character takes at least one byte of Punycode per
-// character after the prefix.
-constexpr std::size_t kMaxLabelCharacters = dns::kMaxLabelBytes - kAcePrefix;
+using label_shape::ascii_form_length;
+using label_shape::hyphens_at_3_and_4;
 // Every character of a domain that passes costs at least one byte of its
 // ASCII form and at most four of UTF-8: a longer text cannot pass, and is
 // not worth a look here.
@@ -91,56 +89,6 @@ constexpr bool ascii_agrees_with_nameprep() {
   return true;
 }
 static_assert(ascii_agrees_with_nameprep());
-
-// Decimal digits of n.
-constexpr std::size_t digits(std::uint64_t n) noexcept {
-  std::size_t d = 0;
-  for (; n > 0; n /= 10) ++d;
-  return d;
-}
-
-// A bound on the Punycode of a label that passes the length checks above,
-// without punycode::encoded_length_bound's division: that bound's number
-// ceil((S + N) / N) with S = largest * L + N * (L + 1) is below
-// (largest + 1) * L + 3, and L is at most 59, so each of the N numbers
-// takes at most 2 + digits((limit + 1) * 59 + 3) bytes for the next limit
-// at or above the largest code point. Never below encoded_length_bound (the
-// tests compare them); where it says "too long", that bound decides.
-std::size_t quick_length_bound(std::size_t characters, std::size_t basic,
-                               char32_t largest) noexcept {
-  constexpr std::size_t kUpTo7FF = 2 + digits(0x800ull * kMaxLabelCharacters + 3);
-  constexpr std::size_t kUpToFFFF = 2 + digits(0x10000ull * kMaxLabelCharacters + 3);
-  constexpr std::size_t kAny = 2 + digits(0x110000ull * kMaxLabelCharacters + 3);
-  const std::size_t per_number = largest < 0x800 ? kUpTo7FF : largest < 0x10000 ? kUpToFFFF : kAny;
-  return basic + (basic > 0 ? 1 : 0) + (characters - basic) * per_number;
-}
-
-std::size_t label_length_bound(std::size_t characters, std::size_t basic,
-                               char32_t largest) noexcept {
-  const std::size_t quick = quick_length_bound(characters, basic, largest);
-  if (quick <= dns::kMaxLabelBytes - kAcePrefix) return quick;
-  return unicode::punycode::encoded_length_bound(characters, basic, largest);
-}
-
-// Whether characters 2 and 3 of a label (counted from 0) are both hyphens,
-// which CheckHyphens refuses. The label is valid UTF-8.
-bool hyphens_at_3_and_4(std::string_view label) noexcept {
-  std::size_t i = 0;
-  for (int k = 0; k < 2 && i < label.size(); ++k) {
-    const auto b = static_cast<unsigned char>(label[i]);
-    i += b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-  }
-  return i + 2 <= label.size() && label[i] == '-' && label[i + 1] == '-';
-}
-
-// The length of a label's ASCII form, bounded from above where it has
-// non-ASCII characters; above dns::kMaxLabelBytes where it may be too long.
-std::size_t ascii_form_length(std::size_t characters, std::size_t basic,
-                              char32_t largest) noexcept {
-  if (basic == characters) return characters;
-  if (characters > kMaxLabelCharacters) return dns::kMaxLabelBytes + 1;
-  return kAcePrefix + label_length_bound(characters, basic, largest);
-}
 
 // What folding one character does to its label, so that nameprep's output
 // is judged in the same pass: the characters its mapping has, how many of
@@ -347,7 +295,7 @@ Outcome prepare(std::string_view domain, std::string& folded) {
 
 std::size_t quick_length_bound_for_tests(std::size_t characters, std::size_t basic,
                                          char32_t largest) noexcept {
-  return quick_length_bound(characters, basic, largest);
+  return label_shape::quick_length_bound(characters, basic, largest);
 }
 
 }  // namespace quorvel::domain_one_pass

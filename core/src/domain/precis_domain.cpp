@@ -8,21 +8,20 @@
 // IDNA2008 derived property value, CONTEXTO rules included. The Bidi Rule,
 // CONTEXTJ, the hyphen rules, Punycode and the DNS lengths are its part.
 #include <array>
-#include <span>
 #include <string>
 
 #include "domain/ip_literal.h"
+#include "domain/label_shape.h"
 #include "domain/limits.h"
 #include "domain/precis_domain.h"
+#include "precis/bidi_groups.h"
 #include "precis/context_rules.h"
 #include "precis/properties.h"
 #include "simd/scan.h"
-#include "unicode/bidi_rule.h"
 #include "unicode/dns_length.h"
 #include "unicode/idna_options.h"
 #include "unicode/idna_properties.h"
 #include "unicode/normalize.h"
-#include "unicode/punycode.h"
 #include "unicode/to_ascii.h"
 #include "unicode/utf8_codec.h"
 
@@ -110,26 +109,6 @@ bool passes_idna2008(std::string_view domain) {
 
 enum class OnePass { Unchanged, Lowered, Undecided };
 
-// One label's facts for the one-pass route.
-struct LabelFacts {
-  std::size_t characters = 0;
-  std::size_t basic = 0;
-  char32_t largest = 0;
-  bool hyphen_first = false;
-  bool hyphen_last = false;
-  bool hyphen_third = false;
-  bool hyphens_3_and_4 = false;
-};
-
-// The ASCII form's length of a label, or 0 when only the full route can
-// tell (the Punycode bound does not show that it fits).
-std::size_t ascii_length(const LabelFacts& f, std::size_t bytes) noexcept {
-  if (f.basic == f.characters) return bytes <= kMaxLabelBytes ? bytes : 0;
-  const std::size_t bound =
-      4 + unicode::punycode::encoded_length_bound(f.characters, f.basic, f.largest);
-  return bound <= kMaxLabelBytes ? bound : 0;
-}
-
 // The usual non-ASCII domain in one pass: labels of IDNA2008 PVALID code
 // points (which the UTS #46 mapping leaves as they are: PVALID means stable
 // under NFKC and case folding), ASCII letters, digits and hyphens, no
@@ -140,110 +119,128 @@ std::size_t ascii_length(const LabelFacts& f, std::size_t bytes) noexcept {
 // acceptance is decided here; anything else takes the general route, which
 // is this route's twin.
 //
-// The Bidi Rule is judged only for a domain that holds right-to-left text,
-// from the classes kept as each code point is read (a label boundary kept as
-// kLabelEnd), so that no code point is decoded twice.
-constexpr std::uint8_t kLabelEnd = 0xFF;
+// Each code point is one look-up whose value is OR'ed into its label's
+// word and AND'ed into the domain's: every rule but the hyphens' and the
+// lengths' is read from those words once a label or the domain is done (a
+// derived value other than PVALID, 0, shows as a bit of its field; the
+// Bidi Rule's groups are bits of their own). An ASCII byte is looked up as
+// the table has it, capitals as their small letters (what UTS #46 maps them
+// to): letters, digits and the hyphen are PVALID there and no other ASCII
+// byte is.
+constexpr std::uint32_t kCapital = 1u << 31;
+static_assert((bidi_groups::kAll & kCapital) == 0);
 
-bool labels_pass_bidi_rule(std::span<const std::uint8_t> classes) noexcept {
-  unicode::idna::BidiRule rule;
-  for (std::uint8_t c : classes) {
-    if (c == kLabelEnd) {
-      if (!rule.passes()) return false;
-      rule = unicode::idna::BidiRule();
-    } else {
-      rule.add(static_cast<unicode::idna::BidiClass>(c));
-    }
-  }
-  return true;
-}
-
-// What the one pass needs of an ASCII byte, from one look-up: whether a
-// label may hold it (letters, digits, hyphen), whether it is a capital, and
-// its Bidi_Class (L, EN or ES).
-struct AsciiFacts {
-  std::uint8_t ldh : 1;
-  std::uint8_t capital : 1;
-  std::uint8_t bidi : 6;
-};
-
-constexpr std::array<AsciiFacts, 128> kAsciiFacts = [] {
-  using unicode::idna::BidiClass;
-  std::array<AsciiFacts, 128> t{};
-  for (unsigned c = 0; c < 128; ++c) {
-    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    const bool digit = c >= '0' && c <= '9';
-    const BidiClass bidi = letter ? BidiClass::L : digit ? BidiClass::EN : BidiClass::ES;
-    t[c] = {static_cast<std::uint8_t>(letter || digit || c == '-'),
-            static_cast<std::uint8_t>(c >= 'A' && c <= 'Z'), static_cast<std::uint8_t>(bidi)};
+constexpr std::array<std::uint32_t, 128> kAsciiBits = [] {
+  std::array<std::uint32_t, 128> t{};
+  for (char32_t c = 0; c < 128; ++c) {
+    const bool capital = c >= 'A' && c <= 'Z';
+    t[c] = generated::precis_lookup(capital ? c | 0x20 : c) | (capital ? kCapital : 0);
   }
   return t;
 }();
+static_assert((kAsciiBits['-'] & bidi_groups::kNeutral) != 0);
+
+// A label of the one pass, once read.
+struct Label {
+  std::string_view text;
+  std::uint32_t bits;  // its code points' values OR'ed
+  std::uint32_t first_bits;
+  std::size_t characters;
+  std::size_t basic;
+  char32_t largest;
+};
+
+// The length the label adds to the ASCII form, or 0 when the one pass
+// cannot take it: an empty label, a mark first, CheckHyphens (counted in
+// characters; the hyphen is of a neutral class, so a label with no neutral
+// character has none), or too long.
+std::size_t label_length(const Label& l) noexcept {
+  if (l.characters == 0 || (l.first_bits & generated::kMark)) return 0;
+  if ((l.bits & bidi_groups::kNeutral) &&
+      (l.text.front() == '-' || l.text.back() == '-' || label_shape::hyphens_at_3_and_4(l.text))) {
+    return 0;
+  }
+  const std::size_t length = label_shape::ascii_form_length(l.characters, l.basic, l.largest);
+  return length <= kMaxLabelBytes ? length : 0;
+}
 
 OnePass one_pass(std::string_view domain) {
-  bool capitals = false;
-  // The bits of every non-ASCII code point OR'ed (for kRtl) and AND'ed (for
-  // kNfcInert: every code point NFC_QC=Yes with class 0), in registers.
+  const std::size_t n = domain.size();
+  if (n > kMaxDomainBytes) return OnePass::Undecided;
+  const auto* p = reinterpret_cast<const unsigned char*>(domain.data());
   std::uint32_t any_bits = 0;
   std::uint32_t all_bits = generated::kNfcInert;
   std::size_t total = 0;
-  std::size_t start = 0;
-  LabelFacts f;
-  // A code point takes a byte at least, and a domain that fits takes at
-  // most kMaxDomainBytes of them; a longer one goes to the general route.
-  std::array<std::uint8_t, kMaxDomainBytes + 1> classes;
-  if (domain.size() >= classes.size()) return OnePass::Undecided;
-  std::size_t n = 0;
-  const auto* p = reinterpret_cast<const unsigned char*>(domain.data());
+  // What the Bidi Rule of a domain with right-to-left text reads of each
+  // label, known to be needed once all are read. A label and its dot take
+  // two bytes at least.
+  struct Ends {
+    std::uint16_t end;
+    std::uint32_t bits;
+    std::uint32_t first_bits;
+    std::uint32_t last_bits;
+  };
+  std::array<Ends, kMaxDomainBytes / 2 + 1> labels;
+  std::size_t count = 0;
   for (std::size_t i = 0;;) {
-    if (i == domain.size() || p[i] == '.') {
-      if (f.characters == 0 || f.hyphen_first || f.hyphen_last || f.hyphens_3_and_4) {
-        return OnePass::Undecided;
+    const std::size_t start = i;
+    std::uint32_t bits = 0;
+    std::uint32_t first_bits = 0;
+    std::uint32_t last_bits = 0;
+    std::size_t characters = 0;
+    std::size_t basic = 0;
+    char32_t largest = 0;
+    // The dot is ASCII: a non-ASCII code point needs no test for it.
+    for (; i < n; ++characters) {
+      std::uint32_t v;
+      if (p[i] < 0x80) {
+        if (p[i] == '.') break;
+        v = kAsciiBits[p[i++]];
+        ++basic;
+      } else {
+        char32_t c;
+        CodePointInfo ci;
+        if (!next(domain, i, c, ci)) return OnePass::Undecided;
+        v = ci.bits;
+        largest = c > largest ? c : largest;
       }
-      const std::size_t length = ascii_length(f, i - start);
-      if (length == 0) return OnePass::Undecided;
-      total += length + (start == 0 ? 0 : 1);
-      classes[n++] = kLabelEnd;
-      if (i == domain.size()) break;
-      start = ++i;
-      f = LabelFacts();
-      continue;
+      // Every value has a group bit: bits is 0 only before the first.
+      first_bits = bits == 0 ? v : first_bits;
+      last_bits = v;
+      bits |= v;
+      all_bits &= v;
     }
-    const std::size_t position = f.characters++;
-    if (p[i] < 0x80) {
-      const unsigned char c = p[i++];
-      const AsciiFacts a = kAsciiFacts[c];
-      if (!a.ldh) return OnePass::Undecided;
-      ++f.basic;
-      f.hyphen_last = c == '-';
-      if (c == '-') {
-        // Positions count code points, as CheckHyphens does.
-        f.hyphen_first |= position == 0;
-        f.hyphen_third |= position == 2;
-        f.hyphens_3_and_4 |= position == 3 && f.hyphen_third;
-      }
-      capitals |= a.capital;
-      classes[n++] = a.bidi;
-      continue;
+    const Label label{domain.substr(start, i - start), bits, first_bits, characters, basic, largest};
+    const std::size_t length = label_length(label);
+    if (length == 0) return OnePass::Undecided;
+    total += length + (start == 0 ? 0 : 1);
+    any_bits |= bits;
+    if (count < labels.size()) {
+      labels[count] = {static_cast<std::uint16_t>(i), bits, first_bits, last_bits};
     }
-    const char32_t c = utf8::decode(domain, i);
-    f.hyphen_last = false;
-    if (c == utf8::kInvalid) return OnePass::Undecided;
-    const CodePointInfo ci = info(c);
-    classes[n++] = static_cast<std::uint8_t>(ci.bidi_class());
-    if (ci.idna2008() != Derived::Pvalid) return OnePass::Undecided;
-    if (position == 0 && ci.has(generated::kMark)) return OnePass::Undecided;
-    any_bits |= ci.bits;
-    all_bits &= ci.bits;
-    f.largest = c > f.largest ? c : f.largest;
+    ++count;
+    if (i == n) break;
+    ++i;
   }
-  const bool rtl = (any_bits & generated::kRtl) != 0;
-  const bool inert = (all_bits & generated::kNfcInert) != 0;
-  if (total > kMaxDomainBytes || (!inert && !unicode::is_nfc(domain))) {
+  if (((any_bits >> generated::kIdnaShift) & generated::kPrecisMask) != 0) {
     return OnePass::Undecided;
   }
-  if (rtl && !labels_pass_bidi_rule(std::span(classes.data(), n))) return OnePass::Undecided;
-  return capitals ? OnePass::Lowered : OnePass::Unchanged;
+  const bool inert = (all_bits & generated::kNfcInert) != 0;
+  if (total > kMaxDomainBytes || count > labels.size() || (!inert && !unicode::is_nfc(domain))) {
+    return OnePass::Undecided;
+  }
+  if (any_bits & generated::kRtl) {
+    std::size_t start = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+      const Ends& e = labels[k];
+      const std::string_view label = domain.substr(start, e.end - start);
+      if (!bidi_groups::text_passes(label, e.bits, e.first_bits, e.last_bits)) {
+        return OnePass::Undecided;
+      }
+      start = e.end + std::size_t{1};
+    }
+  }
+  return any_bits & kCapital ? OnePass::Lowered : OnePass::Unchanged;
 }
 
 Result<PreparedText> prepare_general(std::string_view text, bool one_pass_first);

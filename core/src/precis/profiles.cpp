@@ -4,11 +4,10 @@
 // string class's verdict on each code point. A result that is not what a
 // second application gives is refused (section 7's stability rule), so a
 // stored value always prepares to itself.
-#include <array>
-#include <span>
 #include <string>
 #include <vector>
 
+#include "precis/bidi_groups.h"
 #include "precis/context_rules.h"
 #include "precis/properties.h"
 #include "quorvel/precis_profiles.h"
@@ -94,12 +93,13 @@ class ClassCheck {
     for (std::size_t i = 0; i < text.size();) bidi.add(info(utf8::decode(text, i)).bidi_class());
     return !bidi.passes();
   }
-  // The same from the classes of those code points, gathered by the caller.
-  bool fails_bidi_rule(std::span<const unicode::idna::BidiClass> classes) const noexcept {
-    if (profile_ != Profile::UsernameCaseMapped || !rtl_) return false;
-    unicode::idna::BidiRule bidi;
-    for (unicode::idna::BidiClass c : classes) bidi.add(c);
-    return !bidi.passes();
+  // The same from the values of those code points OR'ed (`any_bits`),
+  // whose group bits are the classes' part the rule reads, and those of the
+  // first and the last.
+  bool fails_bidi_rule(std::string_view text, std::uint32_t any_bits, std::uint32_t first_bits,
+                       std::uint32_t last_bits) const noexcept {
+    return profile_ == Profile::UsernameCaseMapped && rtl_ &&
+           !bidi_groups::text_passes(text, any_bits, first_bits, last_bits);
   }
 
  private:
@@ -189,24 +189,24 @@ bool unmapped(std::string_view text, Profile profile) {
   // class's own rules.
   const std::uint32_t kept = profile == Profile::UsernameCaseMapped ? generated::kKeptUsername
                                                                      : generated::kKeptOpaque;
-  // Each code point's Bidi_Class is kept as it is read, for the Bidi Rule
-  // of a right-to-left string, which then needs no second decoding. Longer
-  // text, which no part may be anyway, takes the general route.
-  std::array<unicode::idna::BidiClass, 1024> classes;
-  if (text.size() > classes.size()) return false;
-  std::size_t n = 0;
+  // The values OR'ed also hold the Bidi Rule's groups of the text, so a
+  // right-to-left string needs no second decoding.
   ClassCheck check(profile);
   std::uint32_t any_bits = 0;
   std::uint32_t all_bits = generated::kNfcInert;
+  std::uint32_t first_bits = 0;
+  std::uint32_t last_bits = 0;
   for (std::size_t i = 0; i < text.size();) {
-    const char32_t c = utf8::decode(text, i);
-    if (c == utf8::kInvalid) return false;
-    const CodePointInfo ci = info(c);
+    char32_t c;
+    CodePointInfo ci;
+    if (!next(text, i, c, ci)) return false;
     if (!ci.has(kept) && (ci.has(mapped) || !check.add(ci))) return false;
-    // Gathered in registers, read once after the loop.
+    // Gathered in registers, read once after the loop. Every value has a
+    // group bit, so any_bits is 0 only before the first code point.
+    first_bits = any_bits == 0 ? ci.bits : first_bits;
+    last_bits = ci.bits;
     any_bits |= ci.bits;
     all_bits &= ci.bits;
-    classes[n++] = ci.bidi_class();
   }
   check.add_kept(any_bits);
   // Every code point NFC_QC=Yes with class 0: the text is its own NFC.
@@ -217,7 +217,7 @@ bool unmapped(std::string_view text, Profile profile) {
     for (std::size_t i = 0; i < text.size();) points.push_back(utf8::decode(text, i));
     if (!passes_context_rules(points)) return false;
   }
-  return !check.fails_bidi_rule(std::span(classes.data(), n));
+  return !check.fails_bidi_rule(text, any_bits, first_bits, last_bits);
 }
 
 ProfileResult apply_general(std::string_view text, Profile profile);

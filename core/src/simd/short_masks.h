@@ -337,6 +337,21 @@ QUORVEL_ALWAYS_INLINE bool any_high(const Sse2Blocks& s, std::size_t n) noexcept
   return _mm_movemask_epi8(v) != 0;
 }
 
+// The separator mask alone ("@" and "/"), as classify() gives it, for a
+// text the fast path leaves to the general path, which splits it by this.
+QUORVEL_ALWAYS_INLINE std::uint64_t separators(const Sse2Blocks& s, std::size_t n) noexcept {
+  using namespace detail;
+  const ConstantTable* t = opaque_constants();
+  auto sep = [t](__m128i v) {
+    return bits16(_mm_or_si128(eq16(v, t, kAt), eq16(v, t, kSlash)));
+  };
+  if (n < 16) return sep(s.b[0]);
+  const unsigned tail = static_cast<unsigned>(n - 16);
+  if (n <= 32) return join(sep(s.b[0]), sep(s.b[1]), tail);
+  return join(sep(s.b[0]), sep(s.b[1]), 16) |
+         (std::uint64_t{sep(s.b[2])} << third_block(n)) | (std::uint64_t{sep(s.b[3])} << tail);
+}
+
 // ---- AVX2 ----------------------------------------------------------------------
 
 // A short text in 32-byte registers: up to 32 bytes in one (from 16 to 31,
@@ -411,6 +426,16 @@ QUORVEL_AVX2_INLINE bool any_high(const Avx2Blocks& a, std::size_t n) noexcept {
   if (n < 16) return _mm_movemask_epi8(a.low) != 0;
   if (n <= 32) return _mm256_movemask_epi8(a.v0) != 0;
   return _mm256_movemask_epi8(_mm256_or_si256(a.v0, a.v1)) != 0;
+}
+
+QUORVEL_AVX2_INLINE std::uint64_t separators(const Avx2Blocks& a, std::size_t n) noexcept {
+  using namespace detail;
+  const ConstantTable* t = opaque_constants();
+  if (n < 16) return bits16(_mm_or_si128(eq16(a.low, t, kAt), eq16(a.low, t, kSlash)));
+  const std::uint32_t first = bits32(_mm256_or_si256(eq32(a.v0, t, kAt), eq32(a.v0, t, kSlash)));
+  if (n <= 32) return first;
+  const std::uint32_t last = bits32(_mm256_or_si256(eq32(a.v1, t, kAt), eq32(a.v1, t, kSlash)));
+  return join(first, last, static_cast<unsigned>(n - 32));
 }
 
 #endif  // QUORVEL_HAVE_X86_SIMD

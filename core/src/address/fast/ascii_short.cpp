@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "address/fast/ascii_address.h"
+#include "address/precis_split.h"
 #include "domain/idna_check.h"
 #include "domain/limits.h"
 #include "prep/profile_ascii.h"
@@ -46,6 +47,11 @@ struct Precis {
   static constexpr bool kHighExit = true;
   static Result<JidValue> general(std::string_view text) {
     return precis::parse_address_general(text);
+  }
+  // A text with non-ASCII bytes, split by the separators found in the
+  // registers that showed those bytes.
+  static Result<JidValue> general(std::string_view text, std::uint64_t separators) {
+    return precis::parse_address_general(text, separators);
   }
 };
 
@@ -164,7 +170,9 @@ template <class Rules>
 Result<JidValue> parse_short_sse2(std::string_view text) {
   const Sse2Blocks blocks = load_sse2(text.data(), text.size());
   if constexpr (Rules::kHighExit) {
-    if (any_high(blocks, text.size())) return Rules::general(text);
+    if (any_high(blocks, text.size())) [[unlikely]] {
+      return Rules::general(text, separators(blocks, text.size()));
+    }
   }
   const PlainLayout l = layout<Rules>(text, classify(blocks, text.size()));
   if (!l.ok) return Rules::general(text);
@@ -179,7 +187,9 @@ template <class Rules>
 QUORVEL_AVX2_TARGET Result<JidValue> parse_short_avx2(std::string_view text) {
   const Avx2Blocks blocks = load_avx2(text.data(), text.size());
   if constexpr (Rules::kHighExit) {
-    if (any_high(blocks, text.size())) return Rules::general(text);
+    if (any_high(blocks, text.size())) [[unlikely]] {
+      return Rules::general(text, separators(blocks, text.size()));
+    }
   }
   const PlainLayout l = layout<Rules>(text, classify(blocks, text.size()));
   if (!l.ok) return Rules::general(text);
