@@ -99,25 +99,6 @@ Column texts_with_offsets(const std::vector<ChunkOutput>& outputs, TextPart part
   return column;
 }
 
-template <class Offset>
-Column strings_with_offsets(Buffer data, const std::uint64_t* ends, std::size_t n, const char* format) {
-  if (data.size() > static_cast<std::size_t>(std::numeric_limits<Offset>::max())) {
-    throw std::length_error("the distinct texts pass 2 GiB, more than a string column holds; "
-                            "give a large_string column instead");
-  }
-  Buffer offsets((n + 1) * sizeof(Offset), Buffer::Fill::WrittenInFull);
-  auto* off = offsets.as<Offset>();
-  off[0] = 0;
-  for (std::size_t i = 0; i < n; ++i) off[i + 1] = static_cast<Offset>(ends[i]);
-  auto column = std::make_shared<ColumnData>();
-  column->format = format;
-  column->length = static_cast<std::int64_t>(n);
-  column->add(Buffer(), false);
-  column->add(std::move(offsets));
-  column->add(std::move(data));
-  return column;
-}
-
 }  // namespace
 
 Column text_column(const std::vector<ChunkOutput>& outputs, Width width, TextPart part) {
@@ -125,15 +106,26 @@ Column text_column(const std::vector<ChunkOutput>& outputs, Width width, TextPar
   return texts_with_offsets<std::int32_t>(outputs, part, "u");
 }
 
-Column string_column(Buffer bytes, const std::uint64_t* ends, std::size_t n, Width width) {
-  if (width == Width::LargeString) return strings_with_offsets<std::int64_t>(std::move(bytes), ends, n, "U");
-  return strings_with_offsets<std::int32_t>(std::move(bytes), ends, n, "u");
-}
-
-Column string_column(std::string_view bytes, const std::uint64_t* ends, std::size_t n, Width width) {
-  Buffer data(bytes.size(), Buffer::Fill::WrittenInFull);
-  if (!bytes.empty()) std::memcpy(data.data(), bytes.data(), bytes.size());
-  return string_column(std::move(data), ends, n, width);
+Column string_column(Buffer bytes, Buffer offsets, std::size_t n, Width width) {
+  auto column = std::make_shared<ColumnData>();
+  column->length = static_cast<std::int64_t>(n);
+  column->add(Buffer(), false);
+  if (width == Width::LargeString) {
+    column->format = "U";
+    Buffer wide((n + 1) * 8, Buffer::Fill::WrittenInFull);
+    const auto* narrow = offsets.as<const std::uint32_t>();
+    for (std::size_t i = 0; i <= n; ++i) wide.as<std::int64_t>()[i] = narrow[i];
+    column->add(std::move(wide));
+  } else {
+    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+      throw std::length_error("the distinct texts pass 2 GiB, more than a string column holds; "
+                              "give a large_string column instead");
+    }
+    column->format = "u";
+    column->add(std::move(offsets));
+  }
+  column->add(std::move(bytes));
+  return column;
 }
 
 Column kind_column(const std::vector<ChunkOutput>& outputs) {

@@ -167,22 +167,23 @@ PyObject* normalise_stream(PyObject*, PyObject* const* args, Py_ssize_t nargs) n
   });
 }
 
-// The grouping's columns, built with the lock released. The ids, the
-// texts' bytes and the counts become the columns' buffers as they are, and
-// the table goes first, so that the peak holds one copy of each.
+// The grouping's columns, built with the lock released. The table goes
+// first; then the ids, the texts' bytes and offsets and the counts become
+// the columns' buffers as they are, so that the peak holds one copy of each.
 Outcome<PyRef> grouping_result(Grouping& g, Width width) {
   std::vector<Column> columns;
   auto done = unlocked([&] {
     g.groups.drop_table();
+    count_groups(g);
     const std::size_t groups = g.groups.size();
     const std::size_t rows = g.ids.size();
     const std::size_t bytes = g.groups.bytes().size();
+    Buffer offsets = Buffer::adopt_malloced(g.groups.offsets_array().release_padded(), (groups + 1) * 4);
     Buffer text_bytes = Buffer::adopt_malloced(g.groups.bytes_array().release_padded(), bytes);
-    Column texts = string_column(std::move(text_bytes), g.groups.ends().data(), groups, width);
-    g.groups.drop_texts();
+    Column texts = string_column(std::move(text_bytes), std::move(offsets), groups, width);
     columns.push_back(int32_column(Buffer::adopt_malloced(g.ids.release_padded(), rows * 4), rows));
     columns.push_back(std::move(texts));
-    columns.push_back(int64_column(Buffer::adopt_malloced(g.groups.counts_array().release_padded(), groups * 8), groups));
+    columns.push_back(int64_column(Buffer::adopt_malloced(g.counts.release_padded(), groups * 8), groups));
   });
   if (!done) return std::move(done).error();
   return column_tuple(std::move(columns));

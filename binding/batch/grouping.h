@@ -184,8 +184,9 @@ inline std::uint64_t text_hash(std::string_view s, std::uint64_t seed) noexcept 
   return mix64(h);
 }
 
-// The distinct texts of a grouping, their counts, and the table that finds
-// a text's id. A text is stored once, in order of id, in one byte array.
+// The distinct texts of a grouping and the table that finds a text's id.
+// A text is stored once, in order of id, in one byte array, with 32-bit
+// offsets (Arrow's int32 offsets as they are, for a string column).
 class Groups {
  public:
   static constexpr std::size_t kMaxGroups = 0x7FFFFFFF;  // what an int32 id can number
@@ -196,19 +197,15 @@ class Groups {
   Groups(Groups&&) noexcept = default;
   Groups& operator=(Groups&&) noexcept = default;
 
-  std::size_t size() const noexcept { return counts_.size(); }
+  std::size_t size() const noexcept { return size_; }
   std::string_view text(std::size_t id) const noexcept {
-    const std::uint64_t b = id == 0 ? 0 : ends_[id - 1];
-    return {bytes_.data() + b, static_cast<std::size_t>(ends_[id] - b)};
+    return {bytes_.data() + offsets_[id], static_cast<std::size_t>(offsets_[id + 1] - offsets_[id])};
   }
-  std::int64_t& count(std::size_t id) noexcept { return counts_[id]; }
-  std::int64_t count(std::size_t id) const noexcept { return counts_[id]; }
   std::string_view bytes() const noexcept { return {bytes_.data(), bytes_.size()}; }
-  const PodArray<std::uint64_t>& ends() const noexcept { return ends_; }
-  const PodArray<std::int64_t>& counts() const noexcept { return counts_; }
 
-  // The id of the group whose text is `text`; a new group, of count 0, when
-  // there is none. Throws std::length_error past kMaxGroups groups.
+  // The id of the group whose text is `text`; a new group when there is
+  // none. Throws std::length_error past kMaxGroups groups or 4 GiB of
+  // distinct text.
   std::uint32_t find_or_add(std::string_view text) { return find_or_add(text, hash(text)); }
   // The same with the text's hash() already taken.
   std::uint32_t find_or_add(std::string_view text, std::uint64_t h) {
@@ -239,26 +236,29 @@ class Groups {
 #endif
   }
 
-  // Lookups are over: the table goes, the texts and counts stay.
+  // Lookups are over: the table goes, the texts stay.
   void drop_table() noexcept {
     slots_ = SlotArray();
     mask_ = 0;
   }
-  void drop_texts() noexcept {
-    bytes_.reset();
-    ends_.reset();
-  }
-  // The texts' bytes and the counts, handed over (see PodArray::release_padded).
+  // The texts' bytes and their size() + 1 offsets, handed over (see
+  // PodArray::release_padded); the groups are left empty.
   PodArray<char>& bytes_array() noexcept { return bytes_; }
-  PodArray<std::int64_t>& counts_array() noexcept { return counts_; }
+  PodArray<std::uint32_t>& offsets_array() noexcept {
+    if (offsets_.size() == 0) offsets_.push_back(0);
+    return offsets_;
+  }
 
  private:
   std::uint32_t add(std::string_view text) {
     if (size() >= kMaxGroups) throw std::length_error("more groups than an int32 id can number");
+    if (text.size() > UINT32_MAX - bytes_.size()) {
+      throw std::length_error("the distinct texts pass 4 GiB, more than a grouping holds");
+    }
+    if (offsets_.size() == 0) offsets_.push_back(0);
     bytes_.append(text.data(), text.size());
-    ends_.push_back(bytes_.size());
-    counts_.push_back(0);
-    return static_cast<std::uint32_t>(size() - 1);
+    offsets_.push_back(static_cast<std::uint32_t>(bytes_.size()));
+    return static_cast<std::uint32_t>(size_++);
   }
 
   // Twice the slots, each filled group put back where its hash leads; the
@@ -280,15 +280,26 @@ class Groups {
   SlotArray slots_;  // (tag << 32) | (id + 1), 0 for an empty slot
   std::size_t mask_ = 0;
   PodArray<char> bytes_;
-  PodArray<std::uint64_t> ends_;  // text `id` ends at ends_[id]
-  PodArray<std::int64_t> counts_;
+  PodArray<std::uint32_t> offsets_;  // text `id` is bytes_[offsets_[id], offsets_[id + 1])
+  std::size_t size_ = 0;
   std::uint64_t seed_;
 };
 
 struct Grouping {
   PodArray<std::int32_t> ids;  // per row; kNoGroup for null and invalid rows
   Groups groups;
+  PodArray<std::int64_t> counts;  // per group, once count_groups has run
 };
+
+// The rows of each group, counted from the ids once every row is in: a
+// pass over the ids after the table is gone, rather than a counter touched
+// at random beside each lookup and held all along.
+inline void count_groups(Grouping& g) {
+  g.counts.resize(g.groups.size(), 0);
+  for (std::size_t i = 0; i < g.ids.size(); ++i) {
+    if (g.ids[i] != kNoGroup) ++g.counts[static_cast<std::size_t>(g.ids[i])];
+  }
+}
 
 // The rows [begin, end) of `rows` grouped into `groups`, the id of row
 // begin + k written to ids[k]. A lookup in a table of millions of slots is
@@ -310,7 +321,6 @@ void group_rows(const Rows& rows, std::size_t begin, std::size_t end, const Opti
   auto settle = [&] {
     Pending& p = pending[first];
     const std::uint32_t id = groups.find_or_add(p.text, p.hash);
-    ++groups.count(id);
     ids[p.k] = static_cast<std::int32_t>(id);
     first = (first + 1) % kAhead;
     --waiting;
@@ -355,7 +365,6 @@ void group_column(const Rows& rows, std::size_t count, const Options& options, s
     renumber.resize(g.size());
     for (std::size_t j = 0; j < g.size(); ++j) {
       const std::uint32_t id = into.groups.find_or_add(g.text(j));
-      into.groups.count(id) += g.count(j);
       renumber[j] = static_cast<std::int32_t>(id);
     }
     g = Groups();
@@ -374,7 +383,6 @@ inline void group_outputs(const std::vector<ChunkOutput>& outputs, Grouping& int
       return;
     }
     const std::uint32_t id = into.groups.find_or_add(chunk.text(k));
-    ++into.groups.count(id);
     into.ids.push_back(static_cast<std::int32_t>(id));
   });
 }

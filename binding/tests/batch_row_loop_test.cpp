@@ -274,8 +274,9 @@ std::vector<std::string_view> texts_of(const Grouping& g) {
   for (std::size_t i = 0; i < g.groups.size(); ++i) t.push_back(g.groups.text(i));
   return t;
 }
-std::vector<std::int64_t> counts_of(const Grouping& g) {
-  return {g.groups.counts().data(), g.groups.counts().data() + g.groups.size()};
+std::vector<std::int64_t> counts_of(Grouping& g) {
+  count_groups(g);
+  return {g.counts.data(), g.counts.data() + g.counts.size()};
 }
 
 TEST(Grouping, DenseIdsInOrderOfFirstAppearance) {
