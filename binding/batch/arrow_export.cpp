@@ -101,6 +101,48 @@ Column texts_with_offsets(const std::vector<ChunkOutput>& outputs, TextPart part
 
 }  // namespace
 
+namespace {
+
+template <class Offset>
+Column taken_texts(ChunkOutput& c, const char* format) {
+  const std::size_t rows = c.rows();
+  const std::size_t bytes = c.data.size();
+  if (bytes > static_cast<std::size_t>(std::numeric_limits<Offset>::max())) {
+    throw std::length_error("the normalised texts pass 2 GiB, more than a string column holds; "
+                            "give a large_string column instead");
+  }
+  Buffer validity = bitmap_for(rows);
+  Buffer offsets((rows + 1) * sizeof(Offset), Buffer::Fill::WrittenInFull);
+  auto* off = offsets.as<Offset>();
+  off[0] = 0;
+  std::int64_t nulls = 0;
+  for (std::size_t k = 0; k < rows; ++k) {
+    // A row without text appended nothing: its end is the one before.
+    off[k + 1] = static_cast<Offset>(c.ends[k]);
+    if (c.status[k] == kRowValid) {
+      set_bit(validity, k);
+    } else {
+      ++nulls;
+    }
+  }
+  auto column = std::make_shared<ColumnData>();
+  column->format = format;
+  column->length = static_cast<std::int64_t>(rows);
+  column->null_count = nulls;
+  column->add(std::move(validity), nulls != 0);
+  column->add(std::move(offsets));
+  column->add(Buffer::adopt_malloced(c.data.release_padded(), bytes));
+  return column;
+}
+
+}  // namespace
+
+Column take_text_column(std::vector<ChunkOutput>& outputs, Width width) {
+  if (outputs.size() != 1) return text_column(outputs, width);
+  if (width == Width::LargeString) return taken_texts<std::int64_t>(outputs.front(), "U");
+  return taken_texts<std::int32_t>(outputs.front(), "u");
+}
+
 Column text_column(const std::vector<ChunkOutput>& outputs, Width width, TextPart part) {
   if (width == Width::LargeString) return texts_with_offsets<std::int64_t>(outputs, part, "U");
   return texts_with_offsets<std::int32_t>(outputs, part, "u");

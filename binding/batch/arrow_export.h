@@ -88,6 +88,10 @@ enum class TextPart : unsigned char { Full, Localpart, Domain, Resource };
 // string_view input gives a string column (`width` String). Throws
 // std::length_error when a "u" column's data would pass its int32 offsets.
 Column text_column(const std::vector<ChunkOutput>& outputs, Width width, TextPart part = TextPart::Full);
+// text_column(outputs, width), taking the data of a column held in one
+// chunk as its data buffer, without a copy (the chunk's data is left
+// empty); the texts of several chunks are copied as text_column does.
+Column take_text_column(std::vector<ChunkOutput>& outputs, Width width);
 // The error kind of each row as int8, null where the row is valid or null.
 Column kind_column(const std::vector<ChunkOutput>& outputs);
 // int32 values, null where a value is negative (the group ids).

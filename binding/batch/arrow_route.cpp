@@ -117,8 +117,8 @@ PyObject* normalise_arrow(PyObject*, PyObject* const* args, Py_ssize_t nargs) no
     if (auto moved = move_array(args[1], array); !moved) return std::move(moved).error();
     std::vector<Column> columns;
     auto done = unlocked([&] {
-      const auto outputs = normalise_arrow_column(type.value(), array.value, options.value(), threads.value());
-      columns = result_columns(outputs, output_width(type.value().width), parts.value());
+      columns = result_columns(normalise_arrow_column(type.value(), array.value, options.value(), threads.value()),
+                               output_width(type.value().width), parts.value());
     });
     if (!done) return std::move(done).error();
     return column_tuple(std::move(columns));
@@ -144,8 +144,8 @@ PyObject* normalise_stream(PyObject*, PyObject* const* args, Py_ssize_t nargs) n
     std::vector<Column> prototype;
     auto done = unlocked([&] {
       const ColumnType type = read_stream(stream.value, [&](const ColumnType& t, const ArrowArray& a) {
-        const auto outputs = normalise_arrow_column(t, a, options.value(), threads.value());
-        batches.push_back(result_columns(outputs, output_width(t.width), parts.value()));
+        batches.push_back(result_columns(normalise_arrow_column(t, a, options.value(), threads.value()),
+                                         output_width(t.width), parts.value()));
       });
       prototype = result_columns({}, output_width(type.width), parts.value());
       // Released here, without the lock, as the stream's batches were.
