@@ -135,10 +135,62 @@ Column taken_texts(ChunkOutput& c, const char* format) {
   return column;
 }
 
+// The texts of several chunks as one column, each chunk's offsets and
+// bytes copied by a thread of its own into its own part of the buffers (so
+// that joining the chunks scales with them as the parsing did); the bitmap,
+// whose bytes two chunks may share, is set on the calling thread after.
+template <class Offset>
+Column joined_texts(const std::vector<ChunkOutput>& outputs, const char* format) {
+  std::vector<std::pair<std::size_t, std::size_t>> rows_of;
+  std::vector<std::uint64_t> first_byte;
+  std::size_t rows = 0;
+  std::uint64_t bytes = 0;
+  for (const ChunkOutput& c : outputs) {
+    rows_of.emplace_back(rows, rows + c.rows());
+    first_byte.push_back(bytes);
+    rows += c.rows();
+    bytes += c.data.size();
+  }
+  if (bytes > static_cast<std::uint64_t>(std::numeric_limits<Offset>::max())) {
+    throw std::length_error("the normalised texts pass 2 GiB, more than a string column holds; "
+                            "give a large_string column instead");
+  }
+  Buffer offsets((rows + 1) * sizeof(Offset), Buffer::Fill::WrittenInFull);
+  Buffer data(static_cast<std::size_t>(bytes), Buffer::Fill::WrittenInFull);
+  auto* off = offsets.as<Offset>();
+  run_chunks(rows_of, [&](std::size_t c, std::size_t begin, std::size_t) {
+    const ChunkOutput& chunk = outputs[c];
+    const std::uint64_t base = first_byte[c];
+    for (std::size_t k = 0; k < chunk.rows(); ++k) off[begin + k] = static_cast<Offset>(base + chunk.begin_of(k));
+    if (chunk.data.size() != 0) std::memcpy(data.data() + base, chunk.data.data(), chunk.data.size());
+  });
+  off[rows] = static_cast<Offset>(bytes);
+  Buffer validity = bitmap_for(rows);
+  std::int64_t nulls = 0;
+  for_each_row(outputs, [&](std::size_t row, const ChunkOutput& c, std::size_t k) {
+    if (c.status[k] == kRowValid) {
+      set_bit(validity, row);
+    } else {
+      ++nulls;
+    }
+  });
+  auto column = std::make_shared<ColumnData>();
+  column->format = format;
+  column->length = static_cast<std::int64_t>(rows);
+  column->null_count = nulls;
+  column->add(std::move(validity), nulls != 0);
+  column->add(std::move(offsets));
+  column->add(std::move(data));
+  return column;
+}
+
 }  // namespace
 
 Column take_text_column(std::vector<ChunkOutput>& outputs, Width width) {
-  if (outputs.size() != 1) return text_column(outputs, width);
+  if (outputs.size() != 1) {
+    if (width == Width::LargeString) return joined_texts<std::int64_t>(outputs, "U");
+    return joined_texts<std::int32_t>(outputs, "u");
+  }
   if (width == Width::LargeString) return taken_texts<std::int64_t>(outputs.front(), "U");
   return taken_texts<std::int32_t>(outputs.front(), "u");
 }

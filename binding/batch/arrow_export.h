@@ -90,7 +90,7 @@ enum class TextPart : unsigned char { Full, Localpart, Domain, Resource };
 Column text_column(const std::vector<ChunkOutput>& outputs, Width width, TextPart part = TextPart::Full);
 // text_column(outputs, width), taking the data of a column held in one
 // chunk as its data buffer, without a copy (the chunk's data is left
-// empty); the texts of several chunks are copied as text_column does.
+// empty); the texts of several chunks are copied, a thread per chunk.
 Column take_text_column(std::vector<ChunkOutput>& outputs, Width width);
 // The error kind of each row as int8, null where the row is valid or null.
 Column kind_column(const std::vector<ChunkOutput>& outputs);

@@ -216,7 +216,10 @@ TEST(ArrowExport, TextColumnsReadBackAsTheRowsResults) {
     const Width w = taken % 2 == 0 ? Width::String : Width::LargeString;
     std::vector<ChunkOutput> one = normalise_arrow_column(type, input.array, o, 1);
     ASSERT_EQ(one.size(), 1u);
-    const Column text = taken < 2 ? text_column(outputs, w) : take_text_column(one, w);
+    std::vector<ChunkOutput> several = normalise_arrow_column(type, input.array, o, 3, 2);
+    ASSERT_GT(several.size(), 1u);
+    const Column text = taken < 2 ? (taken == 0 ? text_column(outputs, w) : take_text_column(several, w))
+                                  : take_text_column(one, w);
     if (taken >= 2) {
       EXPECT_EQ(one.front().data.size(), 0u);
     }
