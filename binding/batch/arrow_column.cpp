@@ -68,7 +68,7 @@ ChunkOutput concatenate(std::vector<ChunkOutput> outputs) {
   all.slash.reserve(rows);
   for (const ChunkOutput& c : outputs) {
     const std::uint64_t base = all.data.size();
-    all.data += c.data;
+    all.data.append(c.data.data(), c.data.size());
     for (std::uint64_t e : c.ends) all.ends.push_back(base + e);
     all.status.insert(all.status.end(), c.status.begin(), c.status.end());
     all.at.insert(all.at.end(), c.at.begin(), c.at.end());

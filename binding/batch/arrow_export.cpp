@@ -99,20 +99,86 @@ Column texts_with_offsets(const std::vector<ChunkOutput>& outputs, TextPart part
   return column;
 }
 
+}  // namespace
+
+namespace {
+
 template <class Offset>
-Column strings_with_offsets(Buffer data, const std::uint64_t* ends, std::size_t n, const char* format) {
-  if (data.size() > static_cast<std::size_t>(std::numeric_limits<Offset>::max())) {
-    throw std::length_error("the distinct texts pass 2 GiB, more than a string column holds; "
+Column taken_texts(ChunkOutput& c, const char* format) {
+  const std::size_t rows = c.rows();
+  const std::size_t bytes = c.data.size();
+  if (bytes > static_cast<std::size_t>(std::numeric_limits<Offset>::max())) {
+    throw std::length_error("the normalised texts pass 2 GiB, more than a string column holds; "
                             "give a large_string column instead");
   }
-  Buffer offsets((n + 1) * sizeof(Offset), Buffer::Fill::WrittenInFull);
+  Buffer validity = bitmap_for(rows);
+  Buffer offsets((rows + 1) * sizeof(Offset), Buffer::Fill::WrittenInFull);
   auto* off = offsets.as<Offset>();
   off[0] = 0;
-  for (std::size_t i = 0; i < n; ++i) off[i + 1] = static_cast<Offset>(ends[i]);
+  std::int64_t nulls = 0;
+  for (std::size_t k = 0; k < rows; ++k) {
+    // A row without text appended nothing: its end is the one before.
+    off[k + 1] = static_cast<Offset>(c.ends[k]);
+    if (c.status[k] == kRowValid) {
+      set_bit(validity, k);
+    } else {
+      ++nulls;
+    }
+  }
   auto column = std::make_shared<ColumnData>();
   column->format = format;
-  column->length = static_cast<std::int64_t>(n);
-  column->add(Buffer(), false);
+  column->length = static_cast<std::int64_t>(rows);
+  column->null_count = nulls;
+  column->add(std::move(validity), nulls != 0);
+  column->add(std::move(offsets));
+  column->add(Buffer::adopt_malloced(c.data.release_padded(), bytes));
+  return column;
+}
+
+// The texts of several chunks as one column, each chunk's offsets and
+// bytes copied by a thread of its own into its own part of the buffers (so
+// that joining the chunks scales with them as the parsing did); the bitmap,
+// whose bytes two chunks may share, is set on the calling thread after.
+template <class Offset>
+Column joined_texts(const std::vector<ChunkOutput>& outputs, const char* format) {
+  std::vector<std::pair<std::size_t, std::size_t>> rows_of;
+  std::vector<std::uint64_t> first_byte;
+  std::size_t rows = 0;
+  std::uint64_t bytes = 0;
+  for (const ChunkOutput& c : outputs) {
+    rows_of.emplace_back(rows, rows + c.rows());
+    first_byte.push_back(bytes);
+    rows += c.rows();
+    bytes += c.data.size();
+  }
+  if (bytes > static_cast<std::uint64_t>(std::numeric_limits<Offset>::max())) {
+    throw std::length_error("the normalised texts pass 2 GiB, more than a string column holds; "
+                            "give a large_string column instead");
+  }
+  Buffer offsets((rows + 1) * sizeof(Offset), Buffer::Fill::WrittenInFull);
+  Buffer data(static_cast<std::size_t>(bytes), Buffer::Fill::WrittenInFull);
+  auto* off = offsets.as<Offset>();
+  run_chunks(rows_of, [&](std::size_t c, std::size_t begin, std::size_t) {
+    const ChunkOutput& chunk = outputs[c];
+    const std::uint64_t base = first_byte[c];
+    for (std::size_t k = 0; k < chunk.rows(); ++k) off[begin + k] = static_cast<Offset>(base + chunk.begin_of(k));
+    if (chunk.data.size() != 0) std::memcpy(data.data() + base, chunk.data.data(), chunk.data.size());
+  });
+  off[rows] = static_cast<Offset>(bytes);
+  Buffer validity = bitmap_for(rows);
+  std::int64_t nulls = 0;
+  for_each_row(outputs, [&](std::size_t row, const ChunkOutput& c, std::size_t k) {
+    if (c.status[k] == kRowValid) {
+      set_bit(validity, row);
+    } else {
+      ++nulls;
+    }
+  });
+  auto column = std::make_shared<ColumnData>();
+  column->format = format;
+  column->length = static_cast<std::int64_t>(rows);
+  column->null_count = nulls;
+  column->add(std::move(validity), nulls != 0);
   column->add(std::move(offsets));
   column->add(std::move(data));
   return column;
@@ -120,20 +186,40 @@ Column strings_with_offsets(Buffer data, const std::uint64_t* ends, std::size_t 
 
 }  // namespace
 
+Column take_text_column(std::vector<ChunkOutput>& outputs, Width width) {
+  if (outputs.size() != 1) {
+    if (width == Width::LargeString) return joined_texts<std::int64_t>(outputs, "U");
+    return joined_texts<std::int32_t>(outputs, "u");
+  }
+  if (width == Width::LargeString) return taken_texts<std::int64_t>(outputs.front(), "U");
+  return taken_texts<std::int32_t>(outputs.front(), "u");
+}
+
 Column text_column(const std::vector<ChunkOutput>& outputs, Width width, TextPart part) {
   if (width == Width::LargeString) return texts_with_offsets<std::int64_t>(outputs, part, "U");
   return texts_with_offsets<std::int32_t>(outputs, part, "u");
 }
 
-Column string_column(Buffer bytes, const std::uint64_t* ends, std::size_t n, Width width) {
-  if (width == Width::LargeString) return strings_with_offsets<std::int64_t>(std::move(bytes), ends, n, "U");
-  return strings_with_offsets<std::int32_t>(std::move(bytes), ends, n, "u");
-}
-
-Column string_column(std::string_view bytes, const std::uint64_t* ends, std::size_t n, Width width) {
-  Buffer data(bytes.size(), Buffer::Fill::WrittenInFull);
-  if (!bytes.empty()) std::memcpy(data.data(), bytes.data(), bytes.size());
-  return string_column(std::move(data), ends, n, width);
+Column string_column(Buffer bytes, Buffer offsets, std::size_t n, Width width) {
+  auto column = std::make_shared<ColumnData>();
+  column->length = static_cast<std::int64_t>(n);
+  column->add(Buffer(), false);
+  if (width == Width::LargeString) {
+    column->format = "U";
+    Buffer wide((n + 1) * 8, Buffer::Fill::WrittenInFull);
+    const auto* narrow = offsets.as<const std::uint32_t>();
+    for (std::size_t i = 0; i <= n; ++i) wide.as<std::int64_t>()[i] = narrow[i];
+    column->add(std::move(wide));
+  } else {
+    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+      throw std::length_error("the distinct texts pass 2 GiB, more than a string column holds; "
+                              "give a large_string column instead");
+    }
+    column->format = "u";
+    column->add(std::move(offsets));
+  }
+  column->add(std::move(bytes));
+  return column;
 }
 
 Column kind_column(const std::vector<ChunkOutput>& outputs) {

@@ -88,6 +88,10 @@ enum class TextPart : unsigned char { Full, Localpart, Domain, Resource };
 // string_view input gives a string column (`width` String). Throws
 // std::length_error when a "u" column's data would pass its int32 offsets.
 Column text_column(const std::vector<ChunkOutput>& outputs, Width width, TextPart part = TextPart::Full);
+// text_column(outputs, width), taking the data of a column held in one
+// chunk as its data buffer, without a copy (the chunk's data is left
+// empty); the texts of several chunks are copied, a thread per chunk.
+Column take_text_column(std::vector<ChunkOutput>& outputs, Width width);
 // The error kind of each row as int8, null where the row is valid or null.
 Column kind_column(const std::vector<ChunkOutput>& outputs);
 // int32 values, null where a value is negative (the group ids).
@@ -97,12 +101,11 @@ Column int64_column(const std::int64_t* values, std::size_t n);
 // zeroed padding (PodArray::release_padded), without a copy.
 Column int32_column(Buffer values, std::size_t n);
 Column int64_column(Buffer values, std::size_t n);
-// Texts without nulls taking `bytes` as their data buffer (as above).
-Column string_column(Buffer bytes, const std::uint64_t* ends, std::size_t n, Width width);
-// Texts without nulls (the distinct texts of a grouping): text i is
-// bytes[ends[i-1], ends[i]) (ends[-1] taken as 0). Throws std::length_error
+// Texts without nulls (the distinct texts of a grouping): `bytes` and the
+// n + 1 uint32 `offsets` into it, both taken as they are (as above) for a
+// "u" column, the offsets widened for a "U" one. Throws std::length_error
 // when a "u" column's data would pass its int32 offsets.
-Column string_column(std::string_view bytes, const std::uint64_t* ends, std::size_t n, Width width);
+Column string_column(Buffer bytes, Buffer offsets, std::size_t n, Width width);
 
 // A named set of columns of one length: a batch of results, exported as a
 // struct array (what consumers read as a record batch).

@@ -117,8 +117,8 @@ PyObject* normalise_arrow(PyObject*, PyObject* const* args, Py_ssize_t nargs) no
     if (auto moved = move_array(args[1], array); !moved) return std::move(moved).error();
     std::vector<Column> columns;
     auto done = unlocked([&] {
-      const auto outputs = normalise_arrow_column(type.value(), array.value, options.value(), threads.value());
-      columns = result_columns(outputs, output_width(type.value().width), parts.value());
+      columns = result_columns(normalise_arrow_column(type.value(), array.value, options.value(), threads.value()),
+                               output_width(type.value().width), parts.value());
     });
     if (!done) return std::move(done).error();
     return column_tuple(std::move(columns));
@@ -144,8 +144,8 @@ PyObject* normalise_stream(PyObject*, PyObject* const* args, Py_ssize_t nargs) n
     std::vector<Column> prototype;
     auto done = unlocked([&] {
       const ColumnType type = read_stream(stream.value, [&](const ColumnType& t, const ArrowArray& a) {
-        const auto outputs = normalise_arrow_column(t, a, options.value(), threads.value());
-        batches.push_back(result_columns(outputs, output_width(t.width), parts.value()));
+        batches.push_back(result_columns(normalise_arrow_column(t, a, options.value(), threads.value()),
+                                         output_width(t.width), parts.value()));
       });
       prototype = result_columns({}, output_width(type.width), parts.value());
       // Released here, without the lock, as the stream's batches were.
@@ -167,22 +167,23 @@ PyObject* normalise_stream(PyObject*, PyObject* const* args, Py_ssize_t nargs) n
   });
 }
 
-// The grouping's columns, built with the lock released. The ids, the
-// texts' bytes and the counts become the columns' buffers as they are, and
-// the table goes first, so that the peak holds one copy of each.
+// The grouping's columns, built with the lock released. The table goes
+// first; then the ids, the texts' bytes and offsets and the counts become
+// the columns' buffers as they are, so that the peak holds one copy of each.
 Outcome<PyRef> grouping_result(Grouping& g, Width width) {
   std::vector<Column> columns;
   auto done = unlocked([&] {
     g.groups.drop_table();
+    count_groups(g);
     const std::size_t groups = g.groups.size();
     const std::size_t rows = g.ids.size();
     const std::size_t bytes = g.groups.bytes().size();
+    Buffer offsets = Buffer::adopt_malloced(g.groups.offsets_array().release_padded(), (groups + 1) * 4);
     Buffer text_bytes = Buffer::adopt_malloced(g.groups.bytes_array().release_padded(), bytes);
-    Column texts = string_column(std::move(text_bytes), g.groups.ends().data(), groups, width);
-    g.groups.drop_texts();
+    Column texts = string_column(std::move(text_bytes), std::move(offsets), groups, width);
     columns.push_back(int32_column(Buffer::adopt_malloced(g.ids.release_padded(), rows * 4), rows));
     columns.push_back(std::move(texts));
-    columns.push_back(int64_column(Buffer::adopt_malloced(g.groups.counts_array().release_padded(), groups * 8), groups));
+    columns.push_back(int64_column(Buffer::adopt_malloced(g.counts.release_padded(), groups * 8), groups));
   });
   if (!done) return std::move(done).error();
   return column_tuple(std::move(columns));

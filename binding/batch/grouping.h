@@ -30,85 +30,12 @@
 #include <sys/mman.h>
 #endif
 
+#include "batch/pod_array.h"
 #include "batch/row_loop.h"
 
 namespace quorvel::binding::batch {
 
 inline constexpr std::int32_t kNoGroup = -1;
-
-// A growable array of a trivially copyable type over malloc and realloc.
-// The allocator maps large blocks straight from the system and realloc moves
-// them by remapping their pages, so growing never holds the old and the new
-// copy at once as std::vector's growth does: for a column of millions of
-// rows that is what shows in the peak resident size.
-template <class T>
-class PodArray {
-  static_assert(std::is_trivially_copyable_v<T>);
-
- public:
-  PodArray() noexcept = default;
-  PodArray(PodArray&& o) noexcept
-      : data_(std::exchange(o.data_, nullptr)),
-        size_(std::exchange(o.size_, 0)),
-        capacity_(std::exchange(o.capacity_, 0)) {}
-  PodArray& operator=(PodArray&& o) noexcept {
-    std::swap(data_, o.data_);
-    std::swap(size_, o.size_);
-    std::swap(capacity_, o.capacity_);
-    return *this;
-  }
-  PodArray(const PodArray&) = delete;
-  PodArray& operator=(const PodArray&) = delete;
-  ~PodArray() { std::free(data_); }
-
-  T* data() noexcept { return data_; }
-  const T* data() const noexcept { return data_; }
-  std::size_t size() const noexcept { return size_; }
-  T& operator[](std::size_t i) noexcept { return data_[i]; }
-  const T& operator[](std::size_t i) const noexcept { return data_[i]; }
-
-  void push_back(T value) {
-    if (size_ == capacity_) grow(size_ + 1);
-    data_[size_++] = value;
-  }
-  void append(const T* values, std::size_t n) {
-    if (n > capacity_ - size_) grow(size_ + n);
-    if (n != 0) std::memcpy(data_ + size_, values, n * sizeof(T));
-    size_ += n;
-  }
-  void resize(std::size_t n, T fill) {
-    if (n > capacity_) grow(n);
-    std::fill(data_ + std::min(size_, n), data_ + n, fill);
-    size_ = n;
-  }
-  // Gives the memory back.
-  void reset() noexcept { *this = PodArray(); }
-  // Hands the block (from malloc) to the caller, with 64 zeroed bytes past
-  // the elements, and leaves the array empty.
-  T* release_padded() {
-    const std::size_t used = size_ * sizeof(T);
-    void* p = std::realloc(data_, used + 64);
-    if (p == nullptr) throw std::bad_alloc();
-    std::memset(static_cast<char*>(p) + used, 0, 64);
-    data_ = nullptr;
-    size_ = capacity_ = 0;
-    return static_cast<T*>(p);
-  }
-
- private:
-  void grow(std::size_t need) {
-    if (need > SIZE_MAX / 2 / sizeof(T)) throw std::bad_alloc();
-    const std::size_t capacity = std::max<std::size_t>({need, capacity_ * 2, 16});
-    void* p = std::realloc(data_, capacity * sizeof(T));
-    if (p == nullptr) throw std::bad_alloc();
-    data_ = static_cast<T*>(p);
-    capacity_ = capacity;
-  }
-
-  T* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
-};
 
 // The table's slots: zeroed, and from 2 MiB up on Linux in huge pages
 // where the system grants them. Lookups land on random slots, and with
@@ -184,8 +111,9 @@ inline std::uint64_t text_hash(std::string_view s, std::uint64_t seed) noexcept 
   return mix64(h);
 }
 
-// The distinct texts of a grouping, their counts, and the table that finds
-// a text's id. A text is stored once, in order of id, in one byte array.
+// The distinct texts of a grouping and the table that finds a text's id.
+// A text is stored once, in order of id, in one byte array, with 32-bit
+// offsets (Arrow's int32 offsets as they are, for a string column).
 class Groups {
  public:
   static constexpr std::size_t kMaxGroups = 0x7FFFFFFF;  // what an int32 id can number
@@ -196,19 +124,15 @@ class Groups {
   Groups(Groups&&) noexcept = default;
   Groups& operator=(Groups&&) noexcept = default;
 
-  std::size_t size() const noexcept { return counts_.size(); }
+  std::size_t size() const noexcept { return size_; }
   std::string_view text(std::size_t id) const noexcept {
-    const std::uint64_t b = id == 0 ? 0 : ends_[id - 1];
-    return {bytes_.data() + b, static_cast<std::size_t>(ends_[id] - b)};
+    return {bytes_.data() + offsets_[id], static_cast<std::size_t>(offsets_[id + 1] - offsets_[id])};
   }
-  std::int64_t& count(std::size_t id) noexcept { return counts_[id]; }
-  std::int64_t count(std::size_t id) const noexcept { return counts_[id]; }
   std::string_view bytes() const noexcept { return {bytes_.data(), bytes_.size()}; }
-  const PodArray<std::uint64_t>& ends() const noexcept { return ends_; }
-  const PodArray<std::int64_t>& counts() const noexcept { return counts_; }
 
-  // The id of the group whose text is `text`; a new group, of count 0, when
-  // there is none. Throws std::length_error past kMaxGroups groups.
+  // The id of the group whose text is `text`; a new group when there is
+  // none. Throws std::length_error past kMaxGroups groups or 4 GiB of
+  // distinct text.
   std::uint32_t find_or_add(std::string_view text) { return find_or_add(text, hash(text)); }
   // The same with the text's hash() already taken.
   std::uint32_t find_or_add(std::string_view text, std::uint64_t h) {
@@ -239,26 +163,29 @@ class Groups {
 #endif
   }
 
-  // Lookups are over: the table goes, the texts and counts stay.
+  // Lookups are over: the table goes, the texts stay.
   void drop_table() noexcept {
     slots_ = SlotArray();
     mask_ = 0;
   }
-  void drop_texts() noexcept {
-    bytes_.reset();
-    ends_.reset();
-  }
-  // The texts' bytes and the counts, handed over (see PodArray::release_padded).
+  // The texts' bytes and their size() + 1 offsets, handed over (see
+  // PodArray::release_padded); the groups are left empty.
   PodArray<char>& bytes_array() noexcept { return bytes_; }
-  PodArray<std::int64_t>& counts_array() noexcept { return counts_; }
+  PodArray<std::uint32_t>& offsets_array() noexcept {
+    if (offsets_.size() == 0) offsets_.push_back(0);
+    return offsets_;
+  }
 
  private:
   std::uint32_t add(std::string_view text) {
     if (size() >= kMaxGroups) throw std::length_error("more groups than an int32 id can number");
+    if (text.size() > UINT32_MAX - bytes_.size()) {
+      throw std::length_error("the distinct texts pass 4 GiB, more than a grouping holds");
+    }
+    if (offsets_.size() == 0) offsets_.push_back(0);
     bytes_.append(text.data(), text.size());
-    ends_.push_back(bytes_.size());
-    counts_.push_back(0);
-    return static_cast<std::uint32_t>(size() - 1);
+    offsets_.push_back(static_cast<std::uint32_t>(bytes_.size()));
+    return static_cast<std::uint32_t>(size_++);
   }
 
   // Twice the slots, each filled group put back where its hash leads; the
@@ -280,15 +207,26 @@ class Groups {
   SlotArray slots_;  // (tag << 32) | (id + 1), 0 for an empty slot
   std::size_t mask_ = 0;
   PodArray<char> bytes_;
-  PodArray<std::uint64_t> ends_;  // text `id` ends at ends_[id]
-  PodArray<std::int64_t> counts_;
+  PodArray<std::uint32_t> offsets_;  // text `id` is bytes_[offsets_[id], offsets_[id + 1])
+  std::size_t size_ = 0;
   std::uint64_t seed_;
 };
 
 struct Grouping {
   PodArray<std::int32_t> ids;  // per row; kNoGroup for null and invalid rows
   Groups groups;
+  PodArray<std::int64_t> counts;  // per group, once count_groups has run
 };
+
+// The rows of each group, counted from the ids once every row is in: a
+// pass over the ids after the table is gone, rather than a counter touched
+// at random beside each lookup and held all along.
+inline void count_groups(Grouping& g) {
+  g.counts.resize(g.groups.size(), 0);
+  for (std::size_t i = 0; i < g.ids.size(); ++i) {
+    if (g.ids[i] != kNoGroup) ++g.counts[static_cast<std::size_t>(g.ids[i])];
+  }
+}
 
 // The rows [begin, end) of `rows` grouped into `groups`, the id of row
 // begin + k written to ids[k]. A lookup in a table of millions of slots is
@@ -310,7 +248,6 @@ void group_rows(const Rows& rows, std::size_t begin, std::size_t end, const Opti
   auto settle = [&] {
     Pending& p = pending[first];
     const std::uint32_t id = groups.find_or_add(p.text, p.hash);
-    ++groups.count(id);
     ids[p.k] = static_cast<std::int32_t>(id);
     first = (first + 1) % kAhead;
     --waiting;
@@ -355,7 +292,6 @@ void group_column(const Rows& rows, std::size_t count, const Options& options, s
     renumber.resize(g.size());
     for (std::size_t j = 0; j < g.size(); ++j) {
       const std::uint32_t id = into.groups.find_or_add(g.text(j));
-      into.groups.count(id) += g.count(j);
       renumber[j] = static_cast<std::int32_t>(id);
     }
     g = Groups();
@@ -374,7 +310,6 @@ inline void group_outputs(const std::vector<ChunkOutput>& outputs, Grouping& int
       return;
     }
     const std::uint32_t id = into.groups.find_or_add(chunk.text(k));
-    ++into.groups.count(id);
     into.ids.push_back(static_cast<std::int32_t>(id));
   });
 }

@@ -168,7 +168,11 @@ PyObject* group_list(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcep
     Options given = options.value();
     given.check_utf8 = rows.value().any_unencodable;
     Grouping g;
-    auto done = unlocked([&] { group_column(rows.value(), rows.value().views.size(), given, threads.value(), g); });
+    auto done = unlocked([&] {
+      group_column(rows.value(), rows.value().views.size(), given, threads.value(), g);
+      g.groups.drop_table();
+      count_groups(g);
+    });
     if (!done) return std::move(done).error();
 
     const std::size_t groups = g.groups.size();
@@ -187,7 +191,7 @@ PyObject* group_list(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcep
       auto t = make_str(g.groups.text(i));
       if (!t) return std::move(t).error();
       PyList_SET_ITEM(texts.get(), static_cast<Py_ssize_t>(i), std::move(t).value().release());
-      PyObject* c = PyLong_FromLongLong(g.groups.count(i));
+      PyObject* c = PyLong_FromLongLong(g.counts[i]);
       if (c == nullptr) return PyError::fetch();
       PyList_SET_ITEM(counts.get(), static_cast<Py_ssize_t>(i), c);
     }

@@ -38,15 +38,16 @@ Outcome<PyRef> column_tuple(std::vector<Column> columns) {
   return tuple;
 }
 
-std::vector<Column> result_columns(const std::vector<ChunkOutput>& outputs, Width width, bool parts) {
-  std::vector<Column> columns;
-  columns.push_back(text_column(outputs, width));
-  columns.push_back(kind_column(outputs));
+std::vector<Column> result_columns(std::vector<ChunkOutput> outputs, Width width, bool parts) {
+  std::vector<Column> columns(parts ? 5 : 2);
+  columns[1] = kind_column(outputs);
   if (parts) {
-    columns.push_back(text_column(outputs, width, TextPart::Localpart));
-    columns.push_back(text_column(outputs, width, TextPart::Domain));
-    columns.push_back(text_column(outputs, width, TextPart::Resource));
+    columns[2] = text_column(outputs, width, TextPart::Localpart);
+    columns[3] = text_column(outputs, width, TextPart::Domain);
+    columns[4] = text_column(outputs, width, TextPart::Resource);
   }
+  // Last, as it may take the chunk's text for its own.
+  columns[0] = take_text_column(outputs, width);
   return columns;
 }
 

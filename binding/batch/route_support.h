@@ -46,7 +46,7 @@ Outcome<PyRef> column_tuple(std::vector<Column> columns);
 
 // The columns of a normalised column: text and error, and with `parts`
 // localpart, domain and resource.
-std::vector<Column> result_columns(const std::vector<ChunkOutput>& outputs, Width width, bool parts);
+std::vector<Column> result_columns(std::vector<ChunkOutput> outputs, Width width, bool parts);
 
 // The string layout results of a column of layout `input` are given in:
 // the same width, but a string_view column gives a string one.

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "batch/pod_array.h"
 #include "jid/address_rules.h"
 #include "quorvel/jid_error.h"
 #include "simd/scan.h"
@@ -52,7 +53,7 @@ struct Options {
 // row's text is empty. at[k] and slash[k] are the text's localpart_end and
 // slash_position (JidValue's layout), 0 for any other row.
 struct ChunkOutput {
-  std::string data;
+  PodArray<char> data;  // handed to the text column as it is, where one chunk holds the column
   std::vector<std::uint64_t> ends;
   std::vector<std::uint8_t> status;
   std::vector<std::uint16_t> at;
@@ -62,7 +63,7 @@ struct ChunkOutput {
   std::uint64_t begin_of(std::size_t k) const noexcept { return k == 0 ? 0 : ends[k - 1]; }
   std::string_view text(std::size_t k) const noexcept {
     const std::uint64_t b = begin_of(k);
-    return std::string_view(data).substr(b, ends[k] - b);
+    return std::string_view(data.data() + b, static_cast<std::size_t>(ends[k] - b));
   }
 };
 

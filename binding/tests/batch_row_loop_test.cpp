@@ -210,8 +210,19 @@ TEST(ArrowExport, TextColumnsReadBackAsTheRowsResults) {
   ColumnType type;
   type.width = Width::String;
   const auto outputs = normalise_arrow_column(type, input.array, o, 2, 3);
-  for (Width w : {Width::String, Width::LargeString}) {
-    const Column text = text_column(outputs, w);
+  // The copy of several chunks, and the column taken from one chunk's data
+  // (which a threads=1 call makes), read back alike.
+  for (int taken = 0; taken < 4; ++taken) {
+    const Width w = taken % 2 == 0 ? Width::String : Width::LargeString;
+    std::vector<ChunkOutput> one = normalise_arrow_column(type, input.array, o, 1);
+    ASSERT_EQ(one.size(), 1u);
+    std::vector<ChunkOutput> several = normalise_arrow_column(type, input.array, o, 3, 2);
+    ASSERT_GT(several.size(), 1u);
+    const Column text = taken < 2 ? (taken == 0 ? text_column(outputs, w) : take_text_column(several, w))
+                                  : take_text_column(one, w);
+    if (taken >= 2) {
+      EXPECT_EQ(one.front().data.size(), 0u);
+    }
     ArrowSchema s{};
     ArrowArray a{};
     export_column(text, &s, &a);
@@ -274,8 +285,9 @@ std::vector<std::string_view> texts_of(const Grouping& g) {
   for (std::size_t i = 0; i < g.groups.size(); ++i) t.push_back(g.groups.text(i));
   return t;
 }
-std::vector<std::int64_t> counts_of(const Grouping& g) {
-  return {g.groups.counts().data(), g.groups.counts().data() + g.groups.size()};
+std::vector<std::int64_t> counts_of(Grouping& g) {
+  count_groups(g);
+  return {g.counts.data(), g.counts.data() + g.counts.size()};
 }
 
 TEST(Grouping, DenseIdsInOrderOfFirstAppearance) {
