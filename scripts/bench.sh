@@ -74,5 +74,5 @@ PYTHONPATH="$BUILD/bench" "$PY" bench/bench.py --core-json "$BUILD/core.json" \
 # normalise and group, round after round (a verdict, never a failure here).
 if [ "${QUORVEL_BENCH_MEMORY:-1}" = 1 ]; then
   log "quorvel.batch memory over ten million rows"
-  "$PY" bench/batch_memory.py --rounds 4 || true
+  "$PY" bench/batch_memory.py --rounds 6 || true
 fi
