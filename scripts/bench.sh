@@ -69,3 +69,10 @@ log "Python benchmarks"
 # package, as users get it.
 PYTHONPATH="$BUILD/bench" "$PY" bench/bench.py --core-json "$BUILD/core.json" \
   --json "$QUORVEL_ROOT/bench/results.json" "$@"
+
+# Whether the batch calls give their memory back: ten million rows through
+# normalise and group, round after round (a verdict, never a failure here).
+if [ "${QUORVEL_BENCH_MEMORY:-1}" = 1 ]; then
+  log "quorvel.batch memory over ten million rows"
+  "$PY" bench/batch_memory.py --rounds 6 || true
+fi
