@@ -123,10 +123,13 @@ std::vector<ChunkOutput> gather(const ArrowArray& indices, int width, bool is_si
   }
   const auto n = static_cast<std::size_t>(indices.length);
   ChunkOutput out;
+  const bool separators = entries.at.size() == entries.rows();
   out.ends.resize(n);
   out.status.resize(n);
-  out.at.resize(n);
-  out.slash.resize(n);
+  if (separators) {
+    out.at.resize(n);
+    out.slash.resize(n);
+  }
   for (std::size_t row = 0; row < n; ++row) {
     const std::optional<std::int64_t> index = dictionary_index(indices, width, is_signed, row);
     std::uint8_t status = kRowNull;
@@ -140,8 +143,10 @@ std::vector<ChunkOutput> gather(const ArrowArray& indices, int width, bool is_si
       status = entries.status[e];
       if (status == kRowValid) {
         out.data += entries.text(e);
-        out.at[row] = entries.at[e];
-        out.slash[row] = entries.slash[e];
+        if (separators) {
+          out.at[row] = entries.at[e];
+          out.slash[row] = entries.slash[e];
+        }
       }
     }
     out.status[row] = status;

@@ -109,6 +109,7 @@ PyObject* normalise_arrow(PyObject*, PyObject* const* args, Py_ssize_t nargs) no
     if (!options) return std::move(options).error();
     auto parts = flag(args[4]);
     if (!parts) return std::move(parts).error();
+    options.value().separators = parts.value();
     auto threads = thread_count(args[5]);
     if (!threads) return std::move(threads).error();
     auto type = type_from(args[0]);
@@ -136,6 +137,7 @@ PyObject* normalise_stream(PyObject*, PyObject* const* args, Py_ssize_t nargs) n
     if (!options) return std::move(options).error();
     auto parts = flag(args[3]);
     if (!parts) return std::move(parts).error();
+    options.value().separators = parts.value();
     auto threads = thread_count(args[4]);
     if (!threads) return std::move(threads).error();
     Owned<ArrowArrayStream> stream;

@@ -88,6 +88,7 @@ PyObject* normalise_list(PyObject*, PyObject* const* args, Py_ssize_t nargs) noe
     if (!options) return std::move(options).error();
     auto parts = flag(args[3]);
     if (!parts) return std::move(parts).error();
+    options.value().separators = parts.value();
     auto threads = thread_count(args[4]);
     if (!threads) return std::move(threads).error();
     auto rows = take_rows(args[0]);

@@ -46,12 +46,16 @@ struct Options {
   bool bare = false;
   // Arrow data may hold any bytes; a str's UTF-8 form is always well formed.
   bool check_utf8 = false;
+  // Keep each row's separators (ChunkOutput::at and slash), which only the
+  // parts columns read: without them a row costs four bytes less to write.
+  bool separators = true;
 };
 
 // One chunk's results. Row k of the chunk (k from 0) has status[k]; a valid
 // row's text is data[ends[k-1], ends[k]) (ends[-1] taken as 0), every other
 // row's text is empty. at[k] and slash[k] are the text's localpart_end and
-// slash_position (JidValue's layout), 0 for any other row.
+// slash_position (JidValue's layout), 0 for any other row; both are empty
+// when the separators were not kept (Options::separators).
 struct ChunkOutput {
   PodArray<char> data;  // handed to the text column as it is, where one chunk holds the column
   std::vector<std::uint64_t> ends;
@@ -144,6 +148,15 @@ void normalise_rows(const Rows& rows, std::size_t begin, std::size_t end, const 
   out.data.reserve(bytes + bytes / 16 + 64);
   out.ends.resize(n);
   out.status.resize(n);
+  if (!options.separators) {
+    for_each_parsed(rows, begin, end, options,
+                    [&](std::size_t k, std::uint8_t status, std::string_view text, std::uint16_t, std::uint16_t) {
+                      out.data += text;
+                      out.status[k] = status;
+                      out.ends[k] = out.data.size();
+                    });
+    return;
+  }
   out.at.resize(n);
   out.slash.resize(n);
   for_each_parsed(rows, begin, end, options,

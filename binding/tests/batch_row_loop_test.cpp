@@ -65,16 +65,27 @@ TEST_P(RowLoop, EveryRowAsTheRowRouteAtAnyThreadCount) {
   o.bare = bare;
   o.check_utf8 = true;
   const VectorRows rows = repeated(50);
-  const auto outputs = normalise_column(rows, rows.values.size(), o, threads, /*min_chunk=*/7);
-  EXPECT_EQ(outputs.size(), threads);
-  std::size_t seen = 0;
-  for_each_row(outputs, [&](std::size_t row, const ChunkOutput& c, std::size_t k) {
-    const auto [status, text] = expected(rows.values[row], o);
-    ASSERT_EQ(c.status[k], status) << row;
-    ASSERT_EQ(c.text(k), text) << row;
-    ++seen;
-  });
-  EXPECT_EQ(seen, rows.values.size());
+  // With the separators kept, and without them (the text alone, as a call
+  // without parts asks).
+  for (bool separators : {true, false}) {
+    o.separators = separators;
+    const auto outputs = normalise_column(rows, rows.values.size(), o, threads, /*min_chunk=*/7);
+    EXPECT_EQ(outputs.size(), threads);
+    std::size_t seen = 0;
+    for_each_row(outputs, [&](std::size_t row, const ChunkOutput& c, std::size_t k) {
+      const auto [status, text] = expected(rows.values[row], o);
+      ASSERT_EQ(c.status[k], status) << row;
+      ASSERT_EQ(c.text(k), text) << row;
+      ASSERT_EQ(c.at.size(), separators ? c.rows() : 0u);
+      if (separators && status == kRowValid && !text.empty()) {
+        const Result<JidValue> v = parse_row(*rows.values[row], o);
+        ASSERT_EQ(c.at[k], v.value().localpart_end()) << row;
+        ASSERT_EQ(c.slash[k], v.value().slash_position()) << row;
+      }
+      ++seen;
+    });
+    EXPECT_EQ(seen, rows.values.size());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Batch, RowLoop,
