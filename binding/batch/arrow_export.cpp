@@ -103,36 +103,56 @@ Column texts_with_offsets(const std::vector<ChunkOutput>& outputs, TextPart part
 
 namespace {
 
-template <class Offset>
-Column taken_texts(ChunkOutput& c, const char* format) {
-  const std::size_t rows = c.rows();
-  const std::size_t bytes = c.data.size();
-  if (bytes > static_cast<std::size_t>(std::numeric_limits<Offset>::max())) {
-    throw std::length_error("the normalised texts pass 2 GiB, more than a string column holds; "
-                            "give a large_string column instead");
-  }
+// The bitmap of the rows of `outputs` that are valid, and how many are not.
+Buffer valid_rows(const std::vector<ChunkOutput>& outputs, std::size_t rows, std::int64_t& nulls) {
   Buffer validity = bitmap_for(rows);
-  Buffer offsets((rows + 1) * sizeof(Offset), Buffer::Fill::WrittenInFull);
-  auto* off = offsets.as<Offset>();
-  off[0] = 0;
-  std::int64_t nulls = 0;
-  for (std::size_t k = 0; k < rows; ++k) {
-    // A row without text appended nothing: its end is the one before.
-    off[k + 1] = static_cast<Offset>(c.ends[k]);
+  nulls = 0;
+  for_each_row(outputs, [&](std::size_t row, const ChunkOutput& c, std::size_t k) {
     if (c.status[k] == kRowValid) {
-      set_bit(validity, k);
+      set_bit(validity, row);
     } else {
       ++nulls;
     }
-  }
+  });
+  return validity;
+}
+
+Column string_record(const char* format, std::size_t rows, Buffer validity, std::int64_t nulls, Buffer offsets,
+                     Buffer data) {
   auto column = std::make_shared<ColumnData>();
   column->format = format;
   column->length = static_cast<std::int64_t>(rows);
   column->null_count = nulls;
   column->add(std::move(validity), nulls != 0);
   column->add(std::move(offsets));
-  column->add(Buffer::adopt_malloced(c.data.release_padded(), bytes));
+  column->add(std::move(data));
   return column;
+}
+
+template <class Offset>
+void check_text_bytes(std::uint64_t bytes) {
+  if (bytes > static_cast<std::uint64_t>(std::numeric_limits<Offset>::max())) {
+    throw std::length_error("the normalised texts pass 2 GiB, more than a string column holds; "
+                            "give a large_string column instead");
+  }
+}
+
+// The one chunk of `outputs`, its data taken as the column's.
+template <class Offset>
+Column taken_texts(std::vector<ChunkOutput>& outputs, const char* format) {
+  ChunkOutput& c = outputs.front();
+  const std::size_t rows = c.rows();
+  const std::size_t bytes = c.data.size();
+  check_text_bytes<Offset>(bytes);
+  Buffer offsets((rows + 1) * sizeof(Offset), Buffer::Fill::WrittenInFull);
+  auto* off = offsets.as<Offset>();
+  off[0] = 0;
+  // A row without text appended nothing: its end is the one before.
+  for (std::size_t k = 0; k < rows; ++k) off[k + 1] = static_cast<Offset>(c.ends[k]);
+  std::int64_t nulls = 0;
+  Buffer validity = valid_rows(outputs, rows, nulls);
+  return string_record(format, rows, std::move(validity), nulls, std::move(offsets),
+                       Buffer::adopt_malloced(c.data.release_padded(), bytes));
 }
 
 // The texts of several chunks as one column, each chunk's offsets and
@@ -151,10 +171,7 @@ Column joined_texts(const std::vector<ChunkOutput>& outputs, const char* format)
     rows += c.rows();
     bytes += c.data.size();
   }
-  if (bytes > static_cast<std::uint64_t>(std::numeric_limits<Offset>::max())) {
-    throw std::length_error("the normalised texts pass 2 GiB, more than a string column holds; "
-                            "give a large_string column instead");
-  }
+  check_text_bytes<Offset>(bytes);
   Buffer offsets((rows + 1) * sizeof(Offset), Buffer::Fill::WrittenInFull);
   Buffer data(static_cast<std::size_t>(bytes), Buffer::Fill::WrittenInFull);
   auto* off = offsets.as<Offset>();
@@ -165,23 +182,9 @@ Column joined_texts(const std::vector<ChunkOutput>& outputs, const char* format)
     if (chunk.data.size() != 0) std::memcpy(data.data() + base, chunk.data.data(), chunk.data.size());
   });
   off[rows] = static_cast<Offset>(bytes);
-  Buffer validity = bitmap_for(rows);
   std::int64_t nulls = 0;
-  for_each_row(outputs, [&](std::size_t row, const ChunkOutput& c, std::size_t k) {
-    if (c.status[k] == kRowValid) {
-      set_bit(validity, row);
-    } else {
-      ++nulls;
-    }
-  });
-  auto column = std::make_shared<ColumnData>();
-  column->format = format;
-  column->length = static_cast<std::int64_t>(rows);
-  column->null_count = nulls;
-  column->add(std::move(validity), nulls != 0);
-  column->add(std::move(offsets));
-  column->add(std::move(data));
-  return column;
+  Buffer validity = valid_rows(outputs, rows, nulls);
+  return string_record(format, rows, std::move(validity), nulls, std::move(offsets), std::move(data));
 }
 
 }  // namespace
@@ -191,8 +194,8 @@ Column take_text_column(std::vector<ChunkOutput>& outputs, Width width) {
     if (width == Width::LargeString) return joined_texts<std::int64_t>(outputs, "U");
     return joined_texts<std::int32_t>(outputs, "u");
   }
-  if (width == Width::LargeString) return taken_texts<std::int64_t>(outputs.front(), "U");
-  return taken_texts<std::int32_t>(outputs.front(), "u");
+  if (width == Width::LargeString) return taken_texts<std::int64_t>(outputs, "U");
+  return taken_texts<std::int32_t>(outputs, "u");
 }
 
 Column text_column(const std::vector<ChunkOutput>& outputs, Width width, TextPart part) {

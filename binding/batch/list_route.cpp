@@ -121,6 +121,13 @@ PyObject* normalise_list(PyObject*, PyObject* const* args, Py_ssize_t nargs) noe
       }
       const std::string_view text = chunk.text(k);
       PyObject* item = rows.value().items[row].get();
+      if (columns == 2 && valid && PyUnicode_CheckExact(item) && rows.value().views[row] == text) {
+        // The usual row, already normalised: the input str and None, with
+        // no result to check.
+        PyList_SET_ITEM(lists[0].get(), static_cast<Py_ssize_t>(row), Py_NewRef(item));
+        PyList_SET_ITEM(lists[1].get(), static_cast<Py_ssize_t>(row), Py_NewRef(Py_None));
+        return;
+      }
       if (!valid) {
         put(0, row, PyRef::borrow(Py_None));
       } else if (PyUnicode_CheckExact(item) && rows.value().views[row] == text) {
