@@ -47,15 +47,48 @@ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BUILD_BENCHMARKS=ON 
 cmake --build "$BUILD" -j "$JOBS" --target quorvel_core_bench quorvel_bench_floor
 
 # `--only batch` (bench.py's arguments come through) is the quorvel.batch
-# table alone, which has no use for the core's figures.
-batch_only=0
+# table alone, which has no use for the core's figures; `--only threads` is
+# the threads section below alone.
+batch_only=0 threads_only=0
 previous=""
 for arg in "$@"; do
   if [ "$arg" = "--only=batch" ] || { [ "$previous" = "--only" ] && [ "$arg" = "batch" ]; }; then
     batch_only=1
   fi
+  if [ "$arg" = "--only=threads" ] || { [ "$previous" = "--only" ] && [ "$arg" = "threads" ]; }; then
+    threads_only=1
+  fi
   previous="$arg"
 done
+
+# Threads that each construct and compare JIDs of their own (threads_bench.py):
+# 2 threads' throughput against 1, and one thread against the floor, on this
+# venv's interpreter and, when make test-free-threaded has built one, on the
+# free-threaded interpreter under build/free-threaded, with the floor built
+# for it and the package reinstalled from this tree into its venv.
+threads_section() {
+  log "threads: $("$PY" -c 'import sys; print(sys.version.split()[0])') (the default build)"
+  PYTHONPATH="$BUILD/bench" "$PY" bench/threads_bench.py --json "$QUORVEL_ROOT/build/threads-default.json"
+  local ftvenv
+  ftvenv="$(ls -d "$QUORVEL_ROOT"/build/free-threaded/venv-cp3*t 2>/dev/null | sort -V | tail -n 1)"
+  if [ -z "$ftvenv" ] || [ ! -x "$ftvenv/bin/python" ]; then
+    echo "threads: no free-threaded interpreter under build/free-threaded (make test-free-threaded builds one)"
+    return 0
+  fi
+  local ftpy="$ftvenv/bin/python" ftbuild
+  ftbuild="$QUORVEL_ROOT/build/bench-$("$ftpy" -c 'import sys; print("%d.%dt" % sys.version_info[:2])')"
+  log "threads: the floor module and the package for $ftpy"
+  cmake -S . -B "$ftbuild" -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BUILD_BENCHMARKS=ON \
+    -DQUORVEL_BUILD_PYTHON=ON -DPython_EXECUTABLE="$ftpy" >/dev/null
+  cmake --build "$ftbuild" -j "$JOBS" --target quorvel_bench_floor >/dev/null
+  "$ftpy" -m pip install -q --no-deps --force-reinstall . >"$ftbuild/pip.log" 2>&1 ||
+    { tail -n 20 "$ftbuild/pip.log" >&2; die "installing the package into $ftvenv failed"; }
+  PYTHONPATH="$ftbuild/bench" "$ftpy" bench/threads_bench.py --json "$QUORVEL_ROOT/build/threads-free-threaded.json"
+}
+if [ "$threads_only" = 1 ]; then
+  threads_section
+  exit 0
+fi
 
 if [ "$batch_only" = 0 ]; then
   log "core benchmarks"
@@ -69,3 +102,6 @@ log "Python benchmarks"
 # package, as users get it.
 PYTHONPATH="$BUILD/bench" "$PY" bench/bench.py --core-json "$BUILD/core.json" \
   --json "$QUORVEL_ROOT/bench/results.json" "$@"
+
+# After the table, unless only the batch table was asked for.
+[ "$batch_only" = 1 ] || threads_section
