@@ -237,6 +237,25 @@ def test_batch_over_a_list_another_thread_changes():
     assert sum(overlapping(worker, 4)) > 0
 
 
+def test_uri_records_made_and_freed_on_many_threads():
+    # With the GIL freed records wait in a per-type list for reuse; without
+    # it that list is off, so records made and freed on many threads at once
+    # must each hold exactly what its own parse gave it.
+    from quorvel.uri import parse
+
+    def worker(i, deadline):
+        n = 0
+        while time.monotonic() < deadline and n < 50000:
+            kept = [parse(f"xmpp:user{i}@example.com/r{n + k}?message;subject=t{i}") for k in range(8)]
+            for k, uri in enumerate(kept):
+                assert str(uri.jid) == f"user{i}@example.com/r{n + k}"
+                assert (uri.action, uri.params, uri.authority) == ("message", (("subject", f"t{i}"),), None)
+            n += len(kept)
+        return n
+
+    assert sum(overlapping(worker)) > 0
+
+
 @pytest.mark.skipif(not FREE_THREADED, reason="the GIL is always enabled on this build")
 def test_gil_stays_disabled_after_importing_every_module():
     code = textwrap.dedent("""
