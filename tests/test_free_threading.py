@@ -23,7 +23,9 @@ from quorvel.jid import JID, InvalidJID
 
 FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
 THREADS = 8
-BUDGET = 0.75 if os.environ.get("QUORVEL_SANITIZED") else 1.5
+# Threads only really overlap without the GIL; with it a short run shows
+# that nothing is refused, and keeps make test quick.
+BUDGET = 0.75 if os.environ.get("QUORVEL_SANITIZED") else (1.5 if FREE_THREADED else 0.4)
 
 # The two messages of a refused borrow: a read while a writer holds the
 # value, and a write while anyone does.
