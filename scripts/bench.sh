@@ -3,8 +3,11 @@
 # program, the Python-level suite against the floor module, and the
 # command-line tool against naive loops over a generated million-address
 # file, and quorvel.batch over the same mix as a column, in a venv of its
-# own (.venv-bench). `--only batch` runs the quorvel.batch table alone.
-# Prints one table and writes bench/results.json.
+# own (.venv-bench); then threads constructing and comparing JIDs, on that
+# venv's interpreter and on the free-threaded one of make test-free-threaded
+# when it exists. `--only batch` runs the quorvel.batch table alone, and
+# `--only threads` the threads section alone. Prints one table and writes
+# bench/results.json (the threads section: build/threads-*.json).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 cd "$QUORVEL_ROOT"
@@ -41,11 +44,6 @@ log "installing the package with pyarrow into $VENV"
 
 # One build tree per interpreter: CMake keeps the Python it found first.
 BUILD="$QUORVEL_ROOT/build/bench-$("$PY" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
-log "building the benchmark programs and the floor module"
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BUILD_BENCHMARKS=ON \
-  -DQUORVEL_BUILD_PYTHON=ON -DPython_EXECUTABLE="$PY" >/dev/null
-cmake --build "$BUILD" -j "$JOBS" --target quorvel_core_bench quorvel_bench_floor
-
 # `--only batch` (bench.py's arguments come through) is the quorvel.batch
 # table alone, which has no use for the core's figures; `--only threads` is
 # the threads section below alone.
@@ -60,6 +58,15 @@ for arg in "$@"; do
   fi
   previous="$arg"
 done
+
+log "building the benchmark programs and the floor module"
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BUILD_BENCHMARKS=ON \
+  -DQUORVEL_BUILD_PYTHON=ON -DPython_EXECUTABLE="$PY" >/dev/null
+if [ "$threads_only" = 1 ]; then
+  cmake --build "$BUILD" -j "$JOBS" --target quorvel_bench_floor
+else
+  cmake --build "$BUILD" -j "$JOBS" --target quorvel_core_bench quorvel_bench_floor
+fi
 
 # Threads that each construct and compare JIDs of their own (threads_bench.py):
 # 2 threads' throughput against 1, and one thread against the floor, on this
