@@ -33,12 +33,14 @@ def texts(thread):
     return [f"user{i}.t{thread}@example.com/res-{i % 10}" for i in range(N)]
 
 
-def work(make, thread):
-    """The per-thread loop: construct from text, compare with a JID made
-    before; returns the operations done."""
-    inputs = texts(thread)
-    others = [make(t) for t in inputs]
-    pairs = list(zip(inputs, others))
+def inputs(make, thread):
+    """A thread's own texts, each with an equal object made beforehand."""
+    return [(t, make(t)) for t in texts(thread)]
+
+
+def work(make, pairs):
+    """The per-thread loop: construct from text, compare with the object
+    made before; returns the operations done."""
     equal = 0
     for _ in range(REPS):
         for t, other in pairs:
@@ -54,8 +56,9 @@ def throughput(make, threads):
     done = [0] * threads
 
     def body(i):
+        pairs = inputs(make, i)  # made before the clock starts
         barrier.wait()
-        done[i] = work(make, i)
+        done[i] = work(make, pairs)
 
     pool = [threading.Thread(target=body, args=(i,)) for i in range(threads)]
     for t in pool:
