@@ -26,7 +26,7 @@ import bench_floor
 from quorvel.jid import JID
 
 N = 1000
-REPS = 20  # passes over the thread's inputs per measurement
+REPS = 500  # passes over the thread's inputs per measurement (some 0.1 s on one thread)
 
 
 def texts(thread):
@@ -80,11 +80,14 @@ def main(argv):
 
     free_threaded = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
     gil = sys._is_gil_enabled() if hasattr(sys, "_is_gil_enabled") else True
-    samples = {"jid_1": [], "jid_n": [], "floor_1": []}
+    samples = {"jid_1": [], "jid_n": [], "floor_1": [], "floor_n": []}
     for _ in range(args.rounds):
         samples["jid_1"].append(throughput(JID, 1))
         samples["floor_1"].append(throughput(bench_floor.VectorFloor, 1))
         samples["jid_n"].append(throughput(JID, args.threads))
+        # The floor's own scaling: what the interpreter and the machine let
+        # any extension type reach, the bound for JID's.
+        samples["floor_n"].append(throughput(bench_floor.VectorFloor, args.threads))
     med = {k: statistics.median(v) for k, v in samples.items()}
     result = {
         "interpreter": sys.version.split()[0] + ("t" if free_threaded else ""),
@@ -93,11 +96,12 @@ def main(argv):
         "jid_ops_per_s_1": med["jid_1"],
         "jid_ops_per_s_n": med["jid_n"],
         "scaling": med["jid_n"] / med["jid_1"],
+        "floor_scaling": med["floor_n"] / med["floor_1"],
         # Time per operation of JID over the floor's, on one thread.
         "jid_vs_floor": med["floor_1"] / med["jid_1"],
     }
     print(f"{result['interpreter']:<10} GIL {'on ' if gil else 'off'}  "
-          f"{args.threads} threads vs 1: x{result['scaling']:.2f}  "
+          f"{args.threads} threads vs 1: x{result['scaling']:.2f} (floor x{result['floor_scaling']:.2f})  "
           f"(1 thread {med['jid_1'] / 1e6:.2f} M ops/s)  "
           f"1 thread, JID vs floor: x{result['jid_vs_floor']:.2f}")
     if args.json:
