@@ -1,5 +1,5 @@
 # Everything starts from a clean clone: each target installs what it needs.
-.PHONY: all run test test-sanitize test-tsan fuzz bench test-platforms wheel dist test-wheels clean
+.PHONY: all run test test-free-threaded test-sanitize test-tsan fuzz bench test-platforms wheel dist test-wheels clean
 
 all: test
 
@@ -9,6 +9,13 @@ run:
 
 test:
 	@bash scripts/test.sh
+
+# A free-threaded CPython (--disable-gil) built from Debian sid's python3.14
+# source into build/free-threaded (kept for later runs), then the Python suite
+# on it, once as usual and once under pytest-run-parallel (minutes; the first
+# run builds the interpreter). FT_SOURCE_PACKAGE=python3.13 builds 3.13t.
+test-free-threaded:
+	@bash scripts/test-free-threaded.sh
 
 # The C++ and Python suites against an ASan + UBSan build.
 test-sanitize:

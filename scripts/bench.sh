@@ -3,8 +3,11 @@
 # program, the Python-level suite against the floor module, and the
 # command-line tool against naive loops over a generated million-address
 # file, and quorvel.batch over the same mix as a column, in a venv of its
-# own (.venv-bench). `--only batch` runs the quorvel.batch table alone.
-# Prints one table and writes bench/results.json.
+# own (.venv-bench); then threads constructing and comparing JIDs, on that
+# venv's interpreter and on the free-threaded one of make test-free-threaded
+# when it exists. `--only batch` runs the quorvel.batch table alone, and
+# `--only threads` the threads section alone. Prints one table and writes
+# bench/results.json (the threads section: build/threads-*.json).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 cd "$QUORVEL_ROOT"
@@ -41,21 +44,58 @@ log "installing the package with pyarrow into $VENV"
 
 # One build tree per interpreter: CMake keeps the Python it found first.
 BUILD="$QUORVEL_ROOT/build/bench-$("$PY" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
-log "building the benchmark programs and the floor module"
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BUILD_BENCHMARKS=ON \
-  -DQUORVEL_BUILD_PYTHON=ON -DPython_EXECUTABLE="$PY" >/dev/null
-cmake --build "$BUILD" -j "$JOBS" --target quorvel_core_bench quorvel_bench_floor
-
 # `--only batch` (bench.py's arguments come through) is the quorvel.batch
-# table alone, which has no use for the core's figures.
-batch_only=0
+# table alone, which has no use for the core's figures; `--only threads` is
+# the threads section below alone.
+batch_only=0 threads_only=0
 previous=""
 for arg in "$@"; do
   if [ "$arg" = "--only=batch" ] || { [ "$previous" = "--only" ] && [ "$arg" = "batch" ]; }; then
     batch_only=1
   fi
+  if [ "$arg" = "--only=threads" ] || { [ "$previous" = "--only" ] && [ "$arg" = "threads" ]; }; then
+    threads_only=1
+  fi
   previous="$arg"
 done
+
+log "building the benchmark programs and the floor module"
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BUILD_BENCHMARKS=ON \
+  -DQUORVEL_BUILD_PYTHON=ON -DPython_EXECUTABLE="$PY" >/dev/null
+if [ "$threads_only" = 1 ]; then
+  cmake --build "$BUILD" -j "$JOBS" --target quorvel_bench_floor
+else
+  cmake --build "$BUILD" -j "$JOBS" --target quorvel_core_bench quorvel_bench_floor
+fi
+
+# Threads that each construct and compare JIDs of their own (threads_bench.py):
+# 2 threads' throughput against 1, and one thread against the floor, on this
+# venv's interpreter and, when make test-free-threaded has built one, on the
+# free-threaded interpreter under build/free-threaded, with the floor built
+# for it and the package reinstalled from this tree into its venv.
+threads_section() {
+  log "threads: $("$PY" -c 'import sys; print(sys.version.split()[0])') (the default build)"
+  PYTHONPATH="$BUILD/bench" "$PY" bench/threads_bench.py --json "$QUORVEL_ROOT/build/threads-default.json"
+  local ftvenv
+  ftvenv="$(ls -d "$QUORVEL_ROOT"/build/free-threaded/venv-cp3*t 2>/dev/null | sort -V | tail -n 1)"
+  if [ -z "$ftvenv" ] || [ ! -x "$ftvenv/bin/python" ]; then
+    echo "threads: no free-threaded interpreter under build/free-threaded (make test-free-threaded builds one)"
+    return 0
+  fi
+  local ftpy="$ftvenv/bin/python" ftbuild
+  ftbuild="$QUORVEL_ROOT/build/bench-$("$ftpy" -c 'import sys; print("%d.%dt" % sys.version_info[:2])')"
+  log "threads: the floor module and the package for $ftpy"
+  cmake -S . -B "$ftbuild" -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BUILD_BENCHMARKS=ON \
+    -DQUORVEL_BUILD_PYTHON=ON -DPython_EXECUTABLE="$ftpy" >/dev/null
+  cmake --build "$ftbuild" -j "$JOBS" --target quorvel_bench_floor >/dev/null
+  "$ftpy" -m pip install -q --no-deps --force-reinstall . >"$ftbuild/pip.log" 2>&1 ||
+    { tail -n 20 "$ftbuild/pip.log" >&2; die "installing the package into $ftvenv failed"; }
+  PYTHONPATH="$ftbuild/bench" "$ftpy" bench/threads_bench.py --json "$QUORVEL_ROOT/build/threads-free-threaded.json"
+}
+if [ "$threads_only" = 1 ]; then
+  threads_section
+  exit 0
+fi
 
 if [ "$batch_only" = 0 ]; then
   log "core benchmarks"
@@ -76,3 +116,6 @@ if [ "${QUORVEL_BENCH_MEMORY:-1}" = 1 ]; then
   log "quorvel.batch memory over ten million rows"
   "$PY" bench/batch_memory.py --rounds 6 || true
 fi
+
+# After the table, unless only the batch table was asked for.
+[ "$batch_only" = 1 ] || threads_section

@@ -20,19 +20,22 @@ DIST="$QUORVEL_ROOT/dist"
 ensure_packages g++ make
 
 # Every CPython >= 3.12 here, newest patch release of each minor version
-# first found: PATH, pyenv's versions, then the system's. Prints
-# "X.Y path" lines.
+# first found: PATH, pyenv's versions, then the system's; then the
+# free-threaded interpreters that make test-free-threaded built under
+# build/free-threaded (another ABI: "X.Yt"). Prints "X.Y[t] path" lines.
 all_pythons() {
   local c v seen=" "
   local candidates=()
   while IFS= read -r c; do candidates+=("$c"); done < <(python_candidates)
+  for c in "$QUORVEL_ROOT"/build/free-threaded/python-3.*/bin/python3.[0-9]*t; do
+    [ -x "$c" ] && [ -f "${c%/bin/*}/.quorvel-complete" ] && candidates+=("$c")
+  done
   for c in "${candidates[@]}"; do
     python_ok "$c" || continue
     "$c" -c 'import sys; sys.exit(sys.implementation.name != "cpython")' 2>/dev/null || continue
-    # A free-threaded build is another ABI, which the selectors leave out.
-    "$c" -c 'import sysconfig, sys; sys.exit(bool(sysconfig.get_config_var("Py_GIL_DISABLED")))' \
-      2>/dev/null || continue
-    v="$("$c" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
+    v="$("$c" -c 'import sys, sysconfig
+t = "t" if sysconfig.get_config_var("Py_GIL_DISABLED") else ""
+print("%d.%d%s" % (*sys.version_info[:2], t))')"
     case "$seen" in *" $v "*) continue ;; esac
     seen+="$v "
     echo "$v $c"
@@ -76,7 +79,8 @@ repair="$("${SETTINGS[@]}" get repair-wheel-command)"
 LINES=()
 built=0
 while read -r v py; do
-  tag="cp${v/./}"
+  tag="cp${v/./}"      # the ABI tag: cp314, or cp314t for a free-threaded build
+  pytag="${tag%t}"     # the interpreter tag, the same for both
   identifier="$tag-manylinux_$arch"
   if ! "${SETTINGS[@]}" selected "$identifier"; then
     log "$identifier: left out by [tool.cibuildwheel]'s selectors"
@@ -102,7 +106,7 @@ while read -r v py; do
   log "$identifier: $command"
   PATH="$TOOLS/bin:$PATH" bash -c "$command" >"$WORK/repair-$tag.log" 2>&1 ||
     { cat "$WORK/repair-$tag.log" >&2; die "$identifier: the repair failed"; }
-  repaired="$(ls -t "$DIST"/quorvel-"$version"-"$tag"-"$tag"-*.whl | head -n 1)"
+  repaired="$(ls -t "$DIST"/quorvel-"$version"-"$pytag"-"$tag"-*.whl | head -n 1)"
   shown="$("$TOOLS/bin/auditwheel" show "$repaired" 2>/dev/null | tr '\n' ' ')"
   platform="$(echo "$shown" | sed -n 's/.*following platform tag: *"\([^"]*\)".*/\1/p')"
   "$TOOLS/bin/python" scripts/check_wheel.py "$repaired" >"$WORK/contents-$tag.txt" ||

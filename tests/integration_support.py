@@ -8,6 +8,7 @@ from __future__ import annotations
 import importlib
 import pathlib
 import sys
+import sysconfig
 from types import ModuleType
 
 import pytest
@@ -27,6 +28,15 @@ def wheels_checked() -> bool:
     return sys.implementation.name == "cpython" and (3, 12) <= sys.version_info[:2] < (3, 15)
 
 
+def free_threaded() -> bool:
+    """Whether this interpreter is a free-threaded build. The extra's marker
+    cannot tell one apart (no environment marker names the ABI), so it
+    selects the tools there too, but the pinned releases were checked for
+    the default ABI only: make test-free-threaded installs whichever of
+    them have a wheel for it, and the rest skip."""
+    return bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+
+
 def require(name: str) -> ModuleType:
     """The module `name`, at module level of a test file: missing, it fails
     the run where the extra installs it, and skips the file elsewhere."""
@@ -34,6 +44,9 @@ def require(name: str) -> ModuleType:
         return importlib.import_module(name)
     except ImportError as exc:
         version = ".".join(map(str, sys.version_info[:2]))
+        if free_threaded():
+            pytest.skip(f"{name}: not installed on this free-threaded CPython {version} (no wheel of the "
+                        "pinned release for its ABI)", allow_module_level=True)
         if wheels_checked():
             pytest.fail(f"{name} is missing ({exc}); pip install '.[test]' installs it on CPython {version}",
                         pytrace=False)

@@ -22,6 +22,11 @@ def _load():
     return module
 
 
+# One thread under pytest-run-parallel (make test-free-threaded): most tests
+# edit the copy of the tree their fixture made, which the test's threads share.
+pytestmark = pytest.mark.thread_unsafe(reason="edits the copy of the tree its fixture made")
+
+
 @pytest.fixture
 def tree(tmp_path):
     """The core's and the binding's sources, copied."""

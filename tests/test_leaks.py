@@ -18,6 +18,10 @@ from quorvel import escape_node
 from quorvel.jid import JID, InvalidJID, unescape_node
 from quorvel.uri import parse as parse_uri
 
+# One thread under pytest-run-parallel (make test-free-threaded).
+pytestmark = pytest.mark.thread_unsafe(
+    reason="counts the whole process's allocated blocks and C++ heap, which tests on other threads change")
+
 # Under the sanitizers every call is slower and LeakSanitizer watches the C++
 # heap; fewer rounds still show a leak per round.
 SANITIZED = bool(os.environ.get("QUORVEL_SANITIZED"))

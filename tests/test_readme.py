@@ -25,6 +25,7 @@ GAP = "..."
 STAGE = "==> "
 
 
+@pytest.mark.thread_unsafe(reason='doctest swaps sys.stdout, which every thread writes to')
 def test_readme_examples():
     blocks = re.findall(r"```python\n(.*?)```", README.read_text("utf-8"), re.S)
     assert blocks

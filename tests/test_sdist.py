@@ -10,6 +10,10 @@ import pytest
 
 from cli_support import ROOT
 
+# One thread under pytest-run-parallel (make test-free-threaded).
+pytestmark = pytest.mark.thread_unsafe(
+    reason="builds the package from the sdist: several such builds at once add minutes and test no threading")
+
 # Top-level entries an sdist may hold; anything else is a leak from the tree.
 ALLOWED_TOP = {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "README.md", "LICENSE",
                "core", "binding", "python", "data"}

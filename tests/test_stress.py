@@ -1,5 +1,8 @@
 """Many threads on shared and private JIDs, and concurrent first imports.
 
+Both tests start threads of their own, so pytest-run-parallel runs them on
+one thread (make test-free-threaded).
+
 Every figure is bounded: a fixed time budget per test, and subprocesses with
 a timeout so that a deadlock fails the test instead of hanging the suite.
 """
@@ -7,9 +10,12 @@ a timeout so that a deadlock fails the test instead of hanging the suite.
 import os
 import subprocess
 import sys
+import sysconfig
 import textwrap
 import threading
 import time
+
+import pytest
 
 from quorvel.jid import JID, InvalidJID, unescape_node
 
@@ -46,9 +52,31 @@ def run_threads(worker, count=THREADS):
     return sum(counts)
 
 
+FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+# A refused read (a writer holds the value), a refused write (anyone does).
+CONFLICTS = ("Already mutably borrowed", "Already borrowed")
+
+
+def _check_flipping(j, ops):
+    assert str(j) in SHARED_STATES
+
+
+def _check_flipping_parts(j, ops):
+    assert j.bare in ("a@b", "x@y.example") and j.resource in ("c", "R")
+
+
+FLIPPING_STEPS = (
+    lambda j, ops: j.__setstate__(SHARED_STATES[ops % 2]),
+    _check_flipping,
+    _check_flipping_parts,
+)
+
+
+@pytest.mark.thread_unsafe(reason="starts eight threads of its own and changes the switch interval")
 def test_shared_and_private_jids():
     shared = [JID(s) for s in SHARED_STATES] + [JID()]
     flipping = JID(SHARED_STATES[0])
+    conflicts = [0] * THREADS
     # The type objects are not watched: every live instance anywhere holds one.
     refs_before = [sys.getrefcount(o) for o in (*shared, flipping)]
 
@@ -60,10 +88,16 @@ def test_shared_and_private_jids():
             for j, text in zip(shared, (*SHARED_STATES, "")):
                 assert str(j) == text and hash(j) == (hash(text) if text else 0)
                 assert j == text and JID(j) == j and j.bare == text.split("/")[0]
-            # Shared and changed by every thread: always one whole state.
-            flipping.__setstate__(SHARED_STATES[ops % 2])
-            assert str(flipping) in SHARED_STATES
-            assert flipping.bare in ("a@b", "x@y.example") and flipping.resource in ("c", "R")
+            # Shared and changed by every thread: always one whole state. Once
+            # threads overlap (a free-threaded build), a write meeting any
+            # other access is refused with RuntimeError, and so is a read
+            # meeting a write; the value is never torn either way.
+            for step in FLIPPING_STEPS:
+                try:
+                    step(flipping, ops)
+                except RuntimeError as exc:
+                    assert str(exc) in CONFLICTS, exc
+                    conflicts[i] += 1
             # Private: exact results.
             node = "" if ops % 3 == 0 else f"u{i}"
             mine.node = node.upper() or None
@@ -80,8 +114,10 @@ def test_shared_and_private_jids():
         return ops
 
     ops = run_threads(worker)
-    print(f"stress: {THREADS} threads, {ops} operations in {BUDGET} s")
+    print(f"stress: {THREADS} threads, {ops} operations in {BUDGET} s, {sum(conflicts)} refused borrows")
     assert ops > 0
+    if not FREE_THREADED:
+        assert sum(conflicts) == 0  # the GIL orders every access: nothing overlaps
     refs_after = [sys.getrefcount(o) for o in (*shared, flipping)]
     assert refs_after == refs_before
     assert str(flipping) in SHARED_STATES
@@ -131,6 +167,7 @@ FRESH_IMPORTS = """
 """
 
 
+@pytest.mark.thread_unsafe(reason="starts interpreters that each run eight importing threads")
 def test_concurrent_first_imports():
     # Each run starts from empty type cells; several runs vary the interleaving.
     for _ in range(3):

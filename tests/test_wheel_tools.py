@@ -32,7 +32,9 @@ def _load(name):
     ("cp314-manylinux_x86_64", True),
     ("cp311-manylinux_x86_64", False),   # below requires-python
     ("cp310-manylinux_aarch64", False),
-    ("cp313t-manylinux_x86_64", False),  # free-threaded
+    ("cp313t-manylinux_x86_64", False),  # free-threaded 3.13: cibuildwheel 4 has none
+    ("cp314t-manylinux_x86_64", True),   # free-threaded 3.14
+    ("cp314t-musllinux_x86_64", False),
     ("cp313-musllinux_x86_64", False),
     ("cp313-manylinux_i686", False),     # not among the Linux archs
     ("pp310-manylinux_x86_64", False),

@@ -32,9 +32,9 @@ PLATFORMS = ("linux", "macos", "windows")
 JOB_SETTINGS = {"CIBW_PLATFORM", "CIBW_ARCHS"}
 # What each platform's wheels are, per architecture, in identifier form.
 IDENTIFIER = {
-    "linux": re.compile(r"cp3(\d+)-manylinux_(x86_64|aarch64)"),
-    "macos": re.compile(r"cp3(\d+)-macosx_(x86_64|arm64)"),
-    "windows": re.compile(r"cp3(\d+)-win_(amd64)"),
+    "linux": re.compile(r"cp3(\d+)(t?)-manylinux_(x86_64|aarch64)"),
+    "macos": re.compile(r"cp3(\d+)(t?)-macosx_(x86_64|arm64)"),
+    "windows": re.compile(r"cp3(\d+)(t?)-win_(amd64)"),
 }
 RUNNER_OS = {"linux": "ubuntu-", "macos": "macos-", "windows": "windows-"}
 
@@ -158,16 +158,20 @@ def cibuildwheel():
 def test_cibuildwheel_lists_the_intended_builds(cibuildwheel, platform):
     identifiers = _identifiers(platform)
     pattern = IDENTIFIER[platform]
-    # CPython 3.12 and later only, for every architecture of the platform:
-    # no PyPy or GraalPy, no musl, no free-threaded ("cp313t") builds.
+    # CPython 3.12 and later only, for every architecture of the platform,
+    # and the free-threaded build ("cp314t") of every one from 3.14 on: no
+    # PyPy or GraalPy, no musl.
     matches = [pattern.fullmatch(i) for i in identifiers]
     assert all(matches), identifiers
-    builds = {(int(m.group(1)), m.group(2)) for m in matches}
+    builds = {(int(m.group(1)), m.group(2), m.group(3)) for m in matches}
     assert len(builds) == len(identifiers)
-    minors = sorted({minor for minor, _ in builds})
+    minors = sorted({minor for minor, abi, _ in builds if not abi})
     assert minors[0] == 12 and minors == list(range(12, minors[-1] + 1)) and 13 in minors
+    threaded = sorted({minor for minor, abi, _ in builds if abi})
+    assert threaded == [minor for minor in minors if minor >= 14] and 14 in threaded, identifiers
     archs = {arch.lower() for arch in _archs(CIBW[platform]["archs"])}
-    assert builds == {(minor, arch) for minor in minors for arch in archs}
+    assert builds == ({(minor, "", arch) for minor in minors for arch in archs}
+                      | {(minor, "t", arch) for minor in threaded for arch in archs})
 
 
 @pytest.mark.parametrize("platform", PLATFORMS)

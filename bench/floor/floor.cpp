@@ -311,6 +311,12 @@ PyMethodDef module_methods[] = {
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, slot(floor_exec)},
+#ifdef Py_mod_gil
+    // No benchmark shares a floor object between threads; declared so that
+    // importing the floor leaves a free-threaded interpreter without the
+    // GIL, as quorvel's own modules do (bench/threads_bench.py times both).
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
     {0, nullptr},
 };
 

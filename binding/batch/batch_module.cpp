@@ -74,6 +74,11 @@ int module_exec(PyObject* module) noexcept {
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, slot_fn(module_exec)},
+#ifdef Py_mod_gil
+    // Safe to run without the GIL: see "Free-threaded interpreters" in the
+    // README for what guards each shared object (3.12 has no such slot).
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
     {0, nullptr},
 };
 

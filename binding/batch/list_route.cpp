@@ -12,6 +12,7 @@
 
 #include "batch/grouping.h"
 #include "batch/route_support.h"
+#include "support/object_section.h"
 
 namespace quorvel::binding::batch {
 namespace {
@@ -40,10 +41,16 @@ Outcome<ListRows> take_rows(PyObject* values) {
   // References first, in one pass that runs no Python code, so that a
   // collection run while the views are taken below (which allocates) cannot
   // change what is read.
-  PyObject** source = PySequence_Fast_ITEMS(values);
-  const Py_ssize_t n = PySequence_Fast_GET_SIZE(values);
-  rows.items.reserve(static_cast<std::size_t>(n));
-  for (Py_ssize_t i = 0; i < n; ++i) rows.items.push_back(PyRef::borrow(source[i]));
+  // Without the interpreter lock another thread may resize the list
+  // meanwhile and free the very array read here; the list's critical
+  // section keeps it still for this one pass.
+  {
+    ObjectSection section(values);
+    PyObject** source = PySequence_Fast_ITEMS(values);
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(values);
+    rows.items.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) rows.items.push_back(PyRef::borrow(source[i]));
+  }
   rows.views.resize(rows.items.size());
   for (std::size_t i = 0; i < rows.items.size(); ++i) {
     PyObject* item = rows.items[i].get();

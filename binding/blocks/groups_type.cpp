@@ -5,10 +5,15 @@
 #include <string>
 
 #include "blocks/blocks.h"
+#include "support/object_section.h"
 
 namespace quorvel::binding::blocks {
 namespace {
 
+// The store is changed in place by add() and by normalise_block, so every
+// use of it is inside an ObjectSection on the Groups object: without the
+// interpreter lock two threads sharing one Groups would otherwise grow its
+// vectors at once.
 struct GroupsObject {
   PyObject_HEAD
   GroupStore* store;
@@ -38,6 +43,7 @@ void groups_dealloc(PyObject* self) noexcept {
 }
 
 Py_ssize_t groups_len(PyObject* self) noexcept {
+  ObjectSection section(self);
   return static_cast<Py_ssize_t>(as_groups(self)->store->size());
 }
 
@@ -53,6 +59,7 @@ PyObject* groups_add(PyObject* self, PyObject* const* args, Py_ssize_t nargs) no
     if (!line) return std::move(line).error();
     auto text = text_from(args[3]);
     if (!text) return std::move(text).error();
+    ObjectSection section(self);
     as_groups(self)->store->add(value.value(), source.value(), line.value(), text.value());
     return PyRef::borrow(Py_None);
   });
@@ -61,6 +68,7 @@ PyObject* groups_add(PyObject* self, PyObject* const* args, Py_ssize_t nargs) no
 // group(i) -> (value, count, [(source, line, text), ...], unlisted)
 PyObject* groups_group(PyObject* self, PyObject* arg) noexcept {
   return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
+    ObjectSection section(self);
     const GroupStore& store = *as_groups(self)->store;
     auto i = index_from(arg, store.size());
     if (!i) return std::move(i).error();
@@ -95,6 +103,7 @@ PyObject* groups_group(PyObject* self, PyObject* arg) noexcept {
 PyObject* groups_render(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return entry_guard<PyObject*>(nullptr, [&]() -> Outcome<PyRef> {
     if (nargs != 2) return PyError::with_text(PyExc_TypeError, "render() takes 2 arguments");
+    ObjectSection section(self);
     const GroupStore& store = *as_groups(self)->store;
     auto start = index_from(args[0], store.size() + 1);
     if (!start) return std::move(start).error();
@@ -117,6 +126,7 @@ PyObject* groups_render(PyObject* self, PyObject* const* args, Py_ssize_t nargs)
 }
 
 PyObject* groups_duplicates(PyObject* self, PyObject*) noexcept {
+  ObjectSection section(self);
   return PyLong_FromSize_t(as_groups(self)->store->duplicate_groups());
 }
 

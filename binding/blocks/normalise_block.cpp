@@ -15,6 +15,7 @@
 #include "blocks/blocks.h"
 #include "blocks/lines.h"
 #include "blocks/threaded_lines.h"
+#include "support/object_section.h"
 #include "quorvel/jid_error.h"
 
 namespace quorvel::binding::blocks {
@@ -129,9 +130,13 @@ PyObject* normalise_block(PyObject*, PyObject* const* args, Py_ssize_t nargs) no
     auto threads = thread_count(args, nargs, 7);
     if (!threads) return std::move(threads).error();
     GroupStore* groups = nullptr;
+    // Held until the result is built: the store is changed in place (see
+    // groups_type.cpp). Worker threads never touch it, only this one.
+    std::optional<ObjectSection> groups_section;
     if (args[4] != Py_None) {
       groups = groups_store(args[4]);
       if (groups == nullptr) return type_mismatch(args[4], "Groups");
+      groups_section.emplace(args[4]);
     }
     auto source = index_from(args[5], 0x100000000u);
     if (!source) return std::move(source).error();

@@ -51,19 +51,20 @@ Outcome<std::optional<JidValue>> jid_value_from_object(PyObject* obj, bool bare,
   if (!PyUnicode_Check(obj) && is_jid_type(Py_TYPE(obj))) {
     // A JID is already prepared: copy it rather than parse its text again,
     // unless another profile prepared it.
-    if (auto borrow = ReadBorrow::try_acquire(as_jid(obj))) {
-      const std::optional<JidValue>& source = as_jid(obj)->value;
-      if (!source) return std::optional<JidValue>();
-      // A JID of the other profile is prepared again, by this one's rules.
-      if (profile_of(Py_TYPE(obj)) != profile) {
-        Result<JidValue> again = parse_text(source->text(), bare, profile);
-        if (!again.ok()) return invalid(again);
-        return std::optional<JidValue>(std::move(again).value());
-      }
-      return std::optional<JidValue>(copy_of(*source, bare));
+    auto borrow = read_borrow(obj);
+    // Held by a writer right now (another thread's assignment, as only a
+    // free-threaded interpreter lets happen): the conflict's RuntimeError,
+    // as every other read of a JID being written raises it.
+    if (!borrow) return std::move(borrow).error();
+    const std::optional<JidValue>& source = as_jid(obj)->value;
+    if (!source) return std::optional<JidValue>();
+    // A JID of the other profile is prepared again, by this one's rules.
+    if (profile_of(Py_TYPE(obj)) != profile) {
+      Result<JidValue> again = parse_text(source->text(), bare, profile);
+      if (!again.ok()) return invalid(again);
+      return std::optional<JidValue>(std::move(again).value());
     }
-    // Held by a writer right now: fall through to the text conversion,
-    // which refuses a JID with the usual type error.
+    return std::optional<JidValue>(copy_of(*source, bare));
   }
 
   auto text = text_from(obj);

@@ -97,8 +97,11 @@ namespace {
 
 Outcome<PyTypeObject*> type_from(PyType_Spec& spec, std::atomic<PyTypeObject*>& cell) {
   if (PyTypeObject* type = cell.load(std::memory_order_acquire)) return type;
-  // Built with the interpreter lock held and no other lock; building never
-  // gives the lock up, so two builds cannot overlap.
+  // Two threads may both find the cell empty: with the interpreter lock
+  // only if building gave the lock up, and on a free-threaded interpreter
+  // at any time. Both build; the exchange below keeps the first type
+  // stored and the other thread drops its own, so every caller sees one
+  // type and no instance of the dropped one is ever made.
   PyObject* made = PyType_FromSpec(&spec);
   if (made == nullptr) return type_creation_failed();
   // Type specs have no slot for it before Python 3.14.
@@ -204,6 +207,11 @@ int module_exec(PyObject* module) noexcept {
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, slot_fn(module_exec)},
+#ifdef Py_mod_gil
+    // Safe to run without the GIL: see "Free-threaded interpreters" in the
+    // README for what guards each shared object (3.12 has no such slot).
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
     {0, nullptr},
 };
 
