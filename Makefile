@@ -1,5 +1,5 @@
 # Everything starts from a clean clone: each target installs what it needs.
-.PHONY: all run test test-free-threaded test-sanitize test-tsan fuzz bench test-platforms wheel dist test-wheels clean
+.PHONY: all run test test-free-threaded test-sanitize test-tsan fuzz fuzz-long bench test-platforms wheel dist test-wheels clean
 
 all: test
 
@@ -29,6 +29,12 @@ test-tsan:
 # Every fuzz target for FUZZ_SECONDS (default 60) each.
 fuzz:
 	@bash scripts/fuzz.sh
+
+# Every libFuzzer target for FUZZ_SECONDS (default 300) each, its corpus kept
+# under build/fuzz-long between runs and minimised back into fuzz/corpus/;
+# prints the totals of every run so far.
+fuzz-long:
+	@bash scripts/fuzz-long.sh
 
 # Benchmarks against the measured floor; prints one table and writes
 # bench/results.json.

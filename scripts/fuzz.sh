@@ -6,6 +6,8 @@
 #
 #   FUZZ_SECONDS   time per target (default 60)
 #   FUZZ_TARGETS   space-separated subset (default: all, then "python")
+#   FUZZ_WORK      where new inputs go, one folder per target (default
+#                  build/fuzz/corpus; make fuzz-long keeps its own)
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 cd "$QUORVEL_ROOT"
@@ -15,6 +17,7 @@ ALL_TARGETS="parse_address parse_bare_address prepare_domain idna nodeprep namep
 TARGETS="${FUZZ_TARGETS:-$ALL_TARGETS}"
 BUILD=build/fuzz
 ARTIFACTS=fuzz/artifacts
+WORK="${FUZZ_WORK:-$BUILD/corpus}"
 
 ensure_build_packages
 ensure_fuzz_toolchain
@@ -58,7 +61,7 @@ for t in $TARGETS; do
   bin="$BUILD/fuzz/fuzz_$t"
   [ -x "$bin" ] || die "no fuzz target '$t' (known: $ALL_TARGETS)"
   # New inputs go to a scratch corpus; the committed seeds stay as they are.
-  fuzz_one "$t" "$BUILD/corpus/$t" "fuzz/corpus/$t" "$bin" -rss_limit_mb=4096 -max_len=4096
+  fuzz_one "$t" "$WORK/$t" "fuzz/corpus/$t" "$bin" -rss_limit_mb=4096 -max_len=4096
 done
 
 case " $TARGETS " in
@@ -101,7 +104,7 @@ print(*tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependenc
     # Leaks are left to make test-sanitize, which tells the interpreter's
     # own allocations from the module's; here the interpreter's would drown
     # them. PYTHONMALLOC=malloc lets ASan see every object.
-    fuzz_one python "$BUILD/corpus/python" fuzz/corpus/parse_address \
+    fuzz_one python "$WORK/python" fuzz/corpus/parse_address \
       env LD_PRELOAD="$runtime" PYTHONMALLOC=malloc PYTHONPATH="$QUORVEL_ROOT/$PYBUILD/python" \
       ASAN_OPTIONS="detect_leaks=0" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
       "$PY" fuzz/python/fuzz_jid.py -max_len=512

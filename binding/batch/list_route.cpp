@@ -96,6 +96,7 @@ PyObject* normalise_list(PyObject*, PyObject* const* args, Py_ssize_t nargs) noe
     auto parts = flag(args[3]);
     if (!parts) return std::move(parts).error();
     options.value().separators = parts.value();
+    options.value().elide_unchanged = !parts.value();
     auto threads = thread_count(args[4]);
     if (!threads) return std::move(threads).error();
     auto rows = take_rows(args[0]);
@@ -126,15 +127,19 @@ PyObject* normalise_list(PyObject*, PyObject* const* args, Py_ssize_t nargs) noe
         for (std::size_t c = 0; c < columns; ++c) put(c, row, PyRef::borrow(Py_None));
         return;
       }
-      const std::string_view text = chunk.text(k);
       PyObject* item = rows.value().items[row].get();
-      if (columns == 2 && valid && PyUnicode_CheckExact(item) && rows.value().views[row] == text) {
-        // The usual row, already normalised: the input str and None, with
-        // no result to check.
-        PyList_SET_ITEM(lists[0].get(), static_cast<Py_ssize_t>(row), Py_NewRef(item));
+      if (status == kRowAsWritten) {
+        // The usual row, already normalised: the input str (a str of its
+        // own for a subclass) and None.
+        if (PyUnicode_CheckExact(item)) {
+          PyList_SET_ITEM(lists[0].get(), static_cast<Py_ssize_t>(row), Py_NewRef(item));
+        } else {
+          put(0, row, make_str(*rows.value().views[row]));
+        }
         PyList_SET_ITEM(lists[1].get(), static_cast<Py_ssize_t>(row), Py_NewRef(Py_None));
         return;
       }
+      const std::string_view text = chunk.text(k);
       if (!valid) {
         put(0, row, PyRef::borrow(Py_None));
       } else if (PyUnicode_CheckExact(item) && rows.value().views[row] == text) {

@@ -32,6 +32,9 @@ namespace quorvel::binding::batch {
 // The status of a row: an error kind (0 .. kKindCount - 1), or one of these.
 inline constexpr std::uint8_t kRowValid = 0xFF;
 inline constexpr std::uint8_t kRowNull = 0xFE;
+// Valid, and its normalised text is the input's bytes as they are, which
+// are then not copied (only with Options::elide_unchanged).
+inline constexpr std::uint8_t kRowAsWritten = 0xFD;
 // The one kind only the batch route reports: bytes of an Arrow column (or a
 // str holding a lone surrogate) that are not UTF-8. Numbered after the
 // core's kinds so that those keep their numbers.
@@ -49,6 +52,10 @@ struct Options {
   // Keep each row's separators (ChunkOutput::at and slash), which only the
   // parts columns read: without them a row costs four bytes less to write.
   bool separators = true;
+  // A valid row whose text is its input's reports kRowAsWritten and adds
+  // no text: for the list route, which gives such a row its input str, so
+  // that the usual row's text is neither copied nor compared twice.
+  bool elide_unchanged = false;
 };
 
 // One chunk's results. Row k of the chunk (k from 0) has status[k]; a valid
@@ -148,6 +155,19 @@ void normalise_rows(const Rows& rows, std::size_t begin, std::size_t end, const 
   out.data.reserve(bytes + bytes / 16 + 64);
   out.ends.resize(n);
   out.status.resize(n);
+  if (!options.separators && options.elide_unchanged) {
+    for_each_parsed(rows, begin, end, options,
+                    [&](std::size_t k, std::uint8_t status, std::string_view text, std::uint16_t, std::uint16_t) {
+                      if (status == kRowValid && !text.empty() && text == *rows.get(begin + k)) {
+                        status = kRowAsWritten;
+                      } else {
+                        out.data += text;
+                      }
+                      out.status[k] = status;
+                      out.ends[k] = out.data.size();
+                    });
+    return;
+  }
   if (!options.separators) {
     for_each_parsed(rows, begin, end, options,
                     [&](std::size_t k, std::uint8_t status, std::string_view text, std::uint16_t, std::uint16_t) {

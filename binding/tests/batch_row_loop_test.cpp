@@ -92,6 +92,39 @@ INSTANTIATE_TEST_SUITE_P(Batch, RowLoop,
                          ::testing::Combine(::testing::Values(Profile::Rfc6122, Profile::Rfc7622),
                                             ::testing::Bool(), ::testing::Values(1u, 2u, 5u)));
 
+// With elide_unchanged (the list route's), a row whose normalised text is
+// its input reports kRowAsWritten and adds no text; every other row is as
+// without it.
+TEST(RowLoop, RowsAsWrittenAreReportedAndNotCopied) {
+  for (Profile profile : {Profile::Rfc6122, Profile::Rfc7622}) {
+    for (bool bare : {false, true}) {
+      Options o;
+      o.profile = profile;
+      o.bare = bare;
+      o.check_utf8 = true;
+      o.separators = false;
+      o.elide_unchanged = true;
+      const VectorRows rows = repeated(3);
+      std::size_t as_written = 0;
+      const auto outputs = normalise_column(rows, rows.values.size(), o, 2, 5);
+      for_each_row(outputs, [&](std::size_t row, const ChunkOutput& c, std::size_t k) {
+        const auto [status, text] = expected(rows.values[row], o);
+        if (c.status[k] == kRowAsWritten) {
+          ASSERT_EQ(status, kRowValid) << row;
+          ASSERT_EQ(text, *rows.values[row]) << row;
+          ASSERT_EQ(c.text(k), "") << row;
+          ++as_written;
+        } else {
+          ASSERT_EQ(c.status[k], status) << row;
+          ASSERT_EQ(c.text(k), text) << row;
+          ASSERT_TRUE(status != kRowValid || text.empty() || text != *rows.values[row]) << row;
+        }
+      });
+      EXPECT_GT(as_written, 0u);
+    }
+  }
+}
+
 TEST(PlanChunks, SmallColumnsStayOneChunkAndChunksCoverTheRowsInOrder) {
   EXPECT_EQ(plan_chunks(0, 4).size(), 1u);
   EXPECT_EQ(plan_chunks(kMinChunkRows * 2 - 1, 8).size(), 1u);
