@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Long fuzzing that adds up across runs: every libFuzzer target for
 # FUZZ_SECONDS (default 300) each, with its corpus kept under
-# build/fuzz-long/corpus between runs, then that corpus merged with the
-# committed seeds and minimised back into fuzz/corpus/<target> (what is
-# committed; build/ does not outlive a machine). Each target's figures go to
+# build/fuzz-long/corpus between runs; fuzz/corpus/<target> (what is
+# committed; build/ does not outlive a machine) then takes those of its
+# inputs that reach code the seeds do not. Each target's figures go to
 # build/fuzz-long/history.tsv, and the totals over every run so far are
 # printed: CPU time, executions, the newest edge count and findings.
 #
@@ -35,20 +35,16 @@ for t in $TARGETS; do
   printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$when" "$t" "$secs" "$execs" "$edges" "$found" >>"$HISTORY"
 done
 
-# Minimised back into the committed seeds: the kept corpus and the seeds
-# merged into a fresh folder, which then takes the seeds' place.
+# Into the committed seeds go only the kept inputs that reach what none of
+# them does (libFuzzer's merge into its first folder, which adds and never
+# removes): the named seeds, regressions among them, stay as they are.
 for t in $TARGETS; do
   bin="build/fuzz/fuzz/fuzz_$t"
   [ -x "$bin" ] && [ -d "$LONG/corpus/$t" ] || continue
-  fresh="$LONG/minimised/$t"
-  rm -rf "$fresh"
-  mkdir -p "$fresh"
-  "$bin" -merge=1 -rss_limit_mb=4096 -max_len=4096 "$fresh" "fuzz/corpus/$t" "$LONG/corpus/$t" \
-    >"$LONG/merge-$t.log" 2>&1 || { tail -20 "$LONG/merge-$t.log" >&2; die "minimising $t failed"; }
-  if [ -n "$(ls -A "$fresh")" ]; then
-    rm -rf "fuzz/corpus/$t"
-    mv "$fresh" "fuzz/corpus/$t"
-  fi
+  before="$(ls "fuzz/corpus/$t" | wc -l)"
+  "$bin" -merge=1 -rss_limit_mb=4096 -max_len=4096 "fuzz/corpus/$t" "$LONG/corpus/$t" \
+    >"$LONG/merge-$t.log" 2>&1 || { tail -20 "$LONG/merge-$t.log" >&2; die "merging $t's corpus failed"; }
+  echo "  $t: $(( $(ls "fuzz/corpus/$t" | wc -l) - before )) inputs added to fuzz/corpus/$t" >&2
 done
 
 log "fuzzing so far (every run recorded in $HISTORY)"
@@ -57,5 +53,5 @@ awk -F'\t' '{ secs[$2] += $3; execs[$2] += ($4 == "?" ? 0 : $4); edges[$2] = $5;
           printf "  %-20s %6.1f CPU-min over %d runs, %12d executions, %6s edges now, %d findings\n",
                  t, secs[t] / 60, runs[t], execs[t], edges[t], found[t] }
         printf "  %-20s %6.2f CPU-hours\n", "all", total / 3600 }' "$HISTORY" | sort
-log "fuzz/corpus/ holds the minimised corpora: commit them"
+log "fuzz/corpus/ holds what the runs added: commit it"
 exit "$rc"
