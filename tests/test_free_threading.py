@@ -21,6 +21,8 @@ import pytest
 
 from quorvel.jid import JID, InvalidJID
 
+from thread_support import overlapping as run_overlapping
+
 FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
 THREADS = 8
 # Threads only really overlap without the GIL; with it a short run shows
@@ -46,31 +48,7 @@ pytestmark = pytest.mark.thread_unsafe(reason="starts threads of its own and cha
 def overlapping(worker, count=THREADS):
     """Runs worker(i, deadline) on `count` threads started together; returns
     their results. Any exception in a worker fails the test."""
-    errors, results = [], [None] * count
-    start = threading.Barrier(count)
-    deadline = []
-
-    def body(i):
-        start.wait()
-        if not deadline:
-            deadline.append(time.monotonic() + BUDGET)
-        try:
-            results[i] = worker(i, deadline[0])
-        except BaseException as exc:  # noqa: BLE001 - reported below
-            errors.append(exc)
-
-    threads = [threading.Thread(target=body, args=(i,)) for i in range(count)]
-    old = sys.getswitchinterval()
-    sys.setswitchinterval(1e-5)
-    try:
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join()
-    finally:
-        sys.setswitchinterval(old)
-    assert not errors, errors[:3]
-    return results
+    return run_overlapping(worker, count, BUDGET)
 
 
 # Each read, with the set its answer must lie in.

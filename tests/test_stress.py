@@ -19,37 +19,15 @@ import pytest
 
 from quorvel.jid import JID, InvalidJID, unescape_node
 
+from thread_support import overlapping
+
 THREADS = 8
 BUDGET = 1.0 if os.environ.get("QUORVEL_SANITIZED") else 2.0
 SHARED_STATES = ("a@b/c", "x@y.example/R")
 
 
 def run_threads(worker, count=THREADS):
-    errors, counts = [], [0] * count
-    start = threading.Barrier(count)
-    deadline_box = []
-
-    def body(i):
-        start.wait()
-        if not deadline_box:
-            deadline_box.append(time.monotonic() + BUDGET)
-        try:
-            counts[i] = worker(i, deadline_box[0])
-        except BaseException as exc:  # noqa: BLE001 - reported below
-            errors.append(exc)
-
-    threads = [threading.Thread(target=body, args=(i,)) for i in range(count)]
-    old = sys.getswitchinterval()
-    sys.setswitchinterval(1e-5)  # switch threads as often as the interpreter allows
-    try:
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join()
-    finally:
-        sys.setswitchinterval(old)
-    assert not errors, errors[:3]
-    return sum(counts)
+    return sum(overlapping(worker, count, BUDGET))
 
 
 FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
