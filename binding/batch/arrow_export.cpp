@@ -268,12 +268,6 @@ Column int32_column(Buffer data, std::size_t n) {
   return column;
 }
 
-Column int32_column(const std::int32_t* values, std::size_t n) {
-  Buffer data(n * 4, Buffer::Fill::WrittenInFull);
-  if (n != 0) std::memcpy(data.data(), values, n * 4);
-  return int32_column(std::move(data), n);
-}
-
 Column int64_column(Buffer data, std::size_t n) {
   auto column = std::make_shared<ColumnData>();
   column->format = "l";
@@ -281,12 +275,6 @@ Column int64_column(Buffer data, std::size_t n) {
   column->add(Buffer(), false);
   column->add(std::move(data));
   return column;
-}
-
-Column int64_column(const std::int64_t* values, std::size_t n) {
-  Buffer data(n * 8, Buffer::Fill::WrittenInFull);
-  if (n != 0) std::memcpy(data.data(), values, n * 8);
-  return int64_column(std::move(data), n);
 }
 
 // ---- export ----------------------------------------------------------------

@@ -94,11 +94,9 @@ Column text_column(const std::vector<ChunkOutput>& outputs, Width width, TextPar
 Column take_text_column(std::vector<ChunkOutput>& outputs, Width width);
 // The error kind of each row as int8, null where the row is valid or null.
 Column kind_column(const std::vector<ChunkOutput>& outputs);
-// int32 values, null where a value is negative (the group ids).
-Column int32_column(const std::int32_t* values, std::size_t n);
-Column int64_column(const std::int64_t* values, std::size_t n);
-// The same taking their values' buffers, from malloc with 64 bytes of
-// zeroed padding (PodArray::release_padded), without a copy.
+// int32 values, null where a value is negative (the group ids), and int64
+// values, each taking its values' buffer as it is (from malloc with 64
+// bytes of zeroed padding: PodArray::release_padded).
 Column int32_column(Buffer values, std::size_t n);
 Column int64_column(Buffer values, std::size_t n);
 // Texts without nulls (the distinct texts of a grouping): `bytes` and the

@@ -68,8 +68,6 @@ class PodArray {
     append(text.data(), text.size());
     return *this;
   }
-  // Gives the memory back.
-  void reset() noexcept { *this = PodArray(); }
   // Hands the block (from malloc) to the caller, with 64 zeroed bytes past
   // the elements, and leaves the array empty.
   T* release_padded() {
