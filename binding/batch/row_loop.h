@@ -155,23 +155,15 @@ void normalise_rows(const Rows& rows, std::size_t begin, std::size_t end, const 
   out.data.reserve(bytes + bytes / 16 + 64);
   out.ends.resize(n);
   out.status.resize(n);
-  if (!options.separators && options.elide_unchanged) {
+  if (!options.separators) {
     for_each_parsed(rows, begin, end, options,
                     [&](std::size_t k, std::uint8_t status, std::string_view text, std::uint16_t, std::uint16_t) {
-                      if (status == kRowValid && !text.empty() && text == *rows.get(begin + k)) {
+                      if (options.elide_unchanged && status == kRowValid && !text.empty() &&
+                          text == *rows.get(begin + k)) {
                         status = kRowAsWritten;
                       } else {
                         out.data += text;
                       }
-                      out.status[k] = status;
-                      out.ends[k] = out.data.size();
-                    });
-    return;
-  }
-  if (!options.separators) {
-    for_each_parsed(rows, begin, end, options,
-                    [&](std::size_t k, std::uint8_t status, std::string_view text, std::uint16_t, std::uint16_t) {
-                      out.data += text;
                       out.status[k] = status;
                       out.ends[k] = out.data.size();
                     });
