@@ -30,9 +30,10 @@ test-tsan:
 fuzz:
 	@bash scripts/fuzz.sh
 
-# Every libFuzzer target for FUZZ_SECONDS (default 300) each, its corpus kept
-# under build/fuzz-long between runs and minimised back into fuzz/corpus/;
-# prints the totals of every run so far.
+# Every libFuzzer target for FUZZ_SECONDS (default 300) each, FUZZ_JOBS side
+# by side, its corpus kept under build/fuzz-long between runs and merged back
+# into fuzz/corpus/; records each run in fuzz/history.tsv and prints the
+# totals of every run so far.
 fuzz-long:
 	@bash scripts/fuzz-long.sh
 
