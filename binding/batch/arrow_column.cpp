@@ -62,14 +62,15 @@ ChunkOutput concatenate(std::vector<ChunkOutput> outputs) {
     bytes += c.data.size();
   }
   all.data.reserve(bytes);
-  all.ends.reserve(rows);
+  all.begin_rows(rows, outputs.front().wide());
   all.status.reserve(rows);
   all.at.reserve(rows);
   all.slash.reserve(rows);
   for (const ChunkOutput& c : outputs) {
-    const std::uint64_t base = all.data.size();
-    all.data.append(c.data.data(), c.data.size());
-    for (std::uint64_t e : c.ends) all.ends.push_back(base + e);
+    for (std::size_t k = 0; k < c.rows(); ++k) {
+      all.data += c.text(k);
+      all.end_row();
+    }
     all.status.insert(all.status.end(), c.status.begin(), c.status.end());
     all.at.insert(all.at.end(), c.at.begin(), c.at.end());
     all.slash.insert(all.slash.end(), c.slash.begin(), c.slash.end());
@@ -124,7 +125,7 @@ std::vector<ChunkOutput> gather(const ArrowArray& indices, int width, bool is_si
   const auto n = static_cast<std::size_t>(indices.length);
   ChunkOutput out;
   const bool separators = entries.at.size() == entries.rows();
-  out.ends.resize(n);
+  out.begin_rows(n, entries.wide());
   out.status.resize(n);
   if (separators) {
     out.at.resize(n);
@@ -150,7 +151,7 @@ std::vector<ChunkOutput> gather(const ArrowArray& indices, int width, bool is_si
       }
     }
     out.status[row] = status;
-    out.ends[row] = out.data.size();
+    out.end_row();
   }
   std::vector<ChunkOutput> outputs;
   outputs.push_back(std::move(out));
@@ -158,14 +159,15 @@ std::vector<ChunkOutput> gather(const ArrowArray& indices, int width, bool is_si
 }
 
 // A null-type column: no buffers to read, every row null.
-std::vector<ChunkOutput> null_rows(const ArrowArray& array) {
+std::vector<ChunkOutput> null_rows(const ArrowArray& array, bool wide) {
   if (array.release == nullptr) throw InputError("the Arrow array was already released", false);
   if (array.length < 0 || array.offset < 0) {
     throw InputError("malformed Arrow null array: negative length or offset", false);
   }
   const auto n = static_cast<std::size_t>(array.length);
   ChunkOutput out;
-  out.ends.assign(n, 0);
+  out.begin_rows(n, wide);
+  for (std::size_t k = 0; k < n; ++k) out.end_row();
   out.status.assign(n, kRowNull);
   out.at.assign(n, 0);
   out.slash.assign(n, 0);
@@ -186,7 +188,10 @@ std::vector<ChunkOutput> normalise_arrow_column(const ColumnType& type, const Ar
   }
   Options options = given;
   options.check_utf8 = true;
-  if (type.all_null) return null_rows(array);
+  // The offsets of the column the results go to: a string_view column's
+  // results are a string column.
+  options.wide_offsets = type.width == Width::LargeString;
+  if (type.all_null) return null_rows(array, options.wide_offsets);
   if (!type.has_dictionary) {
     const StringRows rows = checked_rows(array, type.width);
     return normalise_column(rows, rows.size(), options, threads, min_chunk);

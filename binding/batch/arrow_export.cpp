@@ -1,6 +1,7 @@
 // Building the result columns from chunk outputs, and exporting them.
 #include "batch/arrow_export.h"
 
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@ Buffer::Buffer(std::size_t bytes, Fill fill) : size_(bytes) {
   // Rounded up so that a word-wise reader never reads past the end.
   const std::size_t rounded = (bytes + 63) / 64 * 64 + 64;
   data_ = static_cast<std::uint8_t*>(::operator new(rounded, std::align_val_t{64}));
+  advise_huge_pages(data_, rounded);
   const std::size_t from = fill == Fill::Zero ? 0 : bytes;
   std::memset(data_ + from, 0, rounded - from);
 }
@@ -103,17 +105,40 @@ Column texts_with_offsets(const std::vector<ChunkOutput>& outputs, TextPart part
 
 namespace {
 
+// Sets bit first + k of `bitmap` (zeroed) for each of the n rows whose
+// status keep() takes, eight rows to a byte where the rows fill one, and
+// counts them.
+template <class Keep>
+std::size_t mark_rows(const std::uint8_t* status, std::size_t n, std::size_t first, std::uint8_t* bitmap,
+                      Keep keep) noexcept {
+  std::size_t kept = 0, k = 0;
+  auto one = [&](std::size_t i) {
+    if (keep(status[i])) {
+      bitmap[(first + i) >> 3] |= static_cast<std::uint8_t>(1u << ((first + i) & 7));
+      ++kept;
+    }
+  };
+  for (; k < n && ((first + k) & 7) != 0; ++k) one(k);
+  for (; k + 8 <= n; k += 8) {
+    unsigned byte = 0;
+    for (unsigned j = 0; j < 8; ++j) byte |= static_cast<unsigned>(keep(status[k + j])) << j;
+    bitmap[(first + k) >> 3] = static_cast<std::uint8_t>(byte);
+    kept += static_cast<std::size_t>(std::popcount(byte));
+  }
+  for (; k < n; ++k) one(k);
+  return kept;
+}
+
 // The bitmap of the rows of `outputs` that are valid, and how many are not.
 Buffer valid_rows(const std::vector<ChunkOutput>& outputs, std::size_t rows, std::int64_t& nulls) {
   Buffer validity = bitmap_for(rows);
-  nulls = 0;
-  for_each_row(outputs, [&](std::size_t row, const ChunkOutput& c, std::size_t k) {
-    if (c.status[k] == kRowValid) {
-      set_bit(validity, row);
-    } else {
-      ++nulls;
-    }
-  });
+  std::size_t first = 0, valid = 0;
+  for (const ChunkOutput& c : outputs) {
+    valid += mark_rows(c.status.data(), c.rows(), first, validity.data(),
+                       [](std::uint8_t s) { return s == kRowValid; });
+    first += c.rows();
+  }
+  nulls = static_cast<std::int64_t>(rows - valid);
   return validity;
 }
 
@@ -137,20 +162,33 @@ void check_text_bytes(std::uint64_t bytes) {
   }
 }
 
-// The one chunk of `outputs`, its data taken as the column's.
+// The one chunk of `outputs`, its data taken as the column's, and its
+// offsets too where they are of the column's width.
 template <class Offset>
 Column taken_texts(std::vector<ChunkOutput>& outputs, const char* format) {
   ChunkOutput& c = outputs.front();
   const std::size_t rows = c.rows();
   const std::size_t bytes = c.data.size();
   check_text_bytes<Offset>(bytes);
-  Buffer offsets((rows + 1) * sizeof(Offset), Buffer::Fill::WrittenInFull);
-  auto* off = offsets.as<Offset>();
-  off[0] = 0;
-  // A row without text appended nothing: its end is the one before.
-  for (std::size_t k = 0; k < rows; ++k) off[k + 1] = static_cast<Offset>(c.ends[k]);
   std::int64_t nulls = 0;
   Buffer validity = valid_rows(outputs, rows, nulls);
+  Buffer offsets;
+  constexpr bool kWide = sizeof(Offset) == 8;
+  auto& own = [&]() -> PodArray<Offset>& {
+    if constexpr (kWide) {
+      return c.offsets64();
+    } else {
+      return c.offsets32();
+    }
+  }();
+  if (c.wide() == kWide && own.size() == rows + 1) {
+    offsets = Buffer::adopt_malloced(own.release_padded(), (rows + 1) * sizeof(Offset));
+  } else {
+    offsets = Buffer((rows + 1) * sizeof(Offset), Buffer::Fill::WrittenInFull);
+    auto* off = offsets.as<Offset>();
+    off[0] = 0;
+    for (std::size_t k = 0; k < rows; ++k) off[k + 1] = static_cast<Offset>(c.end_of(k));
+  }
   return string_record(format, rows, std::move(validity), nulls, std::move(offsets),
                        Buffer::adopt_malloced(c.data.release_padded(), bytes));
 }
@@ -228,17 +266,17 @@ Column string_column(Buffer bytes, Buffer offsets, std::size_t n, Width width) {
 Column kind_column(const std::vector<ChunkOutput>& outputs) {
   const std::size_t rows = total_rows(outputs);
   Buffer validity = bitmap_for(rows);
-  Buffer values(rows);
-  std::int64_t nulls = 0;
-  for_each_row(outputs, [&](std::size_t row, const ChunkOutput& c, std::size_t k) {
-    const std::uint8_t s = c.status[k];
-    if (s == kRowValid || s == kRowNull) {
-      ++nulls;
-      return;
-    }
-    set_bit(validity, row);
-    values.data()[row] = s;
-  });
+  Buffer values(rows, Buffer::Fill::WrittenInFull);
+  std::size_t first = 0, failed = 0;
+  // A kind is below kKindCount; the other statuses (valid, null) have no kind.
+  auto is_kind = [](std::uint8_t s) { return s < kKindCount; };
+  for (const ChunkOutput& c : outputs) {
+    failed += mark_rows(c.status.data(), c.rows(), first, validity.data(), is_kind);
+    std::uint8_t* out = values.data() + first;
+    for (std::size_t k = 0; k < c.rows(); ++k) out[k] = is_kind(c.status[k]) ? c.status[k] : 0;
+    first += c.rows();
+  }
+  const auto nulls = static_cast<std::int64_t>(rows - failed);
   auto column = std::make_shared<ColumnData>();
   column->format = "c";
   column->length = static_cast<std::int64_t>(rows);

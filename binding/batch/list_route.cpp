@@ -24,13 +24,18 @@ constexpr std::string_view kUnencodable = "\xFF";
 
 struct ListRows {
   std::vector<PyRef> items;  // held for as long as the views are read
-  std::vector<std::optional<std::string_view>> views;
+  // A None row's view has no data at all (a str's, even the empty one's,
+  // points at its UTF-8 form).
+  std::vector<std::string_view> views;
   bool any_unencodable = false;
 
-  std::optional<std::string_view> get(std::size_t i) const noexcept { return views[i]; }
+  std::optional<std::string_view> get(std::size_t i) const noexcept {
+    if (views[i].data() == nullptr) return std::nullopt;
+    return views[i];
+  }
   std::size_t bytes(std::size_t begin, std::size_t end) const noexcept {
     std::size_t n = 0;
-    for (std::size_t i = begin; i < end; ++i) n += views[i] ? views[i]->size() : 0;
+    for (std::size_t i = begin; i < end; ++i) n += views[i].size();
     return n;
   }
 };
@@ -134,7 +139,7 @@ PyObject* normalise_list(PyObject*, PyObject* const* args, Py_ssize_t nargs) noe
         if (PyUnicode_CheckExact(item)) {
           PyList_SET_ITEM(lists[0].get(), static_cast<Py_ssize_t>(row), Py_NewRef(item));
         } else {
-          put(0, row, make_str(*rows.value().views[row]));
+          put(0, row, make_str(rows.value().views[row]));
         }
         PyList_SET_ITEM(lists[1].get(), static_cast<Py_ssize_t>(row), Py_NewRef(Py_None));
         return;

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <climits>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -56,26 +57,88 @@ struct Options {
   // no text: for the list route, which gives such a row its input str, so
   // that the usual row's text is neither copied nor compared twice.
   bool elide_unchanged = false;
+  // Start with 64-bit text offsets (ChunkOutput::wide), as a large_string
+  // column takes them; otherwise they are 32-bit until the texts pass
+  // 2 GiB.
+  bool wide_offsets = false;
 };
 
 // One chunk's results. Row k of the chunk (k from 0) has status[k]; a valid
-// row's text is data[ends[k-1], ends[k]) (ends[-1] taken as 0), every other
-// row's text is empty. at[k] and slash[k] are the text's localpart_end and
+// row's text is data[begin_of(k), end_of(k)), every other row's text is
+// empty. at[k] and slash[k] are the text's localpart_end and
 // slash_position (JidValue's layout), 0 for any other row; both are empty
 // when the separators were not kept (Options::separators).
-struct ChunkOutput {
+//
+// The text offsets are kept as an Arrow string column lays them out, one
+// more than the rows and the first 0, in 32 bits, or 64 (`wide`) where the
+// column that takes them has them so or the texts pass 2 GiB, so that a
+// column of one chunk takes them as they are:
+//
+//   data     | a@b | c@d/r | e@f |
+//   offsets  0     3       8     11
+//   status   valid  valid   valid
+class ChunkOutput {
+ public:
   PodArray<char> data;  // handed to the text column as it is, where one chunk holds the column
-  std::vector<std::uint64_t> ends;
   std::vector<std::uint8_t> status;
   std::vector<std::uint16_t> at;
   std::vector<std::uint16_t> slash;
 
+  // Readies the offsets for `rows` rows (they grow past it if need be),
+  // 64-bit from the start if `wide`. Called once, before the first end_row.
+  void begin_rows(std::size_t rows, bool wide) {
+    wide_ = wide;
+    if (wide_) {
+      offsets64_.reserve_for_output(rows + 1);
+      offsets64_.push_back(0);
+    } else {
+      offsets32_.reserve_for_output(rows + 1);
+      offsets32_.push_back(0);
+    }
+  }
+  // The row just added (its status pushed or set, its text appended to
+  // data) ends here.
+  void end_row() {
+    const std::size_t end = data.size();
+    if (wide_) {
+      offsets64_.push_back(static_cast<std::int64_t>(end));
+    } else if (end <= static_cast<std::size_t>(INT32_MAX)) [[likely]] {
+      offsets32_.push_back(static_cast<std::int32_t>(end));
+    } else {
+      widen();
+      offsets64_.push_back(static_cast<std::int64_t>(end));
+    }
+  }
+
+  bool wide() const noexcept { return wide_; }
   std::size_t rows() const noexcept { return status.size(); }
-  std::uint64_t begin_of(std::size_t k) const noexcept { return k == 0 ? 0 : ends[k - 1]; }
+  std::uint64_t begin_of(std::size_t k) const noexcept {
+    return wide_ ? static_cast<std::uint64_t>(offsets64_[k]) : static_cast<std::uint64_t>(offsets32_[k]);
+  }
+  std::uint64_t end_of(std::size_t k) const noexcept { return begin_of(k + 1); }
   std::string_view text(std::size_t k) const noexcept {
     const std::uint64_t b = begin_of(k);
-    return std::string_view(data.data() + b, static_cast<std::size_t>(ends[k] - b));
+    return std::string_view(data.data() + b, static_cast<std::size_t>(end_of(k) - b));
   }
+  // The offsets, for a column of the same width to take (release_padded's
+  // terms); the chunk keeps its rows' status but no longer its texts.
+  PodArray<std::int32_t>& offsets32() noexcept { return offsets32_; }
+  PodArray<std::int64_t>& offsets64() noexcept { return offsets64_; }
+
+ private:
+  // 32 bits no longer hold the texts' end: the offsets so far in 64, and
+  // every row's after them. (A string column refuses such a chunk when it
+  // is made; a large_string column or a list takes it.)
+  void widen() {
+    offsets64_.reserve(offsets32_.size() + (offsets32_.size() >> 2) + 16);
+    for (std::size_t i = 0; i < offsets32_.size(); ++i) offsets64_.push_back(offsets32_[i]);
+    offsets32_ = PodArray<std::int32_t>();
+    wide_ = true;
+  }
+
+  bool wide_ = false;
+  PodArray<std::int32_t> offsets32_;
+  PodArray<std::int64_t> offsets64_;
 };
 
 inline bool is_utf8(std::string_view s) noexcept {
@@ -106,80 +169,117 @@ inline std::optional<Separators> plain_short(Profile profile, std::string_view t
 // `std::optional<std::string_view> get(std::size_t) const` (nullopt for a
 // null row; a view for a row whose bytes are not UTF-8 is allowed only with
 // check_utf8).
-template <class Rows, class Visit>
+//
+// scratch() gives room for kPlainShortMax bytes, where a short plain row's
+// text is written: a visit that finds the text there (the row loop hands
+// the free end of its data) keeps it without copying it.
+template <class Rows, class Scratch, class Visit>
 void for_each_parsed(const Rows& rows, std::size_t begin, std::size_t end, const Options& options,
-                     Visit&& visit) {
+                     Scratch&& scratch, Visit&& visit) {
   for (std::size_t k = 0; begin + k < end; ++k) {
     const std::optional<std::string_view> row = rows.get(begin + k);
     if (!row) {
       visit(k, kRowNull, std::string_view(), std::uint16_t{0}, std::uint16_t{0});
-    } else if (row->empty()) {
+      continue;
+    }
+    if (row->empty()) {
       // The empty JID: valid, with empty text.
       visit(k, kRowValid, std::string_view(), std::uint16_t{0}, std::uint16_t{0});
-    } else if (char folded[kPlainShortMax]; const std::optional<Separators> plain =
-                                                   plain_short(options.profile, *row, folded)) {
-      // Plain ASCII, so UTF-8 too.
-      std::size_t size = row->size();
-      std::uint16_t slash = plain->slash_position;
-      if (options.bare && slash != 0) {
-        size = slash;
-        slash = 0;
+      continue;
+    }
+    if (row->size() <= kPlainShortMax) {
+      char* const folded = scratch();
+      if (const std::optional<Separators> plain = plain_short(options.profile, *row, folded)) {
+        // Plain ASCII, so UTF-8 too.
+        std::size_t size = row->size();
+        std::uint16_t slash = plain->slash_position;
+        if (options.bare && slash != 0) {
+          size = slash;
+          slash = 0;
+        }
+        visit(k, kRowValid, std::string_view(folded, size), plain->localpart_end, slash);
+        continue;
       }
-      visit(k, kRowValid, std::string_view(folded, size), plain->localpart_end, slash);
-    } else if (options.check_utf8 && !is_utf8(*row)) {
+    }
+    if (options.check_utf8 && !is_utf8(*row)) {
       visit(k, kInvalidUtf8, std::string_view(), std::uint16_t{0}, std::uint16_t{0});
+      continue;
+    }
+    const Result<JidValue> parsed = parse_row(*row, options);
+    if (parsed.ok()) {
+      visit(k, kRowValid, parsed.value().text(), parsed.value().localpart_end(), parsed.value().slash_position());
     } else {
-      const Result<JidValue> parsed = parse_row(*row, options);
-      if (parsed.ok()) {
-        visit(k, kRowValid, parsed.value().text(), parsed.value().localpart_end(),
-              parsed.value().slash_position());
-      } else {
-        visit(k, static_cast<std::uint8_t>(parsed.error()), std::string_view(), std::uint16_t{0},
-              std::uint16_t{0});
-      }
+      visit(k, static_cast<std::uint8_t>(parsed.error()), std::string_view(), std::uint16_t{0}, std::uint16_t{0});
     }
   }
 }
 
-// The rows [begin, end) of `rows` into `out`, which must be empty. `rows`
+// As above, the short plain rows written to a buffer of the loop's own.
+template <class Rows, class Visit>
+void for_each_parsed(const Rows& rows, std::size_t begin, std::size_t end, const Options& options,
+                     Visit&& visit) {
+  char folded[kPlainShortMax];
+  for_each_parsed(rows, begin, end, options, [&]() noexcept { return folded; }, visit);
+}
+
+// The rows [begin, end) of `rows` into `into`, which must be empty. `rows`
 // is as for_each_parsed reads it, with also `std::size_t bytes(begin, end)
 // const`, the input bytes of those rows, from which the buffers are sized
 // once.
 template <class Rows>
 void normalise_rows(const Rows& rows, std::size_t begin, std::size_t end, const Options& options,
-                    ChunkOutput& out) {
+                    ChunkOutput& into) {
+  // Written in a ChunkOutput of the thread's own and moved to `into` when
+  // done: the chunks' outputs lie side by side, and sizes bumped every row
+  // on one cache line by two threads would cost more than the parsing.
+  ChunkOutput out;
   const std::size_t n = end - begin;
   // Preparation seldom makes a text longer; a little slack keeps the usual
   // chunk to one allocation.
   const std::size_t bytes = rows.bytes(begin, end);
-  out.data.reserve(bytes + bytes / 16 + 64);
-  out.ends.resize(n);
+  out.data.reserve_for_output(bytes + bytes / 16 + kPlainShortMax);
+  out.begin_rows(n, options.wide_offsets);
   out.status.resize(n);
+  // A short plain row is written straight to the free end of the data,
+  // where it stays: the usual row is copied once, from input to output.
+  auto tail = [&out] {
+    out.data.reserve(out.data.size() + kPlainShortMax);
+    return out.data.data() + out.data.size();
+  };
+  auto append = [&out](std::string_view text) {
+    if (text.data() == out.data.data() + out.data.size()) {
+      out.data.grow_into_reserve(text.size());
+    } else {
+      out.data += text;
+    }
+  };
   if (!options.separators) {
-    for_each_parsed(rows, begin, end, options,
+    for_each_parsed(rows, begin, end, options, tail,
                     [&](std::size_t k, std::uint8_t status, std::string_view text, std::uint16_t, std::uint16_t) {
                       if (options.elide_unchanged && status == kRowValid && !text.empty() &&
                           text == *rows.get(begin + k)) {
                         status = kRowAsWritten;
                       } else {
-                        out.data += text;
+                        append(text);
                       }
                       out.status[k] = status;
-                      out.ends[k] = out.data.size();
+                      out.end_row();
                     });
+    into = std::move(out);
     return;
   }
   out.at.resize(n);
   out.slash.resize(n);
-  for_each_parsed(rows, begin, end, options,
+  for_each_parsed(rows, begin, end, options, tail,
                   [&](std::size_t k, std::uint8_t status, std::string_view text, std::uint16_t at,
                       std::uint16_t slash) {
-                    out.data += text;
+                    append(text);
                     out.status[k] = status;
                     out.at[k] = at;
                     out.slash[k] = slash;
-                    out.ends[k] = out.data.size();
+                    out.end_row();
                   });
+  into = std::move(out);
 }
 
 // Where each chunk of `rows` rows starts and ends: at most `threads` chunks

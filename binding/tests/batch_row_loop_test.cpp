@@ -291,6 +291,50 @@ TEST(ArrowExport, TextColumnsReadBackAsTheRowsResults) {
   }
 }
 
+// The columns of a result are put together eight rows to a bitmap byte
+// where a chunk allows, row by row at the chunk's ends, and a one-chunk
+// result hands its own offsets on where they are of the column's width: at
+// every chunk boundary and in both widths the columns read back as the
+// rows' results.
+TEST(ArrowExport, ColumnsAgreeAtEveryChunkBoundaryAndWidth) {
+  Options o;
+  o.check_utf8 = true;
+  std::vector<std::optional<std::string>> rows;
+  for (int t = 0; t < 3; ++t) rows.insert(rows.end(), kMix.begin(), kMix.end());
+  const OffsetColumn<std::int32_t> narrow(rows);
+  const OffsetColumn<std::int64_t> wide(rows);
+  for (const Width w : {Width::String, Width::LargeString}) {
+    ColumnType type;
+    type.width = w;
+    const ArrowArray& input = w == Width::String ? narrow.array : wide.array;
+    for (std::size_t threads = 1; threads <= 7; ++threads) {
+      std::vector<ChunkOutput> outputs = normalise_arrow_column(type, input, o, threads, 1);
+      ASSERT_EQ(outputs.size(), threads);
+      ASSERT_EQ(outputs.front().wide(), w == Width::LargeString);
+      const Column kinds = kind_column(outputs);
+      const Column text = take_text_column(outputs, w);
+      ArrowSchema s{};
+      ArrowArray a{};
+      export_column(text, &s, &a);
+      const auto back = read_all(a, w);
+      std::int64_t invalid = 0, kindless = 0;
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        const auto [status, t] = expected(rows[i], o);
+        EXPECT_EQ(back[i], status == kRowValid ? std::optional<std::string>(t) : std::nullopt) << threads << " " << i;
+        const bool has_kind = status != kRowValid && status != kRowNull;
+        EXPECT_EQ(bit_set(kinds->pointers[0], static_cast<std::int64_t>(i)), has_kind) << threads << " " << i;
+        EXPECT_EQ(static_cast<const std::uint8_t*>(kinds->pointers[1])[i], has_kind ? status : 0) << i;
+        invalid += status != kRowValid;
+        kindless += !has_kind;
+      }
+      EXPECT_EQ(a.null_count, invalid);
+      EXPECT_EQ(kinds->null_count, kindless);
+      a.release(&a);
+      s.release(&s);
+    }
+  }
+}
+
 TEST(Dictionary, EachEntryNormalisedOnceAndIndexedByRow) {
   const std::vector<std::optional<std::string>> entries = {"A@B", "a@b", "bad@@", "\xFF"};
   OffsetColumn<std::int32_t> values(entries);
