@@ -1,5 +1,5 @@
 # Everything starts from a clean clone: each target installs what it needs.
-.PHONY: all run test test-free-threaded test-sanitize test-tsan fuzz fuzz-long bench test-platforms wheel dist test-wheels clean
+.PHONY: all run test test-free-threaded test-tsan-free-threaded test-sanitize test-tsan fuzz fuzz-long bench test-platforms wheel dist test-wheels clean
 
 all: test
 
@@ -16,6 +16,11 @@ test:
 # run builds the interpreter). FT_SOURCE_PACKAGE=python3.13 builds 3.13t.
 test-free-threaded:
 	@bash scripts/test-free-threaded.sh
+
+# The free-threaded interpreter and the package built with ThreadSanitizer;
+# the threaded tests under it.
+test-tsan-free-threaded:
+	@FT_TSAN=1 bash scripts/test-free-threaded.sh
 
 # The C++ and Python suites against an ASan + UBSan build.
 test-sanitize:

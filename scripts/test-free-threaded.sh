@@ -17,6 +17,13 @@
 # FT_SOURCE_PACKAGE names another Debian source package of CPython to build
 # (default python3.14), for a mirror that lacks the default's files.
 # FT_PARALLEL_THREADS sets pytest-run-parallel's thread count (default 4).
+#
+# FT_TSAN=1 (make test-tsan-free-threaded) builds the interpreter with
+# ThreadSanitizer instead (clang, --with-thread-sanitizer, its own prefix
+# ending in -tsan) and the package's modules likewise, and runs the tests
+# whose threads share JIDs, Groups and input lists (the free-threading and
+# stress tests) under it, with CPython's own suppressions for the
+# interpreter; any report fails the run.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 cd "$QUORVEL_ROOT"
@@ -26,6 +33,9 @@ SOURCE_PACKAGE="${FT_SOURCE_PACKAGE:-python3.14}"
 SUITE="${FT_SUITE:-sid}"
 MIRROR="${FT_MIRROR:-http://deb.debian.org/debian}"
 THREADS="${FT_PARALLEL_THREADS:-4}"
+TSAN="${FT_TSAN:-0}"
+variant=""
+[ "$TSAN" != 1 ] || variant="-tsan"
 mkdir -p "$FT/logs"
 
 # What CPython's configure needs so that ssl, zlib, ctypes, bz2, lzma,
@@ -35,6 +45,7 @@ ensure_packages build-essential pkg-config xz-utils ca-certificates debian-archi
   libssl-dev zlib1g-dev libffi-dev libbz2-dev liblzma-dev libsqlite3-dev libreadline-dev \
   uuid-dev libncurses-dev
 ensure_build_packages
+[ "$TSAN" != 1 ] || ensure_fuzz_toolchain
 
 # --- the source, through a private apt state -----------------------------
 APT_DIR="$FT/apt"
@@ -98,6 +109,10 @@ installed_python() {
 minor="${SOURCE_PACKAGE#python}"
 PREFIX=""
 for candidate in $(ls -d "$FT"/python-"$minor".* 2>/dev/null | sort -rV); do
+  case "$candidate" in
+    *-tsan) [ -n "$variant" ] || continue ;;
+    *) [ -z "$variant" ] || continue ;;
+  esac
   if installed_python "$candidate" >/dev/null; then PREFIX="$candidate"; break; fi
 done
 
@@ -106,14 +121,16 @@ if [ -n "$PREFIX" ]; then
   log "reusing $FTPY"
 else
   fetch_source
-  PREFIX="$FT/python-$VERSION"
-  BUILD="$FT/src/build-$VERSION"
+  PREFIX="$FT/python-$VERSION$variant"
+  BUILD="$FT/src/build-$VERSION$variant"
   rm -rf "$PREFIX" "$BUILD"
   mkdir -p "$BUILD"
   start=$SECONDS
-  log "configuring CPython $VERSION --disable-gil (logs in ${FT#"$QUORVEL_ROOT"/}/logs)"
+  sanitizer=()
+  [ "$TSAN" != 1 ] || sanitizer=(--with-thread-sanitizer CC=clang CXX=clang++)
+  log "configuring CPython $VERSION --disable-gil ${sanitizer[*]} (logs in ${FT#"$QUORVEL_ROOT"/}/logs)"
   (cd "$BUILD" && nice -n 19 "$SOURCE_DIR/configure" --disable-gil --without-ensurepip \
-    --prefix="$PREFIX") >"$FT/logs/configure.log" 2>&1 ||
+    --prefix="$PREFIX" "${sanitizer[@]}") >"$FT/logs/configure.log" 2>&1 ||
     { tail -n 20 "$FT/logs/configure.log" >&2; die "configure failed"; }
   log "building CPython $VERSION (make -j$(( JOBS < 2 ? JOBS : 2 )))"
   nice -n 19 make -C "$BUILD" -j"$(( JOBS < 2 ? JOBS : 2 ))" >"$FT/logs/make.log" 2>&1 ||
@@ -122,6 +139,8 @@ else
     { tail -n 30 "$FT/logs/install.log" >&2; die "installing CPython failed"; }
   # Modules a pip run needs; a missing one means a missing -dev package.
   grep -A3 'necessary bits to build these optional modules' "$FT/logs/make.log" >&2 || true
+  # The interpreter's own known reports under TSan, kept beside it.
+  [ "$TSAN" != 1 ] || cp "$SOURCE_DIR/Tools/tsan/suppressions_free_threading.txt" "$PREFIX/tsan-suppressions.txt"
   touch "$PREFIX/.quorvel-complete"
   FTPY="$(installed_python "$PREFIX")" || die "make install left no python3.Xt in $PREFIX/bin"
   log "CPython $VERSION built and installed in $((SECONDS - start)) s"
@@ -140,7 +159,7 @@ fi
     { tail -n 10 "$FT/logs/ensurepip.log" >&2; die "ensurepip failed"; }
 }
 tag="$("$FTPY" -c 'import sys; print("cp%d%dt" % sys.version_info[:2])')"
-FTVENV="$FT/venv-$tag"
+FTVENV="$FT/venv-$tag$variant"
 # Made anew each run (pip's cache keeps that quick), so that what one run
 # fell back to never lingers into the next.
 log "creating ${FTVENV#"$QUORVEL_ROOT"/}"
@@ -150,6 +169,29 @@ rm -rf "$FTVENV"
 VPY="$FTVENV/bin/python"
 
 log "installing the package into ${FTVENV#"$QUORVEL_ROOT"/}"
+if [ "$TSAN" = 1 ]; then
+  # The modules with TSan too, built apart from the plain build's tree.
+  tsan_flags="-fsanitize=thread -fno-omit-frame-pointer"
+  CC=clang CXX=clang++ CMAKE_ARGS="-DCMAKE_CXX_FLAGS='$tsan_flags' -DCMAKE_MODULE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread" \
+    "$VPY" -m pip install -q --no-deps --force-reinstall --config-settings=build-dir="build/{wheel_tag}-tsan" \
+    --config-settings=install.strip=false . >"$FT/logs/pip-package-tsan.log" 2>&1 ||
+    { tail -n 30 "$FT/logs/pip-package-tsan.log" >&2; die "building the package with TSan for $tag failed"; }
+  "$VPY" -m pip install -q --only-binary=:all: pytest >"$FT/logs/pip-test-tsan.log" 2>&1 ||
+    { tail -n 10 "$FT/logs/pip-test-tsan.log" >&2; die "installing pytest failed"; }
+  echo "interpreter: $("$VPY" -c 'import sys, sysconfig; print(sys.version.replace(chr(10), " "), "CONFIG_ARGS:", sysconfig.get_config_var("CONFIG_ARGS"))')"
+  log "the threaded tests on $tag, interpreter and modules under ThreadSanitizer"
+  logf="$FT/logs/pytest-tsan.log"
+  # CPython's suppressions and ours (scripts/tsan-free-threaded.supp), as
+  # TSan reads a single file.
+  cat "$PREFIX/tsan-suppressions.txt" scripts/tsan-free-threaded.supp >"$FT/logs/tsan-suppressions.txt"
+  rc=0
+  (cd "$QUORVEL_ROOT" && QUORVEL_SANITIZED=1 PYTHON_GIL=0 \
+    TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$FT/logs/tsan-suppressions.txt" \
+    "$VPY" -m pytest -q -p no:cacheprovider tests/test_free_threading.py tests/test_stress.py) >"$logf" 2>&1 || rc=$?
+  grep -E -m 5 -A 30 'WARNING: ThreadSanitizer' "$logf" >&2 || true
+  echo "tsan: $(tail -n 1 "$logf" | sed 's/^=* *//; s/ *=*$//')  (log: ${logf#"$QUORVEL_ROOT"/})"
+  exit "$rc"
+fi
 "$VPY" -m pip install -q --no-deps --force-reinstall . >"$FT/logs/pip-package.log" 2>&1 ||
   { tail -n 30 "$FT/logs/pip-package.log" >&2; die "building the package for $tag failed"; }
 

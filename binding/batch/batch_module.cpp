@@ -90,4 +90,6 @@ PyMethodDef message_def = {"message", kind_message, METH_O, nullptr};
 
 }  // namespace quorvel::binding::batch
 
-PyMODINIT_FUNC PyInit__batch() { return PyModuleDef_Init(&quorvel::binding::batch::module_def); }
+PyMODINIT_FUNC PyInit__batch() {
+  return quorvel::binding::init_definition(&quorvel::binding::batch::module_def);
+}

@@ -44,4 +44,6 @@ PyModuleDef module_def = module_definition("_blocks", "The command-line tool's n
 }  // namespace
 }  // namespace quorvel::binding::blocks
 
-PyMODINIT_FUNC PyInit__blocks() { return PyModuleDef_Init(&quorvel::binding::blocks::module_def); }
+PyMODINIT_FUNC PyInit__blocks() {
+  return quorvel::binding::init_definition(&quorvel::binding::blocks::module_def);
+}

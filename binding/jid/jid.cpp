@@ -220,4 +220,6 @@ PyModuleDef module_def = module_definition("jid", "", module_slots);
 }  // namespace
 }  // namespace quorvel::binding
 
-PyMODINIT_FUNC PyInit_jid() { return PyModuleDef_Init(&quorvel::binding::module_def); }
+PyMODINIT_FUNC PyInit_jid() {
+  return quorvel::binding::init_definition(&quorvel::binding::module_def);
+}

@@ -1,6 +1,8 @@
 // The steps that every module of the package takes when it is executed.
 #include "support/support.h"
 
+#include <mutex>
+
 namespace quorvel::binding {
 
 Status check_module_exec(PyObject* module, const char* refusal) {
@@ -23,6 +25,13 @@ Status add_functions(PyObject* module, std::initializer_list<PyMethodDef*> defs)
     }
   }
   return Done{};
+}
+
+PyObject* init_definition(PyModuleDef* def) noexcept {
+  // The one lock of the module, taken only while it is imported.
+  static std::mutex first_call;
+  const std::lock_guard<std::mutex> held(first_call);
+  return PyModuleDef_Init(def);
 }
 
 }  // namespace quorvel::binding

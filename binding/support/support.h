@@ -270,4 +270,12 @@ inline PyModuleDef module_definition(const char* name, const char* doc, PyModule
 // name: the private modules' whole contents, which need no __all__.
 Status add_functions(PyObject* module, std::initializer_list<PyMethodDef*> defs);
 
+// What a module's PyInit_ function returns: PyModuleDef_Init(def), the
+// first call made under a lock of the module's own. CPython 3.13 marks a
+// definition initialised with plain stores that the next caller reads
+// unguarded, so two threads importing the module at once on a
+// free-threaded build (nothing orders them there) race on the definition;
+// with the lock, every later call reads what the first wrote.
+PyObject* init_definition(PyModuleDef* def) noexcept;
+
 }  // namespace quorvel::binding

@@ -44,4 +44,6 @@ PyModuleDef module_def = module_definition("_text", "Native helpers of quorvel.e
 }  // namespace
 }  // namespace quorvel::binding::text
 
-PyMODINIT_FUNC PyInit__text() { return PyModuleDef_Init(&quorvel::binding::text::module_def); }
+PyMODINIT_FUNC PyInit__text() {
+  return quorvel::binding::init_definition(&quorvel::binding::text::module_def);
+}
