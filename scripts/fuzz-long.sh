@@ -12,6 +12,9 @@
 #   FUZZ_SECONDS   time per target this run (default 300)
 #   FUZZ_TARGETS   space-separated subset (default: every libFuzzer target)
 #   FUZZ_JOBS      targets fuzzed side by side (default 1: one core)
+#   FUZZ_TIMEOUT   seconds before an input counts as a hang (default 120
+#                  here: a long run may be paused by SIGSTOP while the
+#                  machine is wanted quiet, and the pause counts)
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 cd "$QUORVEL_ROOT"
@@ -33,7 +36,7 @@ for ((j = 0; j < JOBS_SIDE_BY_SIDE; j++)); do
   share=()
   for ((i = j; i < ${#all[@]}; i += JOBS_SIDE_BY_SIDE)); do share+=("${all[i]}"); done
   [ ${#share[@]} -gt 0 ] || continue
-  FUZZ_BUILD=skip FUZZ_SECONDS="${FUZZ_SECONDS:-300}" FUZZ_TARGETS="${share[*]}" FUZZ_WORK="$LONG/corpus" \
+  FUZZ_BUILD=skip FUZZ_TIMEOUT="${FUZZ_TIMEOUT:-120}" FUZZ_SECONDS="${FUZZ_SECONDS:-300}" FUZZ_TARGETS="${share[*]}" FUZZ_WORK="$LONG/corpus" \
     bash scripts/fuzz.sh 2> >(tee "$LONG/last-$j.log" >&2) &
   pids+=($!)
 done

@@ -8,6 +8,9 @@
 #   FUZZ_TARGETS   space-separated subset (default: all, then "python")
 #   FUZZ_WORK      where new inputs go, one folder per target (default
 #                  build/fuzz/corpus; make fuzz-long keeps its own)
+#   FUZZ_TIMEOUT   seconds one input may take before it counts as a hang
+#                  (default 20; make fuzz-long, whose runs may be paused
+#                  while the machine measures something, gives more)
 #   FUZZ_BUILD     "only" builds the targets and stops; "skip" runs what an
 #                  earlier build left (make fuzz-long runs several of these
 #                  side by side over one build); anything else builds, then runs
@@ -49,7 +52,7 @@ fuzz_one() {
   log "fuzzing $name for ${SECONDS_PER_TARGET}s"
   # The CPU time the fuzzer really had (user + system), which on a busy
   # machine is less than the wall time it was given.
-  /usr/bin/time -f '%U %S' -o "$times" "$@" -max_total_time="$SECONDS_PER_TARGET" -timeout=20 -dict=fuzz/jid.dict -print_final_stats=1 \
+  /usr/bin/time -f '%U %S' -o "$times" "$@" -max_total_time="$SECONDS_PER_TARGET" -timeout="${FUZZ_TIMEOUT:-20}" -dict=fuzz/jid.dict -print_final_stats=1 \
     -artifact_prefix="$ARTIFACTS/$name-" "$work" "$seeds" >"$out" 2>&1 || rc=$?
   local execs cov cpu line
   execs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$out" | tail -1)"
